@@ -1,0 +1,55 @@
+// Starts the real main window and saves one picture per tab, for looking at
+// what a player sees. Usage: quorlex2004-screenshot OUTDIR
+#include "app/TfrmMain.h"
+#include "ui/Prompter.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTabWidget>
+#include <QTest>
+#include <cstdio>
+
+namespace {
+
+// Nobody is there to answer: say what would have been asked and go on.
+class LoggingPrompter final : public ui::Prompter {
+public:
+    ui::Answer Ask(ui::PromptKind, const QString& text, ui::Buttons buttons) override {
+        std::fprintf(stderr, "prompt: %s\n", qPrintable(text));
+        return buttons == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::No;
+    }
+    std::optional<QString> InputText(const QString&, const QString&, const QString&) override {
+        return std::nullopt;
+    }
+    std::optional<QString> OpenFile(const ui::FileDialog&) override { return std::nullopt; }
+    std::optional<QString> SaveFile(const ui::FileDialog&) override { return std::nullopt; }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s OUTDIR\n", argv[0]);
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(out);
+    LoggingPrompter prompter;
+    app::TfrmMain w(app::DefaultStartupEnvironment(prompter));
+    if (w.QuitRequested()) return 1;
+    w.show();
+    QTest::qWait(300);
+    auto* tabs = w.PageCtrl();
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        QTest::qWait(150);
+        const QString file = QStringLiteral("%1/%2-%3.png")
+                                 .arg(out)
+                                 .arg(i + 1)
+                                 .arg(tabs->widget(i)->objectName());
+        if (!w.grab().save(file)) return 1;
+        std::printf("%s\n", qPrintable(file));
+    }
+    return 0;
+}

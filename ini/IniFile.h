@@ -1,0 +1,103 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ini {
+
+// Raised by every write that cannot reach the file; the old file is then intact.
+class EIniFileException : public std::runtime_error {
+public:
+    explicit EIniFileException(const std::string& path)
+        : std::runtime_error("Unable to write to " + path) {}
+};
+
+struct Document;
+
+// Keyed access to one INI file with the semantics of the Windows profile
+// functions, byte-exact: a write replaces one value's bytes (or adds one line)
+// and leaves every other byte of the file as it was.
+//
+// All strings in and out are UTF-8; the file itself is Windows-1252 (or UTF-8
+// when it starts with a UTF-8 byte-order mark).
+//
+// Decisions where the Windows behaviour is not pinned down:
+//  - A section name that occurs twice: only its first occurrence is read and
+//    written; later ones are kept byte for byte and never matched.
+//  - A new section is appended after one blank line when the file does not
+//    already end with a blank line, so the file keeps the game's own layout.
+//  - A new entry goes after the last non-blank line of its section, so the
+//    blank line that separates it from the next section stays in place.
+//  - Line ends: LF ends a line, a CR before it belongs to the line end; new
+//    lines take the line end of the line they follow (CR LF in a new file).
+//  - A line is a comment when its first non-blank character is ';'.
+//  - CR and LF inside a written value are dropped: they would split the entry.
+//
+// The parsed file is cached and revalidated by stat (size, mtime ns, inode) on
+// every call, so a change by another route is always seen.
+class TIniFile {
+public:
+    explicit TIniFile(std::string path);
+    ~TIniFile();
+    TIniFile(const TIniFile&) = delete;
+    TIniFile& operator=(const TIniFile&) = delete;
+
+    const std::string& FileName() const { return path_; }
+
+    std::string ReadText(std::string_view section, std::string_view key,
+                         std::string_view def) const;
+    void WriteText(std::string_view section, std::string_view key, std::string_view value);
+    bool ReadFlag(std::string_view section, std::string_view key, bool def) const;
+    void WriteFlag(std::string_view section, std::string_view key, bool value);
+    std::int32_t ReadNumber(std::string_view section, std::string_view key,
+                            std::int32_t def) const;
+    void WriteNumber(std::string_view section, std::string_view key, std::int32_t value);
+    double ReadFraction(std::string_view section, std::string_view key, double def) const;
+    std::vector<std::string> ReadSectionNames() const;
+    bool SectionExists(std::string_view section) const;
+    // Writes pending batched changes now; raises like a write.
+    void Flush();
+
+    // Collects the writes of one saver into a single replacement of the file.
+    // finish() writes and raises; the destructor (reached on an error path)
+    // still writes what was done so far, because the earlier writes of a
+    // failing saver stay in effect, but swallows a second error.
+    class Batch {
+    public:
+        explicit Batch(TIniFile& ini);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+        void finish();
+
+    private:
+        TIniFile* ini_;
+    };
+
+    // Test seam: called before each step of a replacement ("create", "write",
+    // "sync", "rename"); a handler that returns false makes that step fail.
+    using FaultHook = std::function<bool(std::string_view step, const std::string& path)>;
+    static void SetFaultHookForTesting(FaultHook hook);
+
+private:
+    Document& doc() const;
+    void markDirty();
+    void commit();
+
+    std::string path_;
+    mutable std::unique_ptr<Document> doc_;
+    int batchDepth_ = 0;
+    bool dirty_ = false;
+    bool checkedWritable_ = false;
+};
+
+// Value parsing shared with other readers of INI-like text.
+std::optional<std::int32_t> ParseIniNumber(std::string_view text);
+std::optional<double> ParseIniFraction(std::string_view text);
+
+} // namespace ini

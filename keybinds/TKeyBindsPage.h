@@ -1,0 +1,54 @@
+#pragma once
+#include <QStringList>
+#include <QWidget>
+#include <vector>
+
+class QGroupBox;
+class QLineEdit;
+class QScrollArea;
+
+namespace ini {
+class TIniFile;
+}
+namespace ui {
+class Prompter;
+}
+
+namespace keybinds {
+
+// The "Key binds" tab: one field per key of [Engine.Input], grouped, and the
+// "Define own key" group. Owns its fields and its snapshot.
+class TKeyBindsPage final : public QWidget {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TKeyBindsPage)
+public:
+    explicit TKeyBindsPage(ui::Prompter& prompter, QWidget* parent = nullptr);
+
+    // Both report their own errors ("Error occured:") and return false then,
+    // leaving the snapshot as it was.
+    bool LoadKeyBinds(ini::TIniFile& userIni);
+    bool SaveKeyBinds(ini::TIniFile& userIni);
+    bool KeyBindsChanged() const;
+
+    QLineEdit* Field(const char* objectName) const;
+
+public slots:
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
+    void SpeedButton5Click();
+    void SpeedButton6Click();
+
+private:
+    void ClearGroup(int group);
+    QStringList SnapshotTexts() const;
+
+    ui::Prompter& prompter_;
+    QScrollArea* ScrollBox1_ = nullptr;
+    std::vector<QGroupBox*> groups_;
+    std::vector<QLineEdit*> rowFields_; // parallel to KeyRows()
+    QStringList snapshot_;
+};
+
+} // namespace keybinds

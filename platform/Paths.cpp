@@ -1,0 +1,44 @@
+#include "platform/Paths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+const QChar kSep = QDir::separator();
+}
+
+QString WithTrailingBackslash(const QString& path) {
+    if (path.isEmpty()) return path;
+    if (path.endsWith(kSep) || path.endsWith(QLatin1Char('/'))) return path;
+    return path + kSep;
+}
+
+QString ExecutableDir() { return WithTrailingBackslash(QCoreApplication::applicationDirPath()); }
+
+QString SettingsDirFor(const QString& programDir) {
+    const QString own = programDir + QStringLiteral("Quorlex2004.ini");
+    if (QFileInfo::exists(own)) return programDir;
+    const QByteArray dir = QFile::encodeName(programDir);
+    const bool systemFolder = programDir.startsWith(QStringLiteral("/usr/"));
+    if (!systemFolder && ::access(dir.constData(), W_OK | X_OK) == 0) return programDir;
+    const QString cfg =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+        QStringLiteral("/quorlex2004");
+    QDir().mkpath(cfg);
+    return WithTrailingBackslash(cfg);
+}
+
+QString FileNamePart(const QString& path) { return QFileInfo(path).fileName(); }
+
+QString DirPart(const QString& path) {
+    const auto slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : path.left(slash + 1);
+}
+
+} // namespace platform

@@ -1,0 +1,50 @@
+#include "tests/support/GameFolder.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
+namespace testsupport {
+
+QString SourceDir() { return QStringLiteral(QUORLEX_SOURCE_DIR); }
+QString RealWorldDir() { return QStringLiteral(QUORLEX_REALWORLD_DIR); }
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
+}
+
+static void copyTree(const QString& from, const QString& to) {
+    QDir().mkpath(to);
+    QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString src = it.next();
+        const QString dst = to + src.mid(from.size());
+        if (it.fileInfo().isDir())
+            QDir().mkpath(dst);
+        else
+            QFile::copy(src, dst);
+    }
+}
+
+GameFolder::GameFolder() {
+    copyTree(SourceDir() + QStringLiteral("/demo/UT2004"), GameDir());
+    QDir().mkpath(ProgramDir());
+    QFile::copy(SourceDir() + QStringLiteral("/ReadMe.txt"), ProgramDir() + QStringLiteral("ReadMe.txt"));
+}
+
+void GameFolder::WriteSettings(const QByteArray& extra) const {
+    QByteArray s = "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=False\r\n\r\n"
+                   "[UT2k4]\r\nDir=" + GameDir().toUtf8() + "\r\nSystem=" + GameDir().toUtf8() +
+                   "/System\r\n";
+    WriteAll(SettingsFile(), s + extra);
+}
+
+} // namespace testsupport

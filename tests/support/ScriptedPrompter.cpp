@@ -1,0 +1,39 @@
+#include "tests/support/ScriptedPrompter.h"
+
+namespace testsupport {
+
+ui::Answer ScriptedPrompter::Ask(ui::PromptKind kind, const QString& text, ui::Buttons buttons) {
+    prompts.push_back({kind, text, buttons});
+    if (buttons == ui::Buttons::Ok) return ui::Answer::Ok;
+    if (answers_.empty()) {
+        unexpected << text;
+        return buttons == ui::Buttons::YesNo ? ui::Answer::No : ui::Answer::Cancel;
+    }
+    const auto a = answers_.front();
+    answers_.pop_front();
+    return a;
+}
+
+std::optional<QString> ScriptedPrompter::InputText(const QString&, const QString& prompt, const QString&) {
+    unexpected << prompt;
+    return std::nullopt;
+}
+
+std::optional<QString> ScriptedPrompter::OpenFile(const ui::FileDialog& d) {
+    fileDialogs.push_back(d);
+    if (files_.empty()) return std::nullopt;
+    const QString f = files_.front();
+    files_.pop_front();
+    if (f.isNull()) return std::nullopt;
+    return f;
+}
+
+std::optional<QString> ScriptedPrompter::SaveFile(const ui::FileDialog& d) { return OpenFile(d); }
+
+QStringList ScriptedPrompter::Texts() const {
+    QStringList out;
+    for (const auto& p : prompts) out << p.text;
+    return out;
+}
+
+} // namespace testsupport

@@ -1,0 +1,43 @@
+#pragma once
+#include "ui/Prompter.h"
+
+#include <QList>
+#include <QString>
+#include <deque>
+
+namespace testsupport {
+
+struct RecordedPrompt {
+    ui::PromptKind kind;
+    QString text;
+    ui::Buttons buttons;
+};
+
+// Answers questions from a script and records every prompt. A question with
+// no scripted answer fails the test (QFAIL-like message) and answers Cancel/No.
+class ScriptedPrompter final : public ui::Prompter {
+public:
+    ui::Answer Ask(ui::PromptKind kind, const QString& text, ui::Buttons buttons) override;
+    std::optional<QString> InputText(const QString&, const QString& prompt, const QString&) override;
+    std::optional<QString> OpenFile(const ui::FileDialog& d) override;
+    std::optional<QString> SaveFile(const ui::FileDialog& d) override;
+
+    // Answers for questions (anything with more than an OK button), in order.
+    void Answer(ui::Answer a) { answers_.push_back(a); }
+    // A null QString answers Cancel.
+    void AnswerFile(const QString& path) { files_.push_back(path); }
+
+    QList<RecordedPrompt> prompts;
+    QList<ui::FileDialog> fileDialogs;
+    QStringList unexpected; // questions asked without a scripted answer
+
+    QStringList Texts() const;
+    bool AllAnswersUsed() const { return answers_.empty() && files_.empty(); }
+    void Clear() { prompts.clear(); unexpected.clear(); }
+
+private:
+    std::deque<ui::Answer> answers_;
+    std::deque<QString> files_;
+};
+
+} // namespace testsupport

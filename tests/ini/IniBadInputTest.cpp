@@ -1,1 +1,190 @@
-#include <gtest/gtest.h>
+// Files the game, other tools or accidents leave behind: nothing may crash,
+// and a write keeps every byte it does not own. Also the failing writes.
+#include "ini/IniFile.h"
+#include "tests/ini/IniTestUtil.h"
+
+#include <random>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+using ini::EIniFileException;
+using ini::TIniFile;
+using initest::slurp;
+using initest::spit;
+
+namespace {
+
+struct BadFile {
+    const char* name;
+    std::string bytes;
+    std::string expectedAfter; // after WriteText("Engine.Input", "Space", "Jump")
+};
+
+std::string garbage(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(rng());
+    return s;
+}
+
+class BadInputTest : public ::testing::TestWithParam<BadFile> {
+protected:
+    initest::TempDir dir;
+};
+
+TEST_P(BadInputTest, ReadsDoNotCrashAndAWriteChangesOnlyItsValue) {
+    const auto& c = GetParam();
+    const std::string path = dir.file("bad.ini");
+    spit(path, c.bytes);
+    TIniFile ini(path);
+    (void)ini.ReadText("Engine.Input", "Space", "");
+    (void)ini.ReadSectionNames();
+    (void)ini.ReadNumber("Engine.Input", "Space", 0);
+    ini.WriteText("Engine.Input", "Space", "Jump");
+    const std::string after = slurp(path);
+    if (!c.expectedAfter.empty()) {
+        EXPECT_EQ(after, c.expectedAfter);
+    }
+    EXPECT_EQ(ini.ReadText("Engine.Input", "Space", ""), "Jump");
+    // Writing it back to what it was restores the very same bytes.
+    if (c.bytes.find("Space=Duck") != std::string::npos) {
+        ini.WriteText("Engine.Input", "Space", "Duck");
+        EXPECT_EQ(slurp(path), c.bytes);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadInputTest,
+    ::testing::Values(
+        BadFile{"LfOnly", "[Engine.Input]\nSpace=Duck\nA=B\n", "[Engine.Input]\nSpace=Jump\nA=B\n"},
+        BadFile{"Mixed", "[X]\r\na=1\n[Engine.Input]\nSpace=Duck\r\nA=B\n",
+                "[X]\r\na=1\n[Engine.Input]\nSpace=Jump\r\nA=B\n"},
+        BadFile{"NoFinalNewline", "[Engine.Input]\r\nA=B", "[Engine.Input]\r\nA=B\r\nSpace=Jump"},
+        BadFile{"NoFinalNewlineReplace", "[Engine.Input]\r\nSpace=Duck", "[Engine.Input]\r\nSpace=Jump"},
+        BadFile{"NulBytes", std::string("[Engine.Input]\r\nA=\0\0x\r\nSpace=Duck\r\n\0\r\n", 33),
+                std::string("[Engine.Input]\r\nA=\0\0x\r\nSpace=Jump\r\n\0\r\n", 33)},
+        BadFile{"ByteOrderMark", "\xEF\xBB\xBF[Engine.Input]\r\nSpace=Duck\r\n",
+                "\xEF\xBB\xBF[Engine.Input]\r\nSpace=Jump\r\n"},
+        BadFile{"EscAndHighBytes", "[Engine.\x1B\xFF]\r\nk=\x1B\x81\r\n[Engine.Input]\r\nSpace=Duck\r\n",
+                "[Engine.\x1B\xFF]\r\nk=\x1B\x81\r\n[Engine.Input]\r\nSpace=Jump\r\n"},
+        BadFile{"LoneCarriageReturns", "[Engine.Input]\rSpace=Old\r\n", "[Engine.Input]\rSpace=Old\r\nSpace=Jump\r\n"},
+        BadFile{"HeaderWithoutBracket", "[Engine.Input\r\nSpace=Old\r\n",
+                "[Engine.Input\r\nSpace=Old\r\n\r\n[Engine.Input]\r\nSpace=Jump\r\n"},
+        BadFile{"Garbage", garbage(100000, 1), ""},
+        BadFile{"GarbageWithSection", garbage(5000, 2) + "\n[Engine.Input]\nSpace=Duck\n" + garbage(5000, 3), ""},
+        BadFile{"MegabyteLine",
+                "[Engine.Input]\r\nLong=" + std::string(1 << 20, 'x') + "\r\nSpace=Duck\r\n",
+                "[Engine.Input]\r\nLong=" + std::string(1 << 20, 'x') + "\r\nSpace=Jump\r\n"},
+        BadFile{"Empty", "", "[Engine.Input]\r\nSpace=Jump\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BadInputTest, FiftyMegabyteFileKeepsEveryOtherByte) {
+    initest::TempDir dir;
+    const std::string path = dir.file("huge.ini");
+    std::string bytes;
+    bytes.reserve(52u << 20);
+    bytes += "[Engine.Input]\r\nSpace=Duck\r\n";
+    for (int i = 0; bytes.size() < (50u << 20); ++i)
+        bytes += "[Sec" + std::to_string(i) + "]\r\nKey=" + std::string(200, 'v') + "\r\n";
+    spit(path, bytes);
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadText("Sec1000", "Key", ""), std::string(200, 'v'));
+    ini.WriteText("Engine.Input", "Space", "Jump");
+    std::string expected = bytes;
+    expected.replace(expected.find("Duck"), 4, "Jump");
+    EXPECT_TRUE(slurp(path) == expected);
+}
+
+// ---- writes that cannot be made ----
+
+class FailingWriteTest : public ::testing::Test {
+protected:
+    void TearDown() override { TIniFile::SetFaultHookForTesting({}); }
+    initest::TempDir dir;
+    const std::string original = "[Engine.Input]\r\nSpace=Duck\r\n";
+    std::string path = dir.file("User.ini");
+
+    void expectRefused(TIniFile& ini) {
+        try {
+            ini.WriteText("Engine.Input", "Space", "Jump");
+            FAIL() << "write succeeded";
+        } catch (const EIniFileException& e) {
+            EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+        }
+        EXPECT_EQ(slurp(path), original);
+        EXPECT_EQ(ini.ReadText("Engine.Input", "Space", ""), "Duck") << "the handle forgot the edit";
+    }
+};
+
+TEST_F(FailingWriteTest, ReadOnlyFileIsRefusedEvenForRoot) {
+    spit(path, original);
+    ::chmod(path.c_str(), 0444);
+    TIniFile ini(path);
+    expectRefused(ini);
+}
+
+TEST_F(FailingWriteTest, ReadOnlyFileIsRefusedAtTheFirstWriteOfABatch) {
+    spit(path, original);
+    ::chmod(path.c_str(), 0444);
+    TIniFile ini(path);
+    TIniFile::Batch batch(ini);
+    EXPECT_THROW(ini.WriteText("Engine.Input", "Space", "Jump"), EIniFileException);
+    EXPECT_NO_THROW(batch.finish());
+    EXPECT_EQ(slurp(path), original);
+}
+
+TEST_F(FailingWriteTest, EveryFailingStepLeavesTheOldFileAndNoTemporary) {
+    for (const char* step : {"create", "write", "sync", "rename"}) {
+        SCOPED_TRACE(step);
+        spit(path, original);
+        TIniFile::SetFaultHookForTesting([step](std::string_view s, const std::string&) { return s != step; });
+        TIniFile ini(path);
+        expectRefused(ini);
+        EXPECT_EQ(dir.entries(), 1u);
+    }
+}
+
+TEST_F(FailingWriteTest, ReadOnlyFolderIsRefused) {
+    spit(path, original);
+    if (::geteuid() == 0) {
+        // Root may create files in any folder; stand in with the seam.
+        TIniFile::SetFaultHookForTesting([](std::string_view s, const std::string&) { return s != "create"; });
+    } else {
+        ::chmod(dir.path().c_str(), 0555);
+    }
+    TIniFile ini(path);
+    expectRefused(ini);
+}
+
+TEST_F(FailingWriteTest, FullDiskLeavesTheOldFile) {
+    const std::string mnt = dir.file("tmpfs");
+    std::filesystem::create_directory(mnt);
+    if (::geteuid() != 0 || ::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "needs root and mount; the seam test covers a failing write";
+    path = mnt + "/User.ini";
+    spit(path, original);
+    {
+        TIniFile ini(path);
+        // Far more than the 64 KiB the disk holds.
+        try {
+            ini.WriteText("Engine.Input", "Space", std::string(200000, 'j'));
+            ADD_FAILURE() << "write succeeded";
+        } catch (const EIniFileException&) {
+        }
+        EXPECT_EQ(slurp(path), original);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(mnt), {}), 1);
+    }
+    ::umount(mnt.c_str());
+}
+
+TEST_F(FailingWriteTest, UnreadableFileIsNeverOverwritten) {
+    // A folder where the file should be: reading it fails, so a write would
+    // replace it with almost nothing.
+    std::filesystem::create_directory(path);
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadText("Engine.Input", "Space", "d"), "d");
+    EXPECT_THROW(ini.WriteText("Engine.Input", "Space", "Jump"), EIniFileException);
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+} // namespace

@@ -1,4 +1,192 @@
+#include "app/TfrmMain.h"
+#include "ini/IniFile.h"
+#include "keybinds/KeyTable.h"
+#include "keybinds/TKeyBindsPage.h"
+#include "tests/support/GameFolder.h"
+#include "tests/support/ScriptedPrompter.h"
+
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QSet>
+#include <QTabWidget>
+#include <QToolButton>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+using keybinds::TKeyBindsPage;
+using namespace testsupport;
+
+class KeyBindsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<GameFolder> game;
+    std::unique_ptr<ScriptedPrompter> prompter;
+    std::unique_ptr<TKeyBindsPage> page;
+    std::unique_ptr<ini::TIniFile> userIni;
+
+    QString userPath() const { return game->SystemDir() + QStringLiteral("User.ini"); }
+    QLineEdit* f(const char* name) const { return page->Field(name); }
+    QString read(const char* key) const {
+        return QString::fromStdString(userIni->ReadText("Engine.Input", key, "<missing>"));
+    }
+    void loadFrom(const QByteArray& userIniBytes) {
+        WriteAll(userPath(), userIniBytes);
+        QVERIFY(page->LoadKeyBinds(*userIni));
+    }
+
+private slots:
+    void init() {
+        game = std::make_unique<GameFolder>();
+        prompter = std::make_unique<ScriptedPrompter>();
+        page = std::make_unique<TKeyBindsPage>(*prompter);
+        userIni = std::make_unique<ini::TIniFile>(userPath().toStdString());
+    }
+
+    void tableHas130BoundRowsWithUniqueFields() {
+        int bound = 0;
+        QSet<QString> names, keys;
+        for (const auto& row : keybinds::KeyRows()) {
+            QVERIFY2(f(row.field), row.field);
+            names.insert(QString::fromLatin1(row.field));
+            if (row.key) {
+                ++bound;
+                keys.insert(QString::fromLatin1(row.key).toLower());
+            }
+        }
+        QCOMPARE(bound, 130);
+        QCOMPARE(keys.size(), 130);
+        QCOMPARE(names.size(), 132);
+        QCOMPARE(page->findChild<QToolButton*>(QStringLiteral("SpeedButton5"))->toolTip(),
+                 QStringLiteral("Clear all the Other keys"));
+    }
+
+    void loadFillsFieldsAndMissingKeysEmptyThem() {
+        f("edtJoySlider1")->setText(QStringLiteral("kept"));
+        f("edtJoyV")->setText(QStringLiteral("stale"));
+        loadFrom("[Engine.Input]\r\nspace=\"Jump\"\r\nLeftMouse=Fire\r\nMouseWheelUp=PrevWeapon\r\n");
+        QCOMPARE(f("edtSpace")->text(), QStringLiteral("Jump"));
+        QCOMPARE(f("edtLeftMouse")->text(), QStringLiteral("Fire"));
+        QCOMPARE(f("edtMWheelUp")->text(), QStringLiteral("PrevWeapon"));
+        QCOMPARE(f("edtJoyV")->text(), QString());
+        QCOMPARE(f("edtJoySlider1")->text(), QStringLiteral("kept")); // sliders are never read
+        QVERIFY(!page->KeyBindsChanged());
+    }
+
+    void unchangedSaveOfTheDemoFileKeepsEveryByte() {
+        const QByteArray before = ReadAll(userPath());
+        QVERIFY(page->LoadKeyBinds(*userIni));
+        QVERIFY(page->SaveKeyBinds(*userIni));
+        QCOMPARE(ReadAll(userPath()), before);
+    }
+
+    void saveWritesEveryRowAndAddsMissingOnes() {
+        loadFrom("[Engine.Input]\r\nSpace=\"Jump\"\r\nBackSpace=\r\n\r\n[Other]\r\nx=1\r\n");
+        f("edtBackSpace")->setText(QStringLiteral("Suicide"));
+        f("edtJoySlider1")->setText(QStringLiteral("not written"));
+        QVERIFY(page->SaveKeyBinds(*userIni));
+        const QByteArray after = ReadAll(userPath());
+        QVERIFY(after.startsWith("[Engine.Input]\r\nSpace=Jump\r\nBackSpace=Suicide\r\nA=\r\n"));
+        QVERIFY(after.endsWith("Joy16=\r\n\r\n[Other]\r\nx=1\r\n"));
+        QVERIFY(after.contains("\r\nJoyV=\r\n"));
+        QVERIFY(!after.contains("not written"));
+        QCOMPARE(after.count("\r\n") - 4, 130); // header, blank line and [Other] are the rest
+        QVERIFY(!page->KeyBindsChanged());
+    }
+
+    void changeTrackingCoversTheTableAndSlidersButNotTheOwnKeyFields() {
+        QVERIFY(page->LoadKeyBinds(*userIni));
+        f("edtSpace")->setText(QStringLiteral("jump"));
+        QVERIFY2(page->KeyBindsChanged(), "letter case counts");
+        f("edtSpace")->setText(QStringLiteral("Jump"));
+        QVERIFY(!page->KeyBindsChanged());
+        page->findChild<QLineEdit*>(QStringLiteral("edtCharNoCheck"))->setText(QStringLiteral("Q"));
+        page->findChild<QLineEdit*>(QStringLiteral("edtCommandNoCheck"))->setText(QStringLiteral("cmd"));
+        QVERIFY(!page->KeyBindsChanged());
+        f("edtJoySlider2")->setText(QStringLiteral("x"));
+        QVERIFY(page->KeyBindsChanged());
+    }
+
+    void clearingAGroupAsksFirst() {
+        QVERIFY(page->LoadKeyBinds(*userIni));
+        prompter->Answer(ui::Answer::No);
+        page->SpeedButton5Click();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("This will empty all fields in the groupbox. Are you sure?")});
+        QCOMPARE(prompter->prompts[0].buttons, ui::Buttons::YesNo);
+        QCOMPARE(f("edtSpace")->text(), QStringLiteral("Jump"));
+
+        prompter->Answer(ui::Answer::Yes);
+        page->findChild<QToolButton*>(QStringLiteral("SpeedButton5"))->click();
+        int empty = 0;
+        for (const auto& row : keybinds::KeyRows())
+            if (row.group == 4) empty += f(row.field)->text().isEmpty() ? 1 : 0;
+        QCOMPARE(empty, 44);
+        QCOMPARE(f("edtA")->text(), QStringLiteral("StrafeLeft")); // other groups untouched
+        QCOMPARE(read("Space"), QStringLiteral("Jump")); // nothing written yet
+        QVERIFY(page->KeyBindsChanged());
+        QVERIFY(page->SaveKeyBinds(*userIni));
+        QCOMPARE(read("Space"), QString());
+        QCOMPARE(read("MouseWheelDown"), QString());
+    }
+
+    void clearingTheJoystickGroupEmptiesTheSliders() {
+        f("edtJoySlider1")->setText(QStringLiteral("s"));
+        prompter->Answer(ui::Answer::Yes);
+        page->SpeedButton6Click();
+        QCOMPARE(f("edtJoySlider1")->text(), QString());
+    }
+
+    void failedSaveReportsAndKeepsThePageChanged() {
+        QVERIFY(page->LoadKeyBinds(*userIni));
+        f("edtSpace")->setText(QStringLiteral("Duck"));
+        QFile::setPermissions(userPath(), QFile::ReadOwner);
+        QVERIFY(!page->SaveKeyBinds(*userIni));
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Error occured:Unable to write to ") + userPath()});
+        QCOMPARE(prompter->prompts[0].kind, ui::PromptKind::Error);
+        QVERIFY(page->KeyBindsChanged());
+        QCOMPARE(read("Space"), QStringLiteral("Jump"));
+    }
+
+    // The page inside the main window: save, leave the tab, exit.
+    void mainWindowSaveAndLeaveTheTab() {
+        game->WriteSettings();
+        app::StartupEnvironment env;
+        env.programDir = env.settingsDir = game->ProgramDir();
+        env.prompter = prompter.get();
+        app::TfrmMain w(env);
+        QVERIFY(w.StartupFinished);
+        auto* space = w.KeyBindsPage()->Field("edtSpace");
+        space->setText(QStringLiteral("Jump | Fire"));
+        // Leaving with No, No keeps the edit unsaved.
+        prompter->Answer(ui::Answer::No);
+        prompter->Answer(ui::Answer::No);
+        w.PageCtrl()->setCurrentIndex(4);
+        QCOMPARE(prompter->Texts(), (QStringList{QStringLiteral("Do you want to save the changes u made?"),
+                                                 QStringLiteral("Do you want to undo changes?")}));
+        w.PageCtrl()->setCurrentIndex(0);
+        QCOMPARE(space->text(), QStringLiteral("Jump | Fire"));
+        QVERIFY(w.AnyPageChanged());
+        prompter->Clear();
+        w.Save1Click();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("The changes has been succesfully saved!")});
+        QCOMPARE(read("Space"), QStringLiteral("Jump | Fire"));
+        QVERIFY(!w.AnyPageChanged());
+        // Nothing changed: Exit asks nothing.
+        prompter->Clear();
+        w.Exit1Click();
+        QVERIFY(prompter->prompts.isEmpty());
+    }
+
+    void mainWindowSaveFailureIsNotCalledASuccess() {
+        game->WriteSettings();
+        app::StartupEnvironment env;
+        env.programDir = env.settingsDir = game->ProgramDir();
+        env.prompter = prompter.get();
+        app::TfrmMain w(env);
+        QFile::setPermissions(userPath(), QFile::ReadOwner);
+        w.Save1Click();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Error occured:Unable to write to ") + userPath()});
+    }
+};
+
+QTEST_MAIN(KeyBindsTest)
 #include "KeyBindsTest.moc"

@@ -2,7 +2,9 @@
 
 #include "ini/Cp1252.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <charconv>
 #include <climits>
 #include <cstring>
@@ -24,6 +26,27 @@ TIniFile::FaultHook& faultHook() {
     static TIniFile::FaultHook hook;
     return hook;
 }
+
+std::atomic<bool> gReadTiming{false};
+std::atomic<std::int64_t> gReadNs{0};
+
+// Adds the lifetime of the scope to the read total, when timing is on.
+class ReadTimer {
+public:
+    ReadTimer() : on_(gReadTiming.load(std::memory_order_relaxed)) {
+        if (on_) start_ = std::chrono::steady_clock::now();
+    }
+    ~ReadTimer() {
+        if (on_)
+            gReadNs += std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now() - start_)
+                           .count();
+    }
+
+private:
+    bool on_;
+    std::chrono::steady_clock::time_point start_;
+};
 
 bool faultAt(std::string_view step, const std::string& path) {
     auto& hook = faultHook();
@@ -393,6 +416,13 @@ TIniFile::~TIniFile() {
 
 void TIniFile::SetFaultHookForTesting(FaultHook hook) { faultHook() = std::move(hook); }
 
+void TIniFile::SetReadTiming(bool on) {
+    gReadNs = 0;
+    gReadTiming = on;
+}
+
+std::int64_t TIniFile::ReadNanoseconds() { return gReadNs.load(); }
+
 Document& TIniFile::doc() const {
     if (doc_ && dirty_) return *doc_; // our own unwritten batch wins
     if (!doc_ || !(doc_->sig == statSignature(path_))) doc_ = loadDocument(path_);
@@ -401,6 +431,7 @@ Document& TIniFile::doc() const {
 
 std::string TIniFile::ReadText(std::string_view section, std::string_view key,
                                std::string_view def) const {
+    ReadTimer timer;
     const auto& d = doc();
     const bool utf8 = d.utf8();
     const Line* line = utf8 ? d.find(section, key)
@@ -552,6 +583,7 @@ double TIniFile::ReadFraction(std::string_view section, std::string_view key, do
 }
 
 std::vector<std::string> TIniFile::ReadSectionNames() const {
+    ReadTimer timer;
     const auto& d = doc();
     std::vector<std::string> names;
     // The Windows call fills a caller's buffer: names with terminators, one more

@@ -84,6 +84,10 @@ public:
     using FaultHook = std::function<bool(std::string_view step, const std::string& path)>;
     static void SetFaultHookForTesting(FaultHook hook);
 
+    // Benchmarks ask how much time went into reads (file loads included).
+    static void SetReadTiming(bool on);
+    static std::int64_t ReadNanoseconds();
+
 private:
     Document& doc() const;
     void markDirty();

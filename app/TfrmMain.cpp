@@ -83,7 +83,7 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     });
 
     if (auto* screen = QGuiApplication::primaryScreen())
-        resize(QSize(1100, 720).boundedTo(screen->availableSize()));
+        resize(QSize(1180, 760).boundedTo(screen->availableSize()));
     FormCreate();
 }
 

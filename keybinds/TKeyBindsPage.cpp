@@ -87,7 +87,7 @@ TKeyBindsPage::TKeyBindsPage(ui::Prompter& prompter, QWidget* parent)
         auto* label = new QLabel(latin(row.label), box);
         auto* edit = new QLineEdit(box);
         edit->setObjectName(latin(row.field));
-        edit->setMinimumWidth(120);
+        edit->setFixedWidth(104);
         label->setBuddy(edit);
         layout->addWidget(label, i % perCol, 2 * (i / perCol));
         layout->addWidget(edit, i % perCol, 2 * (i / perCol) + 1);
@@ -117,13 +117,13 @@ TKeyBindsPage::TKeyBindsPage(ui::Prompter& prompter, QWidget* parent)
     ownLayout->addStretch();
 
     // Alpha | Other | Numbers+Functions | Numeric+Joystick+Own
-    grid->addWidget(groups_[0], 0, 0, 3, 1, Qt::AlignTop);
-    grid->addWidget(groups_[4], 0, 1, 3, 1, Qt::AlignTop);
-    grid->addWidget(groups_[1], 0, 2, Qt::AlignTop);
-    grid->addWidget(groups_[2], 1, 2, Qt::AlignTop);
-    grid->addWidget(groups_[3], 0, 3, Qt::AlignTop);
-    grid->addWidget(groups_[5], 1, 3, 2, 1, Qt::AlignTop);
-    grid->addWidget(own, 2, 2, Qt::AlignTop);
+    grid->addWidget(groups_[0], 0, 0, 3, 1, Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(groups_[4], 0, 1, 3, 1, Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(groups_[1], 0, 2, Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(groups_[2], 1, 2, Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(groups_[3], 0, 3, Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(groups_[5], 1, 3, 2, 1, Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(own, 2, 2, Qt::AlignLeft | Qt::AlignTop);
     grid->setRowStretch(3, 1);
     grid->setColumnStretch(4, 1);
     ScrollBox1_->setWidget(content);

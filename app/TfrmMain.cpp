@@ -1,28 +1,34 @@
 #include "app/TfrmMain.h"
 
+#include "app/TfrmAbout.h"
 #include "app/TfrmInit.h"
 #include "app/TfrmReadme.h"
 #include "ini/IniFile.h"
+#include "keybinds/TAliasesPage.h"
 #include "keybinds/TKeyBindsPage.h"
+#include "keybinds/TfrmTaunts.h"
 #include "platform/Paths.h"
+#include "platform/Shell.h"
 #include "ui/Prompter.h"
 #include "ui/TfrmProgress.h"
 
 #include <QAction>
-#include <QCheckBox>
-#include <QLineEdit>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <map>
 
 namespace app {
 
@@ -36,15 +42,84 @@ struct TabInfo {
     const char* caption;
 };
 constexpr TabInfo kTabs[] = {
-    {"tabMain", "Key binds"},          {"tabAliases", "Aliases"},
+    {"tabMain", "Key binds"},           {"tabAliases", "Aliases"},
     {"tabGeneral", "General Settings"}, {"tabUT2k4", "UT2004 Settings"},
     {"tabFrontEnd", "Instant Action"},  {"tabIniFiles", "Inifiles"},
+};
+
+using Handler = void (TfrmMain::*)();
+
+// The menu, declared once. A null name is a separator; a null handler is a
+// command of a later version, shown disabled.
+struct MenuItem {
+    const char* menu;
+    const char* name;
+    const char* caption;
+    const char* shortcut;  // the key that runs it
+    const char* shownKey;  // shown without running it ("Options" shows Ctrl+S)
+    const char* hint;
+    Handler handler;
+    bool visible;
+};
+
+constexpr MenuItem kMenu[] = {
+    {"&File", "Reload1", "&Load", "Ctrl+O", nullptr, "Reload the settings", &TfrmMain::Reload1Click, true},
+    {"&File", "Save1", "&Save Changes", "Ctrl+S", nullptr, "Save your settings", &TfrmMain::Save1Click, true},
+    {"&File", "BackupINIfiles1", "&Backup INI files", "Ctrl+B", nullptr, "Backup the ini files now", nullptr, true},
+    {"&File", "Backupmanager1", "&Backup manager", "Ctrl+M", nullptr, "Open the backup manager", nullptr, true},
+    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&File", "Openfiles1", "&Open custom user.ini..", "Ctrl+Shift+O", nullptr, nullptr, &TfrmMain::Openfiles1Click, true},
+    {"&File", "SaveINIfilesAS1", "S&ave custom user.ini as..", "Ctrl+Shift+S", nullptr, nullptr, &TfrmMain::SaveINIfilesAS1Click, true},
+    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&File", "Exit1", "&Exit Quorlex2004", "Alt+F4", nullptr, "Exit Quorlex 2004", &TfrmMain::Exit1Click, true},
+    {"&Quorlex 2004", "UT2k4Dir1", "Options", nullptr, "Ctrl+S", "Re-run the setup", &TfrmMain::UT2k4Dir1Click, true},
+    {"&Quorlex 2004", "Checkforupdates1", "&Check for updates", "Ctrl+U", nullptr, "Check if there is a new version available", nullptr, true},
+    {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&Quorlex 2004", "Tauntlist1", "&Tauntlist", "Ctrl+T", nullptr, "Open the list with taunts", &TfrmMain::auntlist1Click, false},
+    {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false},
+    {"&Quorlex 2004", "Resettodefault", "Reset settings to &default", "Ctrl+D", nullptr, nullptr, nullptr, true},
+    {"Predefined Settings", "Highquality1", "High quality", nullptr, nullptr, nullptr, nullptr, true},
+    {"Predefined Settings", "Lowquality1", "Low quality", nullptr, nullptr, nullptr, nullptr, true},
+    {"&Help", "Quorlex2k4help1", "&Quorlex2004 help", "F3", nullptr, nullptr, &TfrmMain::Quorlex2k4help1Click, true},
+    {"&Help", "Showreadmetxt1", "Show Readme.txt", "F1", nullptr, nullptr, &TfrmMain::Showreadmetxt1Click, true},
+    {"&Help", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&Help", "Abouty1", "&About", "F2", nullptr, nullptr, &TfrmMain::Abouty1Click, true},
+};
+
+constexpr const char* kMenuNames[][2] = {
+    {"&File", "File1"}, {"&Quorlex 2004", "Quorlex20041"}, {"Predefined Settings", "PredefinedSettings1"}, {"&Help", "Help1"}};
+
+// The tool bar, left to right; a null name is a gap.
+struct ToolButton {
+    const char* name;
+    const char* hint;
+    const char* themeIcon;
+    QStyle::StandardPixmap fallback;
+    Handler handler;
+    bool visible;
+};
+
+constexpr ToolButton kToolBar[] = {
+    {"cxButton1", "Exit Quorlex 2004", "application-exit", QStyle::SP_DialogCloseButton, &TfrmMain::Exit1Click, true},
+    {"cxButton2", "Reload the settings", "view-refresh", QStyle::SP_BrowserReload, &TfrmMain::Reload1Click, true},
+    {"cxButton3", "Save your settings", "document-save", QStyle::SP_DialogSaveButton, &TfrmMain::Save1Click, true},
+    {nullptr, nullptr, nullptr, QStyle::SP_CustomBase, nullptr, true},
+    {"cxButton4", "Backup the ini files now", "document-save-as", QStyle::SP_DriveFDIcon, nullptr, true},
+    {"cxButton5", "Open the backup manager", "folder-open", QStyle::SP_DirOpenIcon, nullptr, true},
+    {"cxButton6", "Show taunt list", "format-justify-left", QStyle::SP_FileDialogContentsView, &TfrmMain::auntlist1Click, false},
+    {"cxButton7", "Check for updates", "system-software-update", QStyle::SP_ArrowDown, nullptr, true},
+    {"cxButton8", "Options", "preferences-system", QStyle::SP_FileDialogDetailedView, &TfrmMain::UT2k4Dir1Click, true},
+    {nullptr, nullptr, nullptr, QStyle::SP_CustomBase, nullptr, true},
+    {"cxButton9", "Restore default settings", "edit-undo", QStyle::SP_DialogResetButton, nullptr, true},
 };
 
 } // namespace
 
 TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
-    : QMainWindow(parent), env_(std::move(env)), prompter_(*env_.prompter) {
+    : QMainWindow(parent),
+      env_(std::move(env)),
+      prompter_(*env_.prompter),
+      ctx_{*env_.prompter, ini_, [this](const std::function<void()>& f) { Guarded(f); }} {
     setObjectName(QStringLiteral("frmMain"));
     setMinimumSize(805, 598);
 
@@ -66,12 +141,26 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
 
     PageCtrl_ = new QTabWidget(central);
     PageCtrl_->setObjectName(QStringLiteral("PageCtrl"));
-    keyBinds_ = new keybinds::TKeyBindsPage(prompter_, PageCtrl_);
+    keyBinds_ = new keybinds::TKeyBindsPage(ctx_, PageCtrl_);
+    aliases_ = new keybinds::TAliasesPage(ctx_, PageCtrl_);
     for (const auto& tab : kTabs) {
-        QWidget* page = tab.name == kTabs[0].name ? static_cast<QWidget*>(keyBinds_) : new QWidget(PageCtrl_);
+        QWidget* page = nullptr;
+        if (tab.name == kTabs[0].name)
+            page = keyBinds_;
+        else if (tab.name == kTabs[1].name)
+            page = aliases_;
+        else
+            page = new QWidget(PageCtrl_);
         page->setObjectName(QString::fromLatin1(tab.name));
         PageCtrl_->addTab(page, QString::fromLatin1(tab.caption));
     }
+    tabIniFiles_ = PageCtrl_->widget(5);
+    tracked_ = {
+        {keyBinds_, [this] { return keyBinds_->KeyBindsChanged(); },
+         [this] { return keyBinds_->SaveKeyBinds(); }, [this] { return keyBinds_->LoadKeyBinds(); }},
+        {aliases_, [this] { return aliases_->AliasesChanged(); },
+         [this] { aliases_->SaveAliases(); return true; }, [this] { return aliases_->LoadAliases(); }},
+    };
     PageCtrl_->setEnabled(false);
     layout->addWidget(PageCtrl_, 1);
     setCentralWidget(central);
@@ -95,60 +184,60 @@ TfrmMain::~TfrmMain() {
 }
 
 void TfrmMain::BuildMenuAndToolBar() {
-    auto icon = [this](const char* theme, QStyle::StandardPixmap fallback) {
-        return QIcon::fromTheme(QString::fromLatin1(theme), style()->standardIcon(fallback));
-    };
-    auto* exitAct = new QAction(icon("application-exit", QStyle::SP_DialogCloseButton),
-                                QStringLiteral("&Exit Quorlex2004"), this);
-    exitAct->setObjectName(QStringLiteral("Exit1"));
-    exitAct->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
-    exitAct->setToolTip(QStringLiteral("Exit Quorlex 2004"));
-    connect(exitAct, &QAction::triggered, this, [this] { Guarded([this] { Exit1Click(); }); });
-
-    auto* reloadAct = new QAction(icon("view-refresh", QStyle::SP_BrowserReload),
-                                  QStringLiteral("&Load"), this);
-    reloadAct->setObjectName(QStringLiteral("Reload1"));
-    reloadAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    reloadAct->setToolTip(QStringLiteral("Reload the settings"));
-    connect(reloadAct, &QAction::triggered, this, [this] { Guarded([this] { Reload1Click(); }); });
-
-    auto* saveAct = new QAction(icon("document-save", QStyle::SP_DialogSaveButton),
-                                QStringLiteral("&Save Changes"), this);
-    saveAct->setObjectName(QStringLiteral("Save1"));
-    saveAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    saveAct->setToolTip(QStringLiteral("Save your settings"));
-    connect(saveAct, &QAction::triggered, this, [this] { Guarded([this] { Save1Click(); }); });
-
-    auto* optionsAct = new QAction(icon("preferences-system", QStyle::SP_FileDialogDetailedView),
-                                   QStringLiteral("Options"), this);
-    optionsAct->setObjectName(QStringLiteral("UT2k4Dir1"));
-    optionsAct->setToolTip(QStringLiteral("Re-run the setup"));
-    connect(optionsAct, &QAction::triggered, this, [this] { Guarded([this] { UT2k4Dir1Click(); }); });
-
-    auto* readmeAct = new QAction(QStringLiteral("Show Readme.txt"), this);
-    readmeAct->setObjectName(QStringLiteral("Showreadmetxt1"));
-    readmeAct->setShortcut(QKeySequence(Qt::Key_F1));
-    connect(readmeAct, &QAction::triggered, this, [this] { Guarded([this] { Showreadmetxt1Click(); }); });
-
-    auto* file = menuBar()->addMenu(QStringLiteral("&File"));
-    file->addAction(reloadAct);
-    file->addAction(saveAct);
-    file->addSeparator();
-    file->addAction(exitAct);
-    auto* prog = menuBar()->addMenu(QStringLiteral("&Quorlex 2004"));
-    prog->addAction(optionsAct);
-    auto* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    help->addAction(readmeAct);
-    for (auto* m : {file, prog, help}) m->setToolTipsVisible(true);
+    std::map<QString, QMenu*> menus;
+    for (const auto& [caption, name] : kMenuNames) {
+        auto* m = menuBar()->addMenu(QString::fromLatin1(caption));
+        m->setObjectName(QString::fromLatin1(name));
+        m->setToolTipsVisible(true);
+        menus[QString::fromLatin1(caption)] = m;
+    }
+    for (const auto& item : kMenu) {
+        QMenu* menu = menus[QString::fromLatin1(item.menu)];
+        if (!item.name) {
+            menu->addSeparator()->setVisible(item.visible);
+            continue;
+        }
+        QString caption = QString::fromLatin1(item.caption);
+        if (item.shownKey) caption += QLatin1Char('\t') + QString::fromLatin1(item.shownKey);
+        auto* act = menu->addAction(caption);
+        act->setObjectName(QString::fromLatin1(item.name));
+        if (item.shortcut) act->setShortcut(QKeySequence(QString::fromLatin1(item.shortcut)));
+        if (item.hint) act->setToolTip(QString::fromLatin1(item.hint));
+        act->setEnabled(item.handler != nullptr);
+        if (item.handler) {
+            const Handler h = item.handler;
+            connect(act, &QAction::triggered, this, [this, h] { Guarded([this, h] { (this->*h)(); }); });
+            // A hidden item keeps its short cut: Qt drops shortcuts of invisible actions.
+            if (!item.visible && item.shortcut) {
+                auto* sc = new QShortcut(QKeySequence(QString::fromLatin1(item.shortcut)), this);
+                sc->setObjectName(QString::fromLatin1(item.name) + QStringLiteral("Shortcut"));
+                connect(sc, &QShortcut::activated, this, [this, h] { Guarded([this, h] { (this->*h)(); }); });
+            }
+        }
+        act->setVisible(item.visible);
+    }
 
     auto* bar = addToolBar(QStringLiteral("Commands"));
     bar->setObjectName(QStringLiteral("ToolBar1"));
     bar->setMovable(false);
-    bar->addAction(exitAct);
-    bar->addAction(reloadAct);
-    bar->addAction(saveAct);
-    bar->addSeparator();
-    bar->addAction(optionsAct);
+    for (const auto& b : kToolBar) {
+        if (!b.name) {
+            bar->addSeparator();
+            continue;
+        }
+        auto* act = bar->addAction(
+            QIcon::fromTheme(QString::fromLatin1(b.themeIcon), style()->standardIcon(b.fallback)),
+            QString::fromLatin1(b.hint));
+        act->setObjectName(QString::fromLatin1(b.name));
+        act->setToolTip(QString::fromLatin1(b.hint));
+        act->setEnabled(b.handler != nullptr);
+        act->setVisible(b.visible);
+        if (QWidget* w = bar->widgetForAction(act)) w->setObjectName(QString::fromLatin1(b.name));
+        if (b.handler) {
+            const Handler h = b.handler;
+            connect(act, &QAction::triggered, this, [this, h] { Guarded([this, h] { (this->*h)(); }); });
+        }
+    }
 }
 
 void TfrmMain::ReportError(const std::exception& e) { prompter_.Stop(Q(e.what())); }
@@ -201,8 +290,8 @@ void TfrmMain::showEvent(QShowEvent* e) {
 
 void TfrmMain::LoadSetup(bool showDialog) {
     ProgramDir = env_.programDir;
-    settingsIni_ = std::make_unique<ini::TIniFile>(Std(env_.settingsDir + QStringLiteral("Quorlex2004.ini")));
-    auto& settings = *settingsIni_;
+    ini_.SettingsIni = std::make_unique<ini::TIniFile>(Std(env_.settingsDir + QStringLiteral("Quorlex2004.ini")));
+    auto& settings = *ini_.SettingsIni;
     AutoBackup = settings.ReadFlag("Quorlex", "AutoBackup", true);
     CheckOnStartup = settings.ReadFlag("Quorlex", "CheckOnStartup", true);
     AskBackup = settings.ReadFlag("Quorlex", "AskBackup", false);
@@ -223,7 +312,7 @@ void TfrmMain::LoadSetup(bool showDialog) {
 
 // Returns false when the application is to end (first-run Cancel).
 bool TfrmMain::RunSetupLoop(bool showDialog) {
-    auto& settings = *settingsIni_;
+    auto& settings = *ini_.SettingsIni;
     for (;;) {
         if (quitRequested_) return false;
         TfrmInit dlg(env_.registry.get(), env_.nativeInstallCandidates, settings, this);
@@ -265,7 +354,7 @@ bool TfrmMain::RunSetupLoop(bool showDialog) {
 }
 
 bool TfrmMain::LocateGameFiles() {
-    auto& settings = *settingsIni_;
+    auto& settings = *ini_.SettingsIni;
     const QString recorded = Q(settings.ReadText("UT2k4", "CurrentUserIni", "User.ini"));
     QString userPath;
     if (!recorded.isEmpty() && QFileInfo(SystemDir + recorded).isFile())
@@ -277,14 +366,14 @@ bool TfrmMain::LocateGameFiles() {
         PageCtrl_->setEnabled(false);
         return false;
     }
-    ut2004Ini_ = std::make_unique<ini::TIniFile>(Std(SystemDir + QStringLiteral("UT2004.ini")));
-    userIni_ = std::make_unique<ini::TIniFile>(Std(userPath));
-    ViewportManager = Q(ut2004Ini_->ReadText("Engine.Engine", "ViewportManager", "WinDrv.WindowsClient"));
+    ini_.Ut2004Ini = std::make_unique<ini::TIniFile>(Std(SystemDir + QStringLiteral("UT2004.ini")));
+    ini_.UserIni = std::make_unique<ini::TIniFile>(Std(userPath));
+    ViewportManager = Q(ini_.Ut2004Ini->ReadText("Engine.Engine", "ViewportManager", "WinDrv.WindowsClient"));
     lblDir_->setText(QStringLiteral("UT2004 dir: ") + Q(settings.ReadText("UT2k4", "Dir", "")));
     lblCurrUserIni_->setText(QStringLiteral("Current User.Ini: ") + userPath);
     CurrentUserIniName = platform::FileNamePart(userPath);
     settings.WriteText("UT2k4", "CurrentUserIni", Std(CurrentUserIniName));
-    lblCurrUt2004ini_->setText(QStringLiteral("Current UT2004.Ini: ") + Q(ut2004Ini_->FileName()));
+    lblCurrUt2004ini_->setText(QStringLiteral("Current UT2004.Ini: ") + Q(ini_.Ut2004Ini->FileName()));
     return true;
 }
 
@@ -295,9 +384,9 @@ void TfrmMain::LoadAllPagesAtStartup() {
     PageCtrl_->setEnabled(false);
     try {
         SetSplashPosition(2);
-        keyBinds_->LoadKeyBinds(*userIni_);
+        keyBinds_->LoadKeyBinds();
         LetEventsRun();
-        LoadAliases();
+        aliases_->LoadAliases();
         LetEventsRun();
         SetSplashPosition(3);
         LoadGeneralSettings();
@@ -322,28 +411,33 @@ void TfrmMain::LoadAllPagesAtStartup() {
     StartupFinished = true;
 }
 
-bool TfrmMain::AnyPageChanged() const { return keyBinds_->KeyBindsChanged(); }
+bool TfrmMain::AnyPageChanged() const {
+    for (const auto& page : tracked_)
+        if (page.changed()) return true;
+    return false;
+}
 
 bool TfrmMain::SaveAllPages() {
-    bool ok = keyBinds_->SaveKeyBinds(*userIni_);
-    SetSplashPosition(1);
-    LetEventsRun();
-    ok = SaveAliases() && ok;
-    SetSplashPosition(2);
-    LetEventsRun();
-    ok = SaveGeneralSettings() && ok;
-    SetSplashPosition(3);
-    LetEventsRun();
-    ok = SaveGameTypeRules() && ok;
-    SetSplashPosition(4);
-    LetEventsRun();
-    ok = SaveUT2k4Settings() && ok;
-    return ok;
+    saverReported_ = false;
+    const std::function<bool()> savers[] = {
+        [this] { return keyBinds_->SaveKeyBinds(); },
+        [this] { aliases_->SaveAliases(); return true; },
+        [this] { return SaveGeneralSettings(); },
+        [this] { SaveGameTypeRules(); return true; },
+        [this] { return SaveUT2k4Settings(); },
+    };
+    int step = 0;
+    for (const auto& saver : savers) {
+        if (!saver()) saverReported_ = true;
+        if (++step < 5) SetSplashPosition(step);
+        LetEventsRun();
+    }
+    return !saverReported_;
 }
 
 void TfrmMain::ReloadAllPages() {
-    keyBinds_->LoadKeyBinds(*userIni_);
-    LoadAliases();
+    keyBinds_->LoadKeyBinds();
+    aliases_->LoadAliases();
     LoadRawIniText();
     LoadGeneralSettings();
     LoadGameTypeRules();
@@ -358,15 +452,22 @@ void TfrmMain::Save1Click() {
     splash_->SetMaximum(5);
     splash_->SetPosition(0);
     LetEventsRun();
+    // A saver that failed has shown its error; claiming success then would
+    // lie. An error a saver lets through ends the savers; it is reported
+    // unless a saver before it has already told the user about the file.
     bool ok = false;
     try {
         ok = SaveAllPages();
     } catch (...) {
         delete splash_;
-        throw; // reported by the general error report, never as a success
+        if (!saverReported_) throw;
+        return;
     }
+    if (PageCtrl_->currentWidget() == tabIniFiles_)
+        RawIniSave();
+    else
+        RefillRawIniEditors(true);
     delete splash_;
-    // A saver that failed has shown its error; claiming success then would lie.
     if (ok) prompter_.Information(QStringLiteral("The changes has been succesfully saved!"));
 }
 
@@ -383,7 +484,8 @@ void TfrmMain::Reload1Click() {
 void TfrmMain::Exit1Click() {
     if (PageCtrl_->isEnabled() && AnyPageChanged() &&
         prompter_.Confirm(QStringLiteral("You have made some changes\nDo you want to save your changes?"))) {
-        SaveAllPages();
+        // A failed save keeps the window and the edits: nothing was saved to exit on.
+        if (!SaveAllPages()) return;
         if (prompter_.Ask(ui::PromptKind::Confirmation,
                           QStringLiteral("Your changes have been saved, press OK to exit"),
                           ui::Buttons::OkCancel) == ui::Answer::Cancel)
@@ -395,46 +497,105 @@ void TfrmMain::Exit1Click() {
 
 void TfrmMain::closeEvent(QCloseEvent* e) {
     if (!exiting_ && PageCtrl_->isEnabled() && AnyPageChanged()) {
-        bool keepOpen = false;
+        bool keepOpen = true;
         Guarded([&] {
             const auto answer = prompter_.Ask(
                 ui::PromptKind::Confirmation,
                 QStringLiteral("You have made some changes\nDo you want to save your changes?"),
                 ui::Buttons::YesNoCancel);
-            if (answer == ui::Answer::Cancel)
-                keepOpen = true;
+            if (answer == ui::Answer::No)
+                keepOpen = false;
             else if (answer == ui::Answer::Yes)
-                SaveAllPages();
+                keepOpen = !SaveAllPages();
         });
         if (keepOpen) {
             e->ignore();
             return;
         }
     }
+    exiting_ = false;
     Guarded([this] { ReleaseIniHandles(); });
+    closed_ = true;
     e->accept();
 }
 
 void TfrmMain::ReleaseIniHandles() {
-    for (auto* handle : {&ut2004Ini_, &userIni_, &settingsIni_}) {
+    for (auto* handle : {&ini_.Ut2004Ini, &ini_.UserIni, &ini_.SettingsIni}) {
         if (*handle) (*handle)->Flush();
         handle->reset();
     }
 }
 
 void TfrmMain::PageCtrlPageChanging(int leaving) {
-    if (leaving != PageCtrl_->indexOf(keyBinds_) || !keyBinds_->KeyBindsChanged()) return;
-    if (prompter_.Confirm(QStringLiteral("Do you want to save the changes u made?")))
-        keyBinds_->SaveKeyBinds(*userIni_);
-    else if (prompter_.Confirm(QStringLiteral("Do you want to undo changes?")))
-        keyBinds_->LoadKeyBinds(*userIni_);
+    QWidget* left = PageCtrl_->widget(leaving);
+    for (const auto& page : tracked_) {
+        if (page.tab != left || !page.changed()) continue;
+        if (prompter_.Confirm(QStringLiteral("Do you want to save the changes u made?")))
+            page.save();
+        else if (prompter_.Confirm(QStringLiteral("Do you want to undo changes?")))
+            page.load();
+    }
+    if (PageCtrl_->currentWidget() == tabIniFiles_) RefillRawIniEditors(false);
 }
 
 void TfrmMain::UT2k4Dir1Click() { LoadSetup(true); }
 
+QString TfrmMain::CurrentUserIniDir() const {
+    return ini_.UserIni ? platform::DirPart(Q(ini_.UserIni->FileName())) : SystemDir;
+}
+
+// Both custom-file commands end here: record the name, start over on it.
+void TfrmMain::SwitchUserIni(const QString& chosenPath) {
+    ini_.SettingsIni->WriteText("UT2k4", "CurrentUserIni", Std(platform::FileNamePart(chosenPath)));
+    ini_.SettingsIni->Flush();
+    ini_.SettingsIni.reset();
+    LoadSetup(false);
+}
+
+void TfrmMain::Openfiles1Click() {
+    if (!PageCtrl_->isEnabled()) return;
+    prompter_.Message(QStringLiteral("Select the User.ini, or a User.ini with a different filename"));
+    ui::FileDialog dialog;
+    dialog.directory = CurrentUserIniDir();
+    dialog.filter = QStringLiteral("Ini files|*.ini");
+    dialog.mustExist = true;
+    const auto chosen = prompter_.OpenFile(dialog);
+    if (!chosen) return;
+    SwitchUserIni(*chosen);
+    prompter_.Information(QStringLiteral("Your current ini has now changed into: ") + *chosen);
+}
+
+void TfrmMain::SaveINIfilesAS1Click() {
+    if (!PageCtrl_->isEnabled()) return;
+    ui::FileDialog dialog;
+    dialog.directory = CurrentUserIniDir();
+    dialog.filter = QStringLiteral("Ini files|*.ini");
+    dialog.defaultExtension = QStringLiteral("ini");
+    const auto chosen = prompter_.SaveFile(dialog);
+    if (!chosen) return;
+    const QString source = Q(ini_.UserIni->FileName());
+    if (QFileInfo(*chosen).absoluteFilePath() != QFileInfo(source).absoluteFilePath())
+        platform::CopyFileReplacing(source, *chosen);
+    SwitchUserIni(*chosen);
+}
+
+void TfrmMain::Quorlex2k4help1Click() {
+    prompter_.Information(QStringLiteral("No help available yet\nI dont have plans to make one either"));
+}
+
 void TfrmMain::Showreadmetxt1Click() {
     TfrmReadme readme(ProgramDir, prompter_, this);
     readme.exec();
+}
+
+void TfrmMain::Abouty1Click() {
+    TfrmAbout about(this);
+    about.exec();
+}
+
+void TfrmMain::auntlist1Click() {
+    auto* taunts = new keybinds::TfrmTaunts(this);
+    taunts->show();
 }
 
 } // namespace app

@@ -1,21 +1,22 @@
 #pragma once
 #include "app/StartupEnvironment.h"
+#include "ini/IniHandles.h"
+#include "ui/PageContext.h"
 
 #include <QMainWindow>
 #include <QPointer>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QLabel;
 class QTabWidget;
 
-namespace ini {
-class TIniFile;
-}
 namespace keybinds {
 class TKeyBindsPage;
-}
+class TAliasesPage;
+} // namespace keybinds
 namespace ui {
 class Prompter;
 class TfrmProgress;
@@ -47,17 +48,20 @@ public:
     bool StartupFinished = false;
     bool ManualUpdateCheck = false;
 
-    ini::TIniFile* SettingsIni() const { return settingsIni_.get(); }
-    ini::TIniFile* Ut2004Ini() const { return ut2004Ini_.get(); }
-    ini::TIniFile* UserIni() const { return userIni_.get(); }
+    ini::TIniFile* SettingsIni() const { return ini_.SettingsIni.get(); }
+    ini::TIniFile* Ut2004Ini() const { return ini_.Ut2004Ini.get(); }
+    ini::TIniFile* UserIni() const { return ini_.UserIni.get(); }
     // The first-run setup was cancelled: the program ends without showing.
     bool QuitRequested() const { return quitRequested_; }
+    // Exit or window close went through; the window is closing.
+    bool Closed() const { return closed_; }
     QTabWidget* PageCtrl() const { return PageCtrl_; }
     keybinds::TKeyBindsPage* KeyBindsPage() const { return keyBinds_; }
+    keybinds::TAliasesPage* AliasesPage() const { return aliases_; }
 
     void LoadSetup(bool showDialog);
     bool AnyPageChanged() const;
-    // False when a saver failed (it has told the user already).
+    // False when a saver failed and told the user; raises what a saver lets through.
     bool SaveAllPages();
     void ReloadAllPages();
 
@@ -71,13 +75,25 @@ public slots:
     void Reload1Click();
     void Exit1Click();
     void UT2k4Dir1Click();
+    void Openfiles1Click();
+    void SaveINIfilesAS1Click();
+    void Quorlex2k4help1Click();
     void Showreadmetxt1Click();
+    void Abouty1Click();
+    void auntlist1Click();
 
 protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    struct TrackedPage {
+        QWidget* tab;
+        std::function<bool()> changed;
+        std::function<bool()> save;
+        std::function<bool()> load;
+    };
+
     void FormCreate();
     void BuildMenuAndToolBar();
     void LoadAllPagesAtStartup();
@@ -87,34 +103,40 @@ private:
     void LetEventsRun();
     void PageCtrlPageChanging(int leaving);
     void ReleaseIniHandles();
+    void SwitchUserIni(const QString& chosenPath);
+    QString CurrentUserIniDir() const;
 
     // Pages of later versions join these; until then they do nothing.
-    void LoadAliases() {}
     void LoadGeneralSettings() {}
     void LoadGameTypeRules() {}
     void LoadRawIniText() {}
     void LoadUT2k4Settings() {}
-    bool SaveAliases() { return true; }
     bool SaveGeneralSettings() { return true; }
-    bool SaveGameTypeRules() { return true; }
+    void SaveGameTypeRules() {}
     bool SaveUT2k4Settings() { return true; }
+    void RefillRawIniEditors(bool /*withTitles*/) {}
+    void RawIniSave() {}
     void StartUpdate() {}
     void BackupIniFiles(bool /*reportSuccess*/) {}
 
     StartupEnvironment env_;
     ui::Prompter& prompter_;
-    std::unique_ptr<ini::TIniFile> settingsIni_;
-    std::unique_ptr<ini::TIniFile> ut2004Ini_;
-    std::unique_ptr<ini::TIniFile> userIni_;
+    ini::IniHandles ini_;
+    ui::PageContext ctx_;
     QPointer<ui::TfrmProgress> splash_;
     QTabWidget* PageCtrl_ = nullptr;
     keybinds::TKeyBindsPage* keyBinds_ = nullptr;
+    keybinds::TAliasesPage* aliases_ = nullptr;
+    QWidget* tabIniFiles_ = nullptr;
+    std::vector<TrackedPage> tracked_;
     QLabel* lblDir_ = nullptr;
     QLabel* lblCurrUserIni_ = nullptr;
     QLabel* lblCurrUt2004ini_ = nullptr;
     int currentTab_ = 0;
     bool quitRequested_ = false;
     bool exiting_ = false;
+    bool closed_ = false;
+    bool saverReported_ = false; // a saver of the last SaveAllPages showed its own error
 };
 
 } // namespace app

@@ -1,12 +1,15 @@
 #include "keybinds/TKeyBindsPage.h"
 
-#include "ini/IniFile.h"
+#include "ini/IniHandles.h"
+#include "keybinds/KeyNames.h"
 #include "keybinds/KeyTable.h"
+#include "ui/PageContext.h"
 #include "ui/Prompter.h"
 
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -44,8 +47,8 @@ QString latin(const char* s) { return QString::fromLatin1(s); }
 
 } // namespace
 
-TKeyBindsPage::TKeyBindsPage(ui::Prompter& prompter, QWidget* parent)
-    : QWidget(parent), prompter_(prompter) {
+TKeyBindsPage::TKeyBindsPage(ui::PageContext& ctx, QWidget* parent)
+    : QWidget(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("tabMain"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -104,12 +107,19 @@ TKeyBindsPage::TKeyBindsPage(ui::Prompter& prompter, QWidget* parent)
     auto* edtChar = new QLineEdit(QStringLiteral(".."), own);
     edtChar->setObjectName(QStringLiteral("edtCharNoCheck"));
     edtChar->setAlignment(Qt::AlignCenter);
+    // Read-only keeps pasted and typed text out; the filter names released keys.
+    edtChar->setReadOnly(true);
+    edtChar->installEventFilter(this);
+    edtCharNoCheck_ = edtChar;
     auto* label2 = new QLabel(QStringLiteral("Current command assigned"), own);
     label2->setObjectName(QStringLiteral("Label2"));
     auto* edtCommand = new QLineEdit(own);
     edtCommand->setObjectName(QStringLiteral("edtCommandNoCheck"));
     auto* btnSave = new QPushButton(QStringLiteral("Save"), own);
     btnSave->setObjectName(QStringLiteral("btnSave"));
+    edtCommandNoCheck_ = edtCommand;
+    btnSave_ = btnSave;
+    connect(btnSave, &QPushButton::clicked, this, [this] { ctx_.guarded([this] { btnSaveClick(); }); });
     for (QWidget* w : {static_cast<QWidget*>(label3), static_cast<QWidget*>(edtChar),
                        static_cast<QWidget*>(label2), static_cast<QWidget*>(edtCommand),
                        static_cast<QWidget*>(btnSave)})
@@ -145,7 +155,9 @@ QStringList TKeyBindsPage::SnapshotTexts() const {
     return texts;
 }
 
-bool TKeyBindsPage::LoadKeyBinds(ini::TIniFile& userIni) {
+bool TKeyBindsPage::LoadKeyBinds() {
+    if (!ctx_.ini.UserIni) return false;
+    auto& userIni = *ctx_.ini.UserIni;
     try {
         const auto rows = KeyRows();
         for (std::size_t i = 0; i < rows.size(); ++i)
@@ -153,14 +165,16 @@ bool TKeyBindsPage::LoadKeyBinds(ini::TIniFile& userIni) {
                 rowFields_[i]->setText(
                     QString::fromStdString(userIni.ReadText(kInputSection, rows[i].key, "")));
     } catch (const std::exception& e) {
-        prompter_.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
         return false;
     }
     snapshot_ = SnapshotTexts();
     return true;
 }
 
-bool TKeyBindsPage::SaveKeyBinds(ini::TIniFile& userIni) {
+bool TKeyBindsPage::SaveKeyBinds() {
+    if (!ctx_.ini.UserIni) return false;
+    auto& userIni = *ctx_.ini.UserIni;
     try {
         ini::TIniFile::Batch batch(userIni);
         const auto rows = KeyRows();
@@ -169,7 +183,7 @@ bool TKeyBindsPage::SaveKeyBinds(ini::TIniFile& userIni) {
                 userIni.WriteText(kInputSection, rows[i].key, rowFields_[i]->text().toStdString());
         batch.finish();
     } catch (const std::exception& e) {
-        prompter_.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
         return false;
     }
     snapshot_ = SnapshotTexts();
@@ -183,8 +197,53 @@ bool TKeyBindsPage::KeyBindsChanged() const {
     return false;
 }
 
+bool TKeyBindsPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != edtCharNoCheck_) return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        // Tab and Backtab move the focus on; nothing else reaches the field.
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) return false;
+        return true;
+    }
+    if (event->type() == QEvent::KeyRelease) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->isAutoRepeat()) return true;
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) return false;
+        const PhysicalKey physical{key->key(), key->modifiers().testFlag(Qt::KeypadModifier),
+                                   key->nativeScanCode()};
+        ctx_.guarded([&] { edtCharNoCheckKeyUp(VirtualKeyOf(physical)); });
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TKeyBindsPage::edtCharNoCheckKeyUp(int virtualKey) {
+    const QString name = KeyNameOfVirtualKey(virtualKey);
+    if (!name.isEmpty()) edtCharNoCheck_->setText(name);
+    if (!ctx_.ini.UserIni) return;
+    edtCommandNoCheck_->setText(QString::fromStdString(
+        ctx_.ini.UserIni->ReadText(kInputSection, edtCharNoCheck_->text().toStdString(), "")));
+}
+
+void TKeyBindsPage::btnSaveClick() {
+    if (edtCharNoCheck_->text() == QStringLiteral("..")) {
+        ctx_.prompter.Warning(QStringLiteral("You have to select a letter first"));
+        return;
+    }
+    if (!ctx_.ini.UserIni) return;
+    ctx_.ini.UserIni->WriteText(kInputSection, edtCharNoCheck_->text().toStdString(),
+                                edtCommandNoCheck_->text().toStdString());
+    edtCharNoCheck_->setFocus();
+    if (KeyBindsChanged()) {
+        ctx_.prompter.Warning(QStringLiteral(
+            "There have been some changes in the other keybinds.\nPlease Save, or Load first!"));
+        return;
+    }
+    LoadKeyBinds();
+}
+
 void TKeyBindsPage::ClearGroup(int group) {
-    if (!prompter_.Confirm(QStringLiteral("This will empty all fields in the groupbox. Are you sure?")))
+    if (!ctx_.prompter.Confirm(QStringLiteral("This will empty all fields in the groupbox. Are you sure?")))
         return;
     for (QLineEdit* edit : groups_[group]->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly))
         edit->clear();

@@ -11,8 +11,9 @@ namespace ini {
 class TIniFile;
 }
 namespace ui {
-class Prompter;
+struct PageContext;
 }
+class QPushButton;
 
 namespace keybinds {
 
@@ -22,12 +23,12 @@ class TKeyBindsPage final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TKeyBindsPage)
 public:
-    explicit TKeyBindsPage(ui::Prompter& prompter, QWidget* parent = nullptr);
+    explicit TKeyBindsPage(ui::PageContext& ctx, QWidget* parent = nullptr);
 
     // Both report their own errors ("Error occured:") and return false then,
     // leaving the snapshot as it was.
-    bool LoadKeyBinds(ini::TIniFile& userIni);
-    bool SaveKeyBinds(ini::TIniFile& userIni);
+    bool LoadKeyBinds();
+    bool SaveKeyBinds();
     bool KeyBindsChanged() const;
 
     QLineEdit* Field(const char* objectName) const;
@@ -39,12 +40,22 @@ public slots:
     void SpeedButton4Click();
     void SpeedButton5Click();
     void SpeedButton6Click();
+    // "Define own key": a key released in the key field names it.
+    void edtCharNoCheckKeyUp(int virtualKey);
+    // Raises on a failed write: the caller's general error report shows it.
+    void btnSaveClick();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void ClearGroup(int group);
     QStringList SnapshotTexts() const;
 
-    ui::Prompter& prompter_;
+    ui::PageContext& ctx_;
+    QLineEdit* edtCharNoCheck_ = nullptr;
+    QLineEdit* edtCommandNoCheck_ = nullptr;
+    QPushButton* btnSave_ = nullptr;
     QScrollArea* ScrollBox1_ = nullptr;
     std::vector<QGroupBox*> groups_;
     std::vector<QLineEdit*> rowFields_; // parallel to KeyRows()

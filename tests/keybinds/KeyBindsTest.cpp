@@ -2,8 +2,7 @@
 #include "ini/IniFile.h"
 #include "keybinds/KeyTable.h"
 #include "keybinds/TKeyBindsPage.h"
-#include "tests/support/GameFolder.h"
-#include "tests/support/ScriptedPrompter.h"
+#include "tests/support/PageHarness.h"
 
 #include <QFile>
 #include <QGroupBox>
@@ -19,27 +18,32 @@ using namespace testsupport;
 class KeyBindsTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<GameFolder> game;
-    std::unique_ptr<ScriptedPrompter> prompter;
+    std::unique_ptr<PageHarness> h;
+    GameFolder* game = nullptr;
+    ScriptedPrompter* prompter = nullptr;
     std::unique_ptr<TKeyBindsPage> page;
-    std::unique_ptr<ini::TIniFile> userIni;
 
-    QString userPath() const { return game->SystemDir() + QStringLiteral("User.ini"); }
+    QString userPath() const { return h->UserIniPath(); }
+    ini::TIniFile& userIni() const { return *h->handles.UserIni; }
     QLineEdit* f(const char* name) const { return page->Field(name); }
     QString read(const char* key) const {
-        return QString::fromStdString(userIni->ReadText("Engine.Input", key, "<missing>"));
+        return QString::fromStdString(userIni().ReadText("Engine.Input", key, "<missing>"));
     }
     void loadFrom(const QByteArray& userIniBytes) {
         WriteAll(userPath(), userIniBytes);
-        QVERIFY(page->LoadKeyBinds(*userIni));
+        QVERIFY(page->LoadKeyBinds());
     }
 
 private slots:
     void init() {
-        game = std::make_unique<GameFolder>();
-        prompter = std::make_unique<ScriptedPrompter>();
-        page = std::make_unique<TKeyBindsPage>(*prompter);
-        userIni = std::make_unique<ini::TIniFile>(userPath().toStdString());
+        h = std::make_unique<PageHarness>();
+        game = &h->game;
+        prompter = &h->prompter;
+        page = std::make_unique<TKeyBindsPage>(h->ctx);
+    }
+    void cleanup() {
+        page.reset();
+        h.reset();
     }
 
     void tableHas130BoundRowsWithUniqueFields() {
@@ -74,8 +78,8 @@ private slots:
 
     void unchangedSaveOfTheDemoFileKeepsEveryByte() {
         const QByteArray before = ReadAll(userPath());
-        QVERIFY(page->LoadKeyBinds(*userIni));
-        QVERIFY(page->SaveKeyBinds(*userIni));
+        QVERIFY(page->LoadKeyBinds());
+        QVERIFY(page->SaveKeyBinds());
         QCOMPARE(ReadAll(userPath()), before);
     }
 
@@ -83,7 +87,7 @@ private slots:
         loadFrom("[Engine.Input]\r\nSpace=\"Jump\"\r\nBackSpace=\r\n\r\n[Other]\r\nx=1\r\n");
         f("edtBackSpace")->setText(QStringLiteral("Suicide"));
         f("edtJoySlider1")->setText(QStringLiteral("not written"));
-        QVERIFY(page->SaveKeyBinds(*userIni));
+        QVERIFY(page->SaveKeyBinds());
         const QByteArray after = ReadAll(userPath());
         QVERIFY(after.startsWith("[Engine.Input]\r\nSpace=Jump\r\nBackSpace=Suicide\r\nA=\r\n"));
         QVERIFY(after.endsWith("Joy16=\r\n\r\n[Other]\r\nx=1\r\n"));
@@ -94,7 +98,7 @@ private slots:
     }
 
     void changeTrackingCoversTheTableAndSlidersButNotTheOwnKeyFields() {
-        QVERIFY(page->LoadKeyBinds(*userIni));
+        QVERIFY(page->LoadKeyBinds());
         f("edtSpace")->setText(QStringLiteral("jump"));
         QVERIFY2(page->KeyBindsChanged(), "letter case counts");
         f("edtSpace")->setText(QStringLiteral("Jump"));
@@ -107,7 +111,7 @@ private slots:
     }
 
     void clearingAGroupAsksFirst() {
-        QVERIFY(page->LoadKeyBinds(*userIni));
+        QVERIFY(page->LoadKeyBinds());
         prompter->Answer(ui::Answer::No);
         page->SpeedButton5Click();
         QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("This will empty all fields in the groupbox. Are you sure?")});
@@ -123,7 +127,7 @@ private slots:
         QCOMPARE(f("edtA")->text(), QStringLiteral("StrafeLeft")); // other groups untouched
         QCOMPARE(read("Space"), QStringLiteral("Jump")); // nothing written yet
         QVERIFY(page->KeyBindsChanged());
-        QVERIFY(page->SaveKeyBinds(*userIni));
+        QVERIFY(page->SaveKeyBinds());
         QCOMPARE(read("Space"), QString());
         QCOMPARE(read("MouseWheelDown"), QString());
     }
@@ -136,10 +140,10 @@ private slots:
     }
 
     void failedSaveReportsAndKeepsThePageChanged() {
-        QVERIFY(page->LoadKeyBinds(*userIni));
+        QVERIFY(page->LoadKeyBinds());
         f("edtSpace")->setText(QStringLiteral("Duck"));
         QFile::setPermissions(userPath(), QFile::ReadOwner);
-        QVERIFY(!page->SaveKeyBinds(*userIni));
+        QVERIFY(!page->SaveKeyBinds());
         QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Error occured:Unable to write to ") + userPath()});
         QCOMPARE(prompter->prompts[0].kind, ui::PromptKind::Error);
         QVERIFY(page->KeyBindsChanged());
@@ -151,7 +155,7 @@ private slots:
         game->WriteSettings();
         app::StartupEnvironment env;
         env.programDir = env.settingsDir = game->ProgramDir();
-        env.prompter = prompter.get();
+        env.prompter = prompter;
         app::TfrmMain w(env);
         QVERIFY(w.StartupFinished);
         auto* space = w.KeyBindsPage()->Field("edtSpace");
@@ -180,7 +184,7 @@ private slots:
         game->WriteSettings();
         app::StartupEnvironment env;
         env.programDir = env.settingsDir = game->ProgramDir();
-        env.prompter = prompter.get();
+        env.prompter = prompter;
         app::TfrmMain w(env);
         QFile::setPermissions(userPath(), QFile::ReadOwner);
         w.Save1Click();

@@ -1,0 +1,42 @@
+#pragma once
+#include <QStringList>
+#include <QWidget>
+
+class QTableWidget;
+
+namespace ui {
+struct PageContext;
+}
+
+namespace keybinds {
+
+// The "Aliases" tab: the Aliases[n] entries of [Engine.Input] as a two-column
+// grid, values edited as plain text.
+class TAliasesPage final : public QWidget {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TAliasesPage)
+public:
+    static constexpr int kRows = 51;  // rows shown
+    static constexpr int kSlots = 46; // rows loaded, saved and compared
+
+    explicit TAliasesPage(ui::PageContext& ctx, QWidget* parent = nullptr);
+
+    // Reports its own errors and returns false then.
+    bool LoadAliases();
+    // Lets a failed write through to the caller.
+    void SaveAliases();
+    bool AliasesChanged() const;
+
+    // Row access by name, ignoring letter case; a missing name reads empty.
+    QString Value(const QString& name) const;
+    void SetValue(const QString& name, const QString& value);
+
+private:
+    QStringList SlotValues() const;
+
+    ui::PageContext& ctx_;
+    QTableWidget* vlEdt_ = nullptr;
+    QStringList snapshot_;
+};
+
+} // namespace keybinds

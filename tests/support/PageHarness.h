@@ -1,0 +1,36 @@
+#pragma once
+#include "ini/IniHandles.h"
+#include "tests/support/GameFolder.h"
+#include "tests/support/ScriptedPrompter.h"
+#include "ui/PageContext.h"
+
+#include <QStringList>
+#include <memory>
+
+namespace testsupport {
+
+// A page's world without the main window: a scratch game folder, the shared
+// handles on it, a scripted prompter, and a general error report that
+// records what reached it.
+struct PageHarness {
+    GameFolder game;
+    ScriptedPrompter prompter;
+    ini::IniHandles handles;
+    QStringList reported;
+    ui::PageContext ctx{prompter, handles, [this](const std::function<void()>& f) {
+                            try {
+                                f();
+                            } catch (const std::exception& e) {
+                                reported << QString::fromStdString(e.what());
+                            }
+                        }};
+
+    PageHarness() {
+        handles.UserIni = std::make_unique<ini::TIniFile>(UserIniPath().toStdString());
+        handles.Ut2004Ini = std::make_unique<ini::TIniFile>(
+            (game.SystemDir() + QStringLiteral("UT2004.ini")).toStdString());
+    }
+    QString UserIniPath() const { return game.SystemDir() + QStringLiteral("User.ini"); }
+};
+
+} // namespace testsupport

@@ -201,13 +201,15 @@ void TfrmMain::BuildMenuAndToolBar() {
         if (item.shownKey) caption += QLatin1Char('\t') + QString::fromLatin1(item.shownKey);
         auto* act = menu->addAction(caption);
         act->setObjectName(QString::fromLatin1(item.name));
-        if (item.shortcut) act->setShortcut(QKeySequence(QString::fromLatin1(item.shortcut)));
+        // Qt drops the short cut of an invisible action, so a hidden item's
+        // key is a window short cut of its own (and not also the action's,
+        // which would make the key ambiguous).
+        if (item.shortcut && item.visible) act->setShortcut(QKeySequence(QString::fromLatin1(item.shortcut)));
         if (item.hint) act->setToolTip(QString::fromLatin1(item.hint));
         act->setEnabled(item.handler != nullptr);
         if (item.handler) {
             const Handler h = item.handler;
             connect(act, &QAction::triggered, this, [this, h] { Guarded([this, h] { (this->*h)(); }); });
-            // A hidden item keeps its short cut: Qt drops shortcuts of invisible actions.
             if (!item.visible && item.shortcut) {
                 auto* sc = new QShortcut(QKeySequence(QString::fromLatin1(item.shortcut)), this);
                 sc->setObjectName(QString::fromLatin1(item.name) + QStringLiteral("Shortcut"));
@@ -418,7 +420,6 @@ bool TfrmMain::AnyPageChanged() const {
 }
 
 bool TfrmMain::SaveAllPages() {
-    saverReported_ = false;
     const std::function<bool()> savers[] = {
         [this] { return keyBinds_->SaveKeyBinds(); },
         [this] { aliases_->SaveAliases(); return true; },
@@ -426,13 +427,22 @@ bool TfrmMain::SaveAllPages() {
         [this] { SaveGameTypeRules(); return true; },
         [this] { return SaveUT2k4Settings(); },
     };
+    bool reported = false; // a saver has shown its own error
     int step = 0;
     for (const auto& saver : savers) {
-        if (!saver()) saverReported_ = true;
+        try {
+            if (!saver()) reported = true;
+        } catch (...) {
+            // An error a saver lets through ends the savers. It goes on to
+            // the general error report, unless the user has already been
+            // told about the failing file by an earlier saver.
+            if (!reported) throw;
+            return false;
+        }
         if (++step < 5) SetSplashPosition(step);
         LetEventsRun();
     }
-    return !saverReported_;
+    return !reported;
 }
 
 void TfrmMain::ReloadAllPages() {
@@ -452,16 +462,13 @@ void TfrmMain::Save1Click() {
     splash_->SetMaximum(5);
     splash_->SetPosition(0);
     LetEventsRun();
-    // A saver that failed has shown its error; claiming success then would
-    // lie. An error a saver lets through ends the savers; it is reported
-    // unless a saver before it has already told the user about the file.
+    // A saver that failed has shown its error; claiming success then would lie.
     bool ok = false;
     try {
         ok = SaveAllPages();
     } catch (...) {
         delete splash_;
-        if (!saverReported_) throw;
-        return;
+        throw;
     }
     if (PageCtrl_->currentWidget() == tabIniFiles_)
         RawIniSave();

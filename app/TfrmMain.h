@@ -136,7 +136,6 @@ private:
     bool quitRequested_ = false;
     bool exiting_ = false;
     bool closed_ = false;
-    bool saverReported_ = false; // a saver of the last SaveAllPages showed its own error
 };
 
 } // namespace app

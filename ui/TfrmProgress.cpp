@@ -11,6 +11,8 @@ namespace ui {
 TfrmProgress::TfrmProgress(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("frmProgress"));
+    // A splash must not take the keyboard from the window the user works in.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     auto* layout = new QVBoxLayout(this);
     lblProgress_ = new QLabel(QStringLiteral("Initializing...."), this);
     lblProgress_->setObjectName(QStringLiteral("lblProgress"));

@@ -5,6 +5,8 @@
 #include "tests/support/PageHarness.h"
 
 #include <QFile>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QSet>
@@ -148,6 +150,106 @@ private slots:
         QCOMPARE(prompter->prompts[0].kind, ui::PromptKind::Error);
         QVERIFY(page->KeyBindsChanged());
         QCOMPARE(read("Space"), QStringLiteral("Jump"));
+    }
+
+    // ---- "Define own key" ----
+
+    QLineEdit* keyField() const { return page->findChild<QLineEdit*>(QStringLiteral("edtCharNoCheck")); }
+    QLineEdit* commandField() const { return page->findChild<QLineEdit*>(QStringLiteral("edtCommandNoCheck")); }
+    void release(int qtKey, Qt::KeyboardModifiers mods = Qt::NoModifier, quint32 scanCode = 0) {
+        QKeyEvent press(QEvent::KeyPress, qtKey, mods, scanCode, 0, 0);
+        QKeyEvent up(QEvent::KeyRelease, qtKey, mods, scanCode, 0, 0);
+        QApplication::sendEvent(keyField(), &press);
+        QApplication::sendEvent(keyField(), &up);
+    }
+
+    void pressedKeysAreNamedAndShowTheirCommand() {
+        QVERIFY(page->LoadKeyBinds());
+        QCOMPARE(keyField()->text(), QStringLiteral(".."));
+        QTest::keyClick(keyField(), Qt::Key_Q);
+        QCOMPARE(keyField()->text(), QStringLiteral("Q"));
+        QCOMPARE(commandField()->text(), QStringLiteral("SwitchToBestWeapon"));
+        h->handles.UserIni->WriteText("Engine.Input", "NumPad5", "Taunt gesture_cheer");
+        QTest::keyClick(keyField(), Qt::Key_5, Qt::KeypadModifier);
+        QCOMPARE(keyField()->text(), QStringLiteral("Numpad5"));
+        QCOMPARE(commandField()->text(), QStringLiteral("Taunt gesture_cheer"));
+        QTest::keyClick(keyField(), Qt::Key_7);
+        QCOMPARE(keyField()->text(), QStringLiteral("7"));
+        QCOMPARE(commandField()->text(), QStringLiteral("SwitchWeapon 7"));
+        // A key without a name keeps the key but refreshes the command.
+        commandField()->setText(QStringLiteral("typed"));
+        QTest::keyClick(keyField(), Qt::Key_Meta);
+        QCOMPARE(keyField()->text(), QStringLiteral("7"));
+        QCOMPARE(commandField()->text(), QStringLiteral("SwitchWeapon 7"));
+#ifndef Q_OS_WIN
+        release(Qt::Key_twosuperior, Qt::NoModifier, 49); // French key left of 1
+        QCOMPARE(keyField()->text(), QStringLiteral("Tilde"));
+        QCOMPARE(commandField()->text(), QStringLiteral("ConsoleToggle"));
+#endif
+        QVERIFY(h->reported.isEmpty());
+    }
+
+    void typedCharactersNeverReachTheKeyField() {
+        QTest::keyClicks(keyField(), QStringLiteral("hello"));
+        QCOMPARE(keyField()->text(), QStringLiteral("O"));
+        QVERIFY(!page->KeyBindsChanged());
+    }
+
+    void tabMovesTheFocusOn() {
+        page->show();
+        QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+        page->activateWindow();
+        keyField()->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(page.get()));
+        QTest::keyClick(keyField(), Qt::Key_Tab);
+        QVERIFY(!keyField()->hasFocus());
+        QCOMPARE(keyField()->text(), QStringLiteral(".."));
+    }
+
+    void saveBeforeAnyKeyWarns() {
+        page->btnSaveClick();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("You have to select a letter first")});
+        QCOMPARE(prompter->prompts[0].kind, ui::PromptKind::Warning);
+    }
+
+    void savingAKeyWritesAtOnceAndRefreshesTheTable() {
+        QVERIFY(page->LoadKeyBinds());
+        QTest::keyClick(keyField(), Qt::Key_CapsLock);
+        QCOMPARE(keyField()->text(), QStringLiteral("Capslock"));
+        commandField()->setText(QStringLiteral("Walking"));
+        page->findChild<QPushButton*>(QStringLiteral("btnSave"))->click();
+        QVERIFY(prompter->prompts.isEmpty());
+        // The demo file has CapsLock: its entry is replaced in place.
+        QVERIFY(ReadAll(userPath()).contains("\r\nCapsLock=Walking\r\n"));
+        QCOMPARE(f("edtCapsLock")->text(), QStringLiteral("Walking"));
+        QVERIFY(!page->KeyBindsChanged());
+    }
+
+    void savingAKeyTheFileLacksAddsItInThisSpelling() {
+        loadFrom("[Engine.Input]\r\nSpace=Jump\r\n\r\n[Next]\r\n");
+        QTest::keyClick(keyField(), Qt::Key_CapsLock);
+        commandField()->setText(QString());
+        page->btnSaveClick();
+        QCOMPARE(ReadAll(userPath()), QByteArray("[Engine.Input]\r\nSpace=Jump\r\nCapslock=\r\n\r\n[Next]\r\n"));
+    }
+
+    void savingAKeyWithOtherEditsPendingWarnsAndKeepsThem() {
+        QVERIFY(page->LoadKeyBinds());
+        f("edtA")->setText(QStringLiteral("pending"));
+        QTest::keyClick(keyField(), Qt::Key_Space);
+        commandField()->setText(QStringLiteral("Jump | Fire"));
+        page->btnSaveClick();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("There have been some changes in the other keybinds.\nPlease Save, or Load first!")});
+        QCOMPARE(read("Space"), QStringLiteral("Jump | Fire"));
+        QCOMPARE(f("edtSpace")->text(), QStringLiteral("Jump"));
+        QCOMPARE(f("edtA")->text(), QStringLiteral("pending"));
+    }
+
+    void savingAKeyToAReadOnlyFileGoesToTheGeneralReport() {
+        QTest::keyClick(keyField(), Qt::Key_Q);
+        QFile::setPermissions(userPath(), QFile::ReadOwner);
+        page->findChild<QPushButton*>(QStringLiteral("btnSave"))->click();
+        QCOMPARE(h->reported, QStringList{QStringLiteral("Unable to write to ") + userPath()});
     }
 
     // The page inside the main window: save, leave the tab, exit.

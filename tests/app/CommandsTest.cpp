@@ -1,0 +1,299 @@
+// The commands of the main window that act on all pages, driven with
+// scripted answers: every question is asserted by its exact text.
+#include "app/TfrmAbout.h"
+#include "app/TfrmInit.h"
+#include "app/TfrmMain.h"
+#include "ini/IniFile.h"
+#include "keybinds/TAliasesPage.h"
+#include "keybinds/TKeyBindsPage.h"
+#include "keybinds/TfrmTaunts.h"
+#include "platform/Shell.h"
+#include "tests/support/Dialogs.h"
+#include "tests/support/GameFolder.h"
+#include "tests/support/ScriptedPrompter.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QTableWidget>
+#include <QTabWidget>
+#include <QtTest>
+
+using namespace testsupport;
+using ui::Answer;
+
+namespace {
+const QString kAskSave = QStringLiteral("You have made some changes\nDo you want to save your changes?");
+const QString kSaved = QStringLiteral("The changes has been succesfully saved!");
+} // namespace
+
+class CommandsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<GameFolder> game;
+    std::unique_ptr<ScriptedPrompter> prompter;
+    std::unique_ptr<app::TfrmMain> w;
+
+    QString userPath() const { return game->SystemDir() + QStringLiteral("User.ini"); }
+    QString onDisk(const char* key) const {
+        ini::TIniFile f(userPath().toStdString());
+        return QString::fromStdString(f.ReadText("Engine.Input", key, "<missing>"));
+    }
+    QLineEdit* space() const { return w->KeyBindsPage()->Field("edtSpace"); }
+    QTableWidget* aliases() const { return w->findChild<QTableWidget*>(QStringLiteral("vlEdt")); }
+    QAction* action(const char* name) const { return w->findChild<QAction*>(QString::fromLatin1(name)); }
+    QString setting(const char* section, const char* key) const {
+        ini::TIniFile f(game->SettingsFile().toStdString());
+        return QString::fromStdString(f.ReadText(section, key, "<missing>"));
+    }
+    void start() {
+        app::StartupEnvironment env;
+        env.programDir = env.settingsDir = game->ProgramDir();
+        env.prompter = prompter.get();
+        w = std::make_unique<app::TfrmMain>(env);
+        QVERIFY(w->StartupFinished);
+    }
+    void expectNoQuestionsLeft() {
+        QVERIFY2(prompter->unexpected.isEmpty(), qPrintable(prompter->unexpected.join(QStringLiteral(" | "))));
+        QVERIFY(prompter->AllAnswersUsed());
+    }
+
+private slots:
+    void init() {
+        game = std::make_unique<GameFolder>();
+        game->WriteSettings();
+        prompter = std::make_unique<ScriptedPrompter>();
+        start();
+    }
+    void cleanup() {
+        w.reset();
+        platform::SetShellOpenHookForTesting({});
+    }
+
+    void menuAndToolBarAreComplete() {
+        for (const char* name : {"Reload1", "Save1", "Openfiles1", "SaveINIfilesAS1", "Exit1", "UT2k4Dir1",
+                                 "Quorlex2k4help1", "Showreadmetxt1", "Abouty1"}) {
+            QVERIFY2(action(name), name);
+            QVERIFY2(action(name)->isEnabled(), name);
+        }
+        // Commands of later versions are there, disabled.
+        for (const char* name : {"BackupINIfiles1", "Backupmanager1", "Checkforupdates1", "Resettodefault",
+                                 "Highquality1", "Lowquality1", "cxButton7", "cxButton9"}) {
+            QVERIFY2(action(name), name);
+            QVERIFY2(!action(name)->isEnabled(), name);
+        }
+        QCOMPARE(action("Save1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+        QCOMPARE(action("Save1")->toolTip(), QStringLiteral("Save your settings"));
+        QCOMPARE(action("UT2k4Dir1")->text(), QStringLiteral("Options\tCtrl+S"));
+        QVERIFY(action("UT2k4Dir1")->shortcut().isEmpty());
+        QVERIFY(!action("Tauntlist1")->isVisible());
+        QVERIFY(!action("cxButton6")->isVisible());
+        QCOMPARE(action("cxButton7")->toolTip(), QStringLiteral("Check for updates"));
+    }
+
+    void noEditsExitAndCloseAskNothing() {
+        w->Exit1Click();
+        QVERIFY(w->Closed());
+        QVERIFY(prompter->prompts.isEmpty());
+        w.reset();
+        start();
+        QVERIFY(w->close());
+        QVERIFY(prompter->prompts.isEmpty());
+    }
+
+    void exitYesSavesThenOkCancel() {
+        space()->setText(QStringLiteral("Jump | Taunt"));
+        prompter->Answer(Answer::Yes);
+        prompter->Answer(Answer::Cancel);
+        w->Exit1Click();
+        QCOMPARE(prompter->Texts(), (QStringList{kAskSave, QStringLiteral("Your changes have been saved, press OK to exit")}));
+        QCOMPARE(prompter->prompts[1].buttons, ui::Buttons::OkCancel);
+        QVERIFY(!w->Closed());
+        QCOMPARE(onDisk("Space"), QStringLiteral("Jump | Taunt"));
+        prompter->Clear();
+        w->Exit1Click(); // nothing unsaved any more
+        QVERIFY(w->Closed());
+        QVERIFY(prompter->prompts.isEmpty());
+        expectNoQuestionsLeft();
+    }
+
+    void exitNoLeavesTheFileAlone() {
+        space()->setText(QStringLiteral("changed"));
+        prompter->Answer(Answer::No);
+        w->Exit1Click();
+        QVERIFY(w->Closed());
+        QCOMPARE(onDisk("Space"), QStringLiteral("Jump"));
+    }
+
+    void closeAsksYesNoCancel() {
+        aliases()->item(0, 1)->setText(QStringLiteral("(Command=\"x\",Alias=X)"));
+        prompter->Answer(Answer::Cancel);
+        QVERIFY(!w->close());
+        QCOMPARE(prompter->prompts[0].buttons, ui::Buttons::YesNoCancel);
+        prompter->Answer(Answer::Yes);
+        QVERIFY(w->close());
+        QVERIFY(ReadAll(userPath()).contains("Aliases[0]=(Command=\"x\",Alias=X)\r\n"));
+        expectNoQuestionsLeft();
+    }
+
+    void failedSaveOnCloseKeepsTheWindow() {
+        space()->setText(QStringLiteral("changed"));
+        QFile::setPermissions(userPath(), QFile::ReadOwner);
+        prompter->Answer(Answer::Yes);
+        QVERIFY(!w->close());
+        QCOMPARE(prompter->Texts(), (QStringList{kAskSave, QStringLiteral("Error occured:Unable to write to ") + userPath()}));
+        QCOMPARE(space()->text(), QStringLiteral("changed"));
+    }
+
+    void reloadAsksOnlyWhenSomethingChanged() {
+        w->Reload1Click();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("The settings have been reloaded")});
+        prompter->Clear();
+        space()->setText(QStringLiteral("changed"));
+        prompter->Answer(Answer::No);
+        w->Reload1Click();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Some fields have changed, Loading will undo these changes\nAre you sure you want to Load?")});
+        QCOMPARE(space()->text(), QStringLiteral("changed"));
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        w->Reload1Click();
+        QCOMPARE(space()->text(), QStringLiteral("Jump"));
+        QCOMPARE(prompter->Texts().last(), QStringLiteral("The settings have been reloaded"));
+    }
+
+    void leavingAliasesWithNoThenYesReloadsThem() {
+        w->PageCtrl()->setCurrentIndex(1);
+        const QString before = aliases()->item(2, 1)->text();
+        aliases()->item(2, 1)->setText(QStringLiteral("edited"));
+        prompter->Answer(Answer::No);
+        prompter->Answer(Answer::Yes);
+        w->PageCtrl()->setCurrentIndex(2);
+        QCOMPARE(aliases()->item(2, 1)->text(), before);
+        QVERIFY(!w->AnyPageChanged());
+        expectNoQuestionsLeft();
+    }
+
+    void leavingKeyBindsWithYesSavesThem() {
+        space()->setText(QStringLiteral("Duck"));
+        prompter->Answer(Answer::Yes);
+        w->PageCtrl()->setCurrentIndex(3);
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Do you want to save the changes u made?")});
+        QCOMPARE(onDisk("Space"), QStringLiteral("Duck"));
+    }
+
+    void keptEditIsAskedAboutAtExit() {
+        space()->setText(QStringLiteral("kept"));
+        prompter->Answer(Answer::No);
+        prompter->Answer(Answer::No);
+        w->PageCtrl()->setCurrentIndex(4);
+        w->PageCtrl()->setCurrentIndex(0);
+        QCOMPARE(space()->text(), QStringLiteral("kept"));
+        prompter->Clear();
+        prompter->Answer(Answer::No);
+        w->Exit1Click();
+        QCOMPARE(prompter->Texts(), QStringList{kAskSave});
+    }
+
+    void ctrlSSavesAndNeverOpensTheSetup() {
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        space()->setText(QStringLiteral("Fire"));
+        bool setupOpened = false;
+        WhenModal<app::TfrmInit>([&](app::TfrmInit* d) {
+            setupOpened = true;
+            d->reject();
+        });
+        QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
+        QTRY_COMPARE(prompter->Texts(), QStringList{kSaved});
+        QCOMPARE(onDisk("Space"), QStringLiteral("Fire"));
+        QTest::qWait(20);
+        QVERIFY(!setupOpened);
+        // The hidden taunt list still answers its short cut, once per press.
+        // (The offscreen platform hands activation to the save's splash.)
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QTest::keyClick(w.get(), Qt::Key_T, Qt::ControlModifier);
+        QTest::keyClick(w.get(), Qt::Key_T, Qt::ControlModifier);
+        QTRY_COMPARE(w->findChildren<keybinds::TfrmTaunts*>().size(), 2);
+        QVERIFY(w->findChildren<keybinds::TfrmTaunts*>()[0]->isVisible());
+    }
+
+    void openCustomUserIniSwitchesEveryPage() {
+        const QString clan = game->SystemDir() + QStringLiteral("Clan.ini");
+        QFile::copy(userPath(), clan);
+        ini::TIniFile(clan.toStdString()).WriteText("Engine.Input", "Space", "Duck");
+        prompter->AnswerFile(clan);
+        w->Openfiles1Click();
+        QCOMPARE(prompter->Texts(), (QStringList{QStringLiteral("Select the User.ini, or a User.ini with a different filename"),
+                                                 QStringLiteral("Your current ini has now changed into: ") + clan}));
+        QCOMPARE(prompter->prompts[0].kind, ui::PromptKind::Message);
+        QCOMPARE(prompter->fileDialogs[0].filter, QStringLiteral("Ini files|*.ini"));
+        QCOMPARE(prompter->fileDialogs[0].directory, game->SystemDir());
+        QVERIFY(prompter->fileDialogs[0].mustExist);
+        QCOMPARE(space()->text(), QStringLiteral("Duck"));
+        QCOMPARE(w->CurrentUserIniName, QStringLiteral("Clan.ini"));
+        QCOMPARE(setting("UT2k4", "CurrentUserIni"), QStringLiteral("Clan.ini"));
+        QCOMPARE(w->findChild<QLabel*>(QStringLiteral("lblCurrUserIni"))->text(), QStringLiteral("Current User.Ini: ") + clan);
+        // The choice survives a restart.
+        w.reset();
+        start();
+        QCOMPARE(w->CurrentUserIniName, QStringLiteral("Clan.ini"));
+    }
+
+    void customUserIniOutsideSystemFallsBackToUserIni() {
+        const QString outside = game->GameDir() + QStringLiteral("/Other.ini");
+        QFile::copy(userPath(), outside);
+        prompter->AnswerFile(outside);
+        w->Openfiles1Click();
+        QCOMPARE(prompter->Texts().last(), QStringLiteral("Your current ini has now changed into: ") + outside);
+        QCOMPARE(w->CurrentUserIniName, QStringLiteral("User.ini"));
+        QCOMPARE(setting("UT2k4", "CurrentUserIni"), QStringLiteral("User.ini"));
+    }
+
+    void openCancelledChangesNothing() {
+        prompter->AnswerFile(QString());
+        w->Openfiles1Click();
+        QCOMPARE(prompter->prompts.size(), 1);
+        QCOMPARE(w->CurrentUserIniName, QStringLiteral("User.ini"));
+    }
+
+    void saveAsCopiesTheFileOnDiskAndSwitchesToIt() {
+        space()->setText(QStringLiteral("unsaved"));
+        const QString copy = game->SystemDir() + QStringLiteral("Copy.ini");
+        prompter->AnswerFile(copy);
+        w->SaveINIfilesAS1Click();
+        QVERIFY(prompter->prompts.isEmpty());
+        QCOMPARE(prompter->fileDialogs[0].defaultExtension, QStringLiteral("ini"));
+        QCOMPARE(ReadAll(copy), ReadAll(userPath()));
+        QCOMPARE(w->CurrentUserIniName, QStringLiteral("Copy.ini"));
+        QCOMPARE(space()->text(), QStringLiteral("Jump"));
+    }
+
+    void helpAndAbout() {
+        w->Quorlex2k4help1Click();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("No help available yet\nI dont have plans to make one either")});
+        QStringList opened;
+        platform::SetShellOpenHookForTesting([&](const QString& t) { opened << t; });
+        QString version;
+        WhenModal<app::TfrmAbout>([&](app::TfrmAbout* a) {
+            version = a->lblVersion->text();
+            QCOMPARE(a->windowTitle(), QStringLiteral("About - Quorlex2004"));
+            for (QLabel* l : {a->Label3, a->Label5, a->Label7})
+                QTest::mouseClick(l, Qt::LeftButton);
+            a->accept();
+        });
+        w->Abouty1Click();
+        QCOMPARE(version, QStringLiteral("Quorlex 2004 v2.0"));
+        QCOMPARE(opened.size(), 3);
+        QVERIFY(opened[0].startsWith(QStringLiteral("https://")));
+        QVERIFY(opened[1].startsWith(QStringLiteral("mailto:")));
+        QVERIFY(opened[2].startsWith(QStringLiteral("irc://")));
+    }
+};
+
+QTEST_MAIN(CommandsTest)
+#include "CommandsTest.moc"

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTabWidget>
 #include <QTest>
 #include <cstdio>
@@ -49,6 +51,16 @@ int main(int argc, char** argv) {
                                  .arg(i + 1)
                                  .arg(tabs->widget(i)->objectName());
         if (!w.grab().save(file)) return 1;
+        std::printf("%s\n", qPrintable(file));
+    }
+    // Each menu as it drops down.
+    for (QMenu* menu : w.menuBar()->findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) {
+        if (menu->objectName().isEmpty()) continue;
+        menu->popup(w.mapToGlobal(QPoint(0, 0)));
+        QTest::qWait(100);
+        const QString file = QStringLiteral("%1/menu-%2.png").arg(out, menu->objectName());
+        if (!menu->grab().save(file)) return 1;
+        menu->hide();
         std::printf("%s\n", qPrintable(file));
     }
     return 0;

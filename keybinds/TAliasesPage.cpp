@@ -37,6 +37,7 @@ TAliasesPage::TAliasesPage(ui::PageContext& ctx, QWidget* parent) : QWidget(pare
     vlEdt_->setObjectName(QStringLiteral("vlEdt"));
     vlEdt_->setHorizontalHeaderLabels({QStringLiteral("Alias"), QStringLiteral("Value")});
     vlEdt_->verticalHeader()->hide();
+    vlEdt_->verticalHeader()->setDefaultSectionSize(vlEdt_->fontMetrics().height() + 8);
     vlEdt_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
     vlEdt_->horizontalHeader()->setStretchLastSection(true);
     vlEdt_->setColumnWidth(0, 110);

@@ -8,6 +8,8 @@
 #include "keybinds/TKeyBindsPage.h"
 #include "keybinds/TfrmTaunts.h"
 #include "platform/Paths.h"
+#include "settings/TGeneralSettingsPage.h"
+#include "settings/TUT2k4SettingsPage.h"
 #include "platform/Shell.h"
 #include "ui/Prompter.h"
 #include "ui/TfrmProgress.h"
@@ -119,7 +121,7 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     : QMainWindow(parent),
       env_(std::move(env)),
       prompter_(*env_.prompter),
-      ctx_{*env_.prompter, ini_, [this](const std::function<void()>& f) { Guarded(f); }} {
+      ctx_{*env_.prompter, ini_, *this, [this](const std::function<void()>& f) { Guarded(f); }} {
     setObjectName(QStringLiteral("frmMain"));
     setMinimumSize(805, 598);
 
@@ -143,14 +145,13 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     PageCtrl_->setObjectName(QStringLiteral("PageCtrl"));
     keyBinds_ = new keybinds::TKeyBindsPage(ctx_, PageCtrl_);
     aliases_ = new keybinds::TAliasesPage(ctx_, PageCtrl_);
+    general_ = new settings::TGeneralSettingsPage(ctx_, PageCtrl_);
+    ut2k4_ = new settings::TUT2k4SettingsPage(ctx_, PageCtrl_);
+    QWidget* pages[] = {keyBinds_, aliases_, general_, ut2k4_, nullptr, nullptr};
+    int index = 0;
     for (const auto& tab : kTabs) {
-        QWidget* page = nullptr;
-        if (tab.name == kTabs[0].name)
-            page = keyBinds_;
-        else if (tab.name == kTabs[1].name)
-            page = aliases_;
-        else
-            page = new QWidget(PageCtrl_);
+        QWidget* page = pages[index++];
+        if (!page) page = new QWidget(PageCtrl_);
         page->setObjectName(QString::fromLatin1(tab.name));
         PageCtrl_->addTab(page, QString::fromLatin1(tab.caption));
     }
@@ -160,6 +161,10 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
          [this] { return keyBinds_->SaveKeyBinds(); }, [this] { return keyBinds_->LoadKeyBinds(); }},
         {aliases_, [this] { return aliases_->AliasesChanged(); },
          [this] { aliases_->SaveAliases(); return true; }, [this] { return aliases_->LoadAliases(); }},
+        {general_, [this] { return general_->GeneralSettingsChanged(); },
+         [this] { return general_->SaveGeneralSettings(); }, [this] { return general_->LoadGeneralSettings(); }},
+        {ut2k4_, [this] { return ut2k4_->UT2k4SettingsChanged(); },
+         [this] { return ut2k4_->SaveUT2k4Settings(); }, [this] { return ut2k4_->LoadUT2k4Settings(); }},
     };
     PageCtrl_->setEnabled(false);
     layout->addWidget(PageCtrl_, 1);
@@ -391,14 +396,14 @@ void TfrmMain::LoadAllPagesAtStartup() {
         aliases_->LoadAliases();
         LetEventsRun();
         SetSplashPosition(3);
-        LoadGeneralSettings();
+        general_->LoadGeneralSettings();
         LetEventsRun();
         LoadGameTypeRules();
         LetEventsRun();
         LoadRawIniText();
         LetEventsRun();
         SetSplashPosition(4);
-        LoadUT2k4Settings();
+        ut2k4_->LoadUT2k4Settings();
         LetEventsRun();
     } catch (const std::exception& e) {
         ReportError(e);
@@ -423,9 +428,9 @@ bool TfrmMain::SaveAllPages() {
     const std::function<bool()> savers[] = {
         [this] { return keyBinds_->SaveKeyBinds(); },
         [this] { aliases_->SaveAliases(); return true; },
-        [this] { return SaveGeneralSettings(); },
+        [this] { return general_->SaveGeneralSettings(); },
         [this] { SaveGameTypeRules(); return true; },
-        [this] { return SaveUT2k4Settings(); },
+        [this] { return ut2k4_->SaveUT2k4Settings(); },
     };
     bool reported = false; // a saver has shown its own error
     int step = 0;
@@ -449,9 +454,9 @@ void TfrmMain::ReloadAllPages() {
     keyBinds_->LoadKeyBinds();
     aliases_->LoadAliases();
     LoadRawIniText();
-    LoadGeneralSettings();
+    general_->LoadGeneralSettings();
     LoadGameTypeRules();
-    LoadUT2k4Settings();
+    ut2k4_->LoadUT2k4Settings();
 }
 
 void TfrmMain::Save1Click() {

@@ -17,6 +17,10 @@ namespace keybinds {
 class TKeyBindsPage;
 class TAliasesPage;
 } // namespace keybinds
+namespace settings {
+class TGeneralSettingsPage;
+class TUT2k4SettingsPage;
+} // namespace settings
 namespace ui {
 class Prompter;
 class TfrmProgress;
@@ -28,23 +32,21 @@ inline constexpr const char* kVersion = "2.0";
 
 // The main window: composes the pages, owns the shared INI handles and the
 // start-up state, and runs the commands that act on all pages.
-class TfrmMain final : public QMainWindow {
+class TfrmMain final : public QMainWindow, public ui::StartupState {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TfrmMain)
 public:
     explicit TfrmMain(StartupEnvironment env, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
-    // Shared start-up state.
+    // Shared start-up state (SystemDir, ViewportManager and PagesLoaded come
+    // from StartupState, which the pages see).
     QString ProgramDir;
-    QString SystemDir;
     QString CurrentUserIniName;
-    QString ViewportManager = QStringLiteral("WinDrv.WindowsClient");
     bool AutoBackup = true;
     bool CheckOnStartup = true;
     bool AskBackup = false;
     bool OverrideToday = false;
-    bool PagesLoaded = false;
     bool StartupFinished = false;
     bool ManualUpdateCheck = false;
 
@@ -58,6 +60,8 @@ public:
     QTabWidget* PageCtrl() const { return PageCtrl_; }
     keybinds::TKeyBindsPage* KeyBindsPage() const { return keyBinds_; }
     keybinds::TAliasesPage* AliasesPage() const { return aliases_; }
+    settings::TGeneralSettingsPage* GeneralPage() const { return general_; }
+    settings::TUT2k4SettingsPage* UT2k4Page() const { return ut2k4_; }
 
     void LoadSetup(bool showDialog);
     bool AnyPageChanged() const;
@@ -107,13 +111,9 @@ private:
     QString CurrentUserIniDir() const;
 
     // Pages of later versions join these; until then they do nothing.
-    void LoadGeneralSettings() {}
     void LoadGameTypeRules() {}
     void LoadRawIniText() {}
-    void LoadUT2k4Settings() {}
-    bool SaveGeneralSettings() { return true; }
     void SaveGameTypeRules() {}
-    bool SaveUT2k4Settings() { return true; }
     void RefillRawIniEditors(bool /*withTitles*/) {}
     void RawIniSave() {}
     void StartUpdate() {}
@@ -127,6 +127,8 @@ private:
     QTabWidget* PageCtrl_ = nullptr;
     keybinds::TKeyBindsPage* keyBinds_ = nullptr;
     keybinds::TAliasesPage* aliases_ = nullptr;
+    settings::TGeneralSettingsPage* general_ = nullptr;
+    settings::TUT2k4SettingsPage* ut2k4_ = nullptr;
     QWidget* tabIniFiles_ = nullptr;
     std::vector<TrackedPage> tracked_;
     QLabel* lblDir_ = nullptr;

@@ -1,4 +1,5 @@
 #pragma once
+#include <QString>
 #include <functional>
 
 namespace ini {
@@ -9,11 +10,20 @@ namespace ui {
 
 class Prompter;
 
+// The start-up state pages read; the main window owns and fills it.
+struct StartupState {
+    QString SystemDir; // with trailing separator
+    QString ViewportManager = QStringLiteral("WinDrv.WindowsClient");
+    bool PagesLoaded = false;
+};
+
 // What a page gets from the main window: the prompter, the shared INI
-// handles, and the general error report for commands that do not catch.
+// handles and start-up state, and the general error report for commands
+// that do not catch.
 struct PageContext {
     Prompter& prompter;
     ini::IniHandles& ini;
+    const StartupState& state;
     std::function<void(const std::function<void()>&)> guarded;
 };
 

@@ -17,7 +17,8 @@ struct PageHarness {
     ScriptedPrompter prompter;
     ini::IniHandles handles;
     QStringList reported;
-    ui::PageContext ctx{prompter, handles, [this](const std::function<void()>& f) {
+    ui::StartupState state;
+    ui::PageContext ctx{prompter, handles, state, [this](const std::function<void()>& f) {
                             try {
                                 f();
                             } catch (const std::exception& e) {
@@ -26,6 +27,7 @@ struct PageHarness {
                         }};
 
     PageHarness() {
+        state.SystemDir = game.SystemDir();
         handles.UserIni = std::make_unique<ini::TIniFile>(UserIniPath().toStdString());
         handles.Ut2004Ini = std::make_unique<ini::TIniFile>(
             (game.SystemDir() + QStringLiteral("UT2004.ini")).toStdString());

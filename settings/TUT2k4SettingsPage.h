@@ -1,0 +1,70 @@
+#pragma once
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QRadioButton;
+
+namespace ini {
+class TIniFile;
+}
+namespace ui {
+struct PageContext;
+}
+
+namespace settings {
+
+class LabeledSlider;
+
+// The "UT2004 Settings" tab: render device and its options, screen, detail,
+// sound, cache and network, all from UT2004.ini.
+class TUT2k4SettingsPage final : public QWidget {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TUT2k4SettingsPage)
+public:
+    explicit TUT2k4SettingsPage(ui::PageContext& ctx, QWidget* parent = nullptr);
+    ~TUT2k4SettingsPage() override;
+
+    bool LoadUT2k4Settings();
+    bool SaveUT2k4Settings();
+    bool UT2k4SettingsChanged() const;
+
+    LabeledSlider& Slider(const char* name) const;
+    // The option group of each device, in RenderDevices() order.
+    QGroupBox* DeviceGroup(int device) const { return deviceGroups_[device]; }
+    QRadioButton* DeviceRadio(int device) const { return deviceRadios_[device]; }
+
+public slots:
+    void rbDirect3dClick();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Snapshot {
+        std::vector<bool> checks;
+        QStringList rest;
+        bool operator==(const Snapshot&) const = default;
+    };
+    Snapshot Take() const;
+    void LoadTextureDetail(QComboBox* list, const char* key);
+    void SaveTextureDetail(QComboBox* list, const char* key);
+    QCheckBox* Check(const char* name) const;
+    QLineEdit* Edit(const char* name) const;
+
+    ui::PageContext& ctx_;
+    QWidget* panel_ = nullptr;
+    std::vector<std::unique_ptr<LabeledSlider>> sliders_;
+    std::vector<QGroupBox*> deviceGroups_;
+    std::vector<QRadioButton*> deviceRadios_;
+    std::vector<QComboBox*> textureLists_;
+    QComboBox* pickScreenmode_ = nullptr;
+    Snapshot snapshot_;
+};
+
+} // namespace settings

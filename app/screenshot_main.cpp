@@ -43,15 +43,22 @@ int main(int argc, char** argv) {
     w.show();
     QTest::qWait(300);
     auto* tabs = w.PageCtrl();
-    for (int i = 0; i < tabs->count(); ++i) {
-        tabs->setCurrentIndex(i);
-        QTest::qWait(150);
-        const QString file = QStringLiteral("%1/%2-%3.png")
-                                 .arg(out)
-                                 .arg(i + 1)
-                                 .arg(tabs->widget(i)->objectName());
-        if (!w.grab().save(file)) return 1;
-        std::printf("%s\n", qPrintable(file));
+    // Each tab at the default size, then at the window's minimum size.
+    for (const bool minimum : {false, true}) {
+        if (minimum) {
+            w.resize(w.minimumSize());
+            QTest::qWait(200);
+        }
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            QTest::qWait(150);
+            const QString file = QStringLiteral("%1/%2%3-%4.png")
+                                     .arg(out, minimum ? QStringLiteral("min-") : QString())
+                                     .arg(i + 1)
+                                     .arg(tabs->widget(i)->objectName());
+            if (!w.grab().save(file)) return 1;
+            std::printf("%s\n", qPrintable(file));
+        }
     }
     // Each menu as it drops down.
     for (QMenu* menu : w.menuBar()->findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) {

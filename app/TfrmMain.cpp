@@ -4,6 +4,7 @@
 #include "app/TfrmInit.h"
 #include "app/TfrmReadme.h"
 #include "ini/IniFile.h"
+#include "instantaction/TInstantActionPage.h"
 #include "keybinds/TAliasesPage.h"
 #include "keybinds/TKeyBindsPage.h"
 #include "keybinds/TfrmTaunts.h"
@@ -147,7 +148,8 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     aliases_ = new keybinds::TAliasesPage(ctx_, PageCtrl_);
     general_ = new settings::TGeneralSettingsPage(ctx_, PageCtrl_);
     ut2k4_ = new settings::TUT2k4SettingsPage(ctx_, PageCtrl_);
-    QWidget* pages[] = {keyBinds_, aliases_, general_, ut2k4_, nullptr, nullptr};
+    instantAction_ = new instantaction::TInstantActionPage(ctx_, PageCtrl_);
+    QWidget* pages[] = {keyBinds_, aliases_, general_, ut2k4_, instantAction_, nullptr};
     int index = 0;
     for (const auto& tab : kTabs) {
         QWidget* page = pages[index++];
@@ -398,7 +400,7 @@ void TfrmMain::LoadAllPagesAtStartup() {
         SetSplashPosition(3);
         general_->LoadGeneralSettings();
         LetEventsRun();
-        LoadGameTypeRules();
+        instantAction_->LoadGameTypeRules();
         LetEventsRun();
         LoadRawIniText();
         LetEventsRun();
@@ -429,7 +431,7 @@ bool TfrmMain::SaveAllPages() {
         [this] { return keyBinds_->SaveKeyBinds(); },
         [this] { aliases_->SaveAliases(); return true; },
         [this] { return general_->SaveGeneralSettings(); },
-        [this] { SaveGameTypeRules(); return true; },
+        [this] { instantAction_->SaveGameTypeRules(); return true; },
         [this] { return ut2k4_->SaveUT2k4Settings(); },
     };
     bool reported = false; // a saver has shown its own error
@@ -455,7 +457,7 @@ void TfrmMain::ReloadAllPages() {
     aliases_->LoadAliases();
     LoadRawIniText();
     general_->LoadGeneralSettings();
-    LoadGameTypeRules();
+    instantAction_->LoadGameTypeRules();
     ut2k4_->LoadUT2k4Settings();
 }
 

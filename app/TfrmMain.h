@@ -17,6 +17,9 @@ namespace keybinds {
 class TKeyBindsPage;
 class TAliasesPage;
 } // namespace keybinds
+namespace instantaction {
+class TInstantActionPage;
+}
 namespace settings {
 class TGeneralSettingsPage;
 class TUT2k4SettingsPage;
@@ -41,13 +44,11 @@ public:
 
     // Shared start-up state (SystemDir, ViewportManager and PagesLoaded come
     // from StartupState, which the pages see).
-    QString ProgramDir;
     QString CurrentUserIniName;
     bool AutoBackup = true;
     bool CheckOnStartup = true;
     bool AskBackup = false;
     bool OverrideToday = false;
-    bool StartupFinished = false;
     bool ManualUpdateCheck = false;
 
     ini::TIniFile* SettingsIni() const { return ini_.SettingsIni.get(); }
@@ -62,6 +63,7 @@ public:
     keybinds::TAliasesPage* AliasesPage() const { return aliases_; }
     settings::TGeneralSettingsPage* GeneralPage() const { return general_; }
     settings::TUT2k4SettingsPage* UT2k4Page() const { return ut2k4_; }
+    instantaction::TInstantActionPage* InstantActionPage() const { return instantAction_; }
 
     void LoadSetup(bool showDialog);
     bool AnyPageChanged() const;
@@ -111,9 +113,7 @@ private:
     QString CurrentUserIniDir() const;
 
     // Pages of later versions join these; until then they do nothing.
-    void LoadGameTypeRules() {}
     void LoadRawIniText() {}
-    void SaveGameTypeRules() {}
     void RefillRawIniEditors(bool /*withTitles*/) {}
     void RawIniSave() {}
     void StartUpdate() {}
@@ -129,6 +129,7 @@ private:
     keybinds::TAliasesPage* aliases_ = nullptr;
     settings::TGeneralSettingsPage* general_ = nullptr;
     settings::TUT2k4SettingsPage* ut2k4_ = nullptr;
+    instantaction::TInstantActionPage* instantAction_ = nullptr;
     QWidget* tabIniFiles_ = nullptr;
     std::vector<TrackedPage> tracked_;
     QLabel* lblDir_ = nullptr;

@@ -25,6 +25,7 @@ public:
     }
     std::optional<QString> OpenFile(const ui::FileDialog&) override { return std::nullopt; }
     std::optional<QString> SaveFile(const ui::FileDialog&) override { return std::nullopt; }
+    std::optional<QString> ChooseDirectory(const QString&, const QString&) override { return std::nullopt; }
 };
 
 } // namespace

@@ -12,9 +12,11 @@ class Prompter;
 
 // The start-up state pages read; the main window owns and fills it.
 struct StartupState {
-    QString SystemDir; // with trailing separator
+    QString ProgramDir; // the executable's folder (map previews), trailing separator
+    QString SystemDir;  // with trailing separator
     QString ViewportManager = QStringLiteral("WinDrv.WindowsClient");
     bool PagesLoaded = false;
+    bool StartupFinished = false;
 };
 
 // What a page gets from the main window: the prompter, the shared INI

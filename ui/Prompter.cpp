@@ -67,4 +67,10 @@ std::optional<QString> MessageBoxPrompter::SaveFile(const FileDialog& d) {
     return dlg.selectedFiles().constFirst();
 }
 
+std::optional<QString> MessageBoxPrompter::ChooseDirectory(const QString& caption, const QString& start) {
+    const QString d = QFileDialog::getExistingDirectory(parent_, caption, start);
+    if (d.isEmpty()) return std::nullopt;
+    return d;
+}
+
 } // namespace ui

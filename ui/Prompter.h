@@ -28,6 +28,7 @@ public:
                                              const QString& initial) = 0;
     virtual std::optional<QString> OpenFile(const FileDialog& dialog) = 0;
     virtual std::optional<QString> SaveFile(const FileDialog& dialog) = 0;
+    virtual std::optional<QString> ChooseDirectory(const QString& caption, const QString& start) = 0;
 
     void Information(const QString& text) { Ask(PromptKind::Information, text, Buttons::Ok); }
     void Warning(const QString& text) { Ask(PromptKind::Warning, text, Buttons::Ok); }
@@ -49,6 +50,7 @@ public:
                                      const QString& initial) override;
     std::optional<QString> OpenFile(const FileDialog& dialog) override;
     std::optional<QString> SaveFile(const FileDialog& dialog) override;
+    std::optional<QString> ChooseDirectory(const QString& caption, const QString& start) override;
 
 private:
     QWidget* parent_;

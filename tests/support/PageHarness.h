@@ -28,6 +28,7 @@ struct PageHarness {
 
     PageHarness() {
         state.SystemDir = game.SystemDir();
+        state.ProgramDir = game.ProgramDir();
         handles.UserIni = std::make_unique<ini::TIniFile>(UserIniPath().toStdString());
         handles.Ut2004Ini = std::make_unique<ini::TIniFile>(
             (game.SystemDir() + QStringLiteral("UT2004.ini")).toStdString());

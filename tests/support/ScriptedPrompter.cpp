@@ -30,6 +30,13 @@ std::optional<QString> ScriptedPrompter::OpenFile(const ui::FileDialog& d) {
 
 std::optional<QString> ScriptedPrompter::SaveFile(const ui::FileDialog& d) { return OpenFile(d); }
 
+std::optional<QString> ScriptedPrompter::ChooseDirectory(const QString& caption, const QString& start) {
+    ui::FileDialog d;
+    d.caption = caption;
+    d.directory = start;
+    return OpenFile(d);
+}
+
 QStringList ScriptedPrompter::Texts() const {
     QStringList out;
     for (const auto& p : prompts) out << p.text;

@@ -21,6 +21,7 @@ public:
     std::optional<QString> InputText(const QString&, const QString& prompt, const QString&) override;
     std::optional<QString> OpenFile(const ui::FileDialog& d) override;
     std::optional<QString> SaveFile(const ui::FileDialog& d) override;
+    std::optional<QString> ChooseDirectory(const QString& caption, const QString& start) override;
 
     // Answers for questions (anything with more than an OK button), in order.
     void Answer(ui::Answer a) { answers_.push_back(a); }

@@ -1,0 +1,364 @@
+#include "instantaction/TInstantActionPage.h"
+
+#include "ini/IniHandles.h"
+#include "instantaction/GameTypes.h"
+#include "instantaction/JpegImage.h"
+#include "instantaction/MapList.h"
+#include "instantaction/TfrmDirEdit.h"
+#include "ui/PageContext.h"
+#include "ui/Prompter.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <climits>
+
+namespace instantaction {
+
+namespace {
+
+QString L(const char* s) { return QString::fromLatin1(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+constexpr const char* kMain = "xInterface.Tab_InstantActionMain";
+constexpr const char* kBaseRules = "xInterface.Tab_InstantActionBaseRules";
+const char* const kDifficulties[] = {"Novice", "Average", "Experienced", "Skilled",
+                                     "Adept",  "Masterfull", "Inhuman", "Godlike"};
+
+QSpinBox* unboundedSpin(QWidget* parent) {
+    auto* spin = new QSpinBox(parent);
+    spin->setRange(INT_MIN, INT_MAX);
+    return spin;
+}
+
+// Refreshes once at the end, however many controls a change touches.
+class RefreshGuard {
+public:
+    explicit RefreshGuard(bool& flag) : flag_(flag), outer_(flag) { flag_ = true; }
+    ~RefreshGuard() { flag_ = outer_; }
+
+private:
+    bool& flag_;
+    bool outer_;
+};
+
+} // namespace
+
+TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+    setObjectName(QStringLiteral("tabFrontEnd"));
+    auto* outer = new QVBoxLayout(this);
+    auto* panel = new QWidget(this);
+    panel->setObjectName(QStringLiteral("panelFrontEnd"));
+    outer->addWidget(panel);
+    auto* grid = new QGridLayout(panel);
+
+    // Game type and its rules
+    auto* typeBox = new QGroupBox(QStringLiteral("Gametype"), panel);
+    auto* typeLayout = new QFormLayout(typeBox);
+    pickGameType_ = new QComboBox(typeBox);
+    pickGameType_->setObjectName(QStringLiteral("pickGameType"));
+    for (const auto& t : GameTypes()) pickGameType_->addItem(L(t.caption));
+    typeLayout->addRow(QStringLiteral("Gametype:"), pickGameType_);
+
+    rules_ = new QStackedWidget(panel);
+    rules_->setObjectName(QStringLiteral("stackRules"));
+    const auto types = GameTypes();
+    for (int g = 0; g < kGameTypeCount; ++g) {
+        auto* box = new QGroupBox(L(types[g].groupCaption), rules_);
+        box->setObjectName(L(types[g].group));
+        auto* form = new QFormLayout(box);
+        for (const auto& rule : RuleKeys()) {
+            const auto& cell = rule.cells[g];
+            if (!cell.control) continue;
+            const QString caption = L(cell.caption ? cell.caption : rule.caption);
+            QWidget* control = nullptr;
+            if (rule.kind == RuleKind::Number) {
+                control = unboundedSpin(box);
+                form->addRow(caption, control);
+            } else {
+                control = new QCheckBox(caption, box);
+                form->addRow(control);
+            }
+            control->setObjectName(L(cell.control));
+            ruleControls_[L(cell.control)] = control;
+        }
+        rules_->addWidget(box);
+    }
+
+    auto* general = new QGroupBox(QStringLiteral("General"), panel);
+    auto* generalLayout = new QFormLayout(general);
+    spinBotCount_ = unboundedSpin(general);
+    spinBotCount_->setObjectName(QStringLiteral("spinBotCount"));
+    generalLayout->addRow(QStringLiteral("Number of bots:"), spinBotCount_);
+    pickDiff_ = new QComboBox(general);
+    pickDiff_->setObjectName(QStringLiteral("pickDiff"));
+    for (const char* d : kDifficulties) pickDiff_->addItem(L(d));
+    generalLayout->addRow(QStringLiteral("Difficulty:"), pickDiff_);
+    cbTrans_ = new QCheckBox(QStringLiteral("Use translocator"), general);
+    cbTrans_->setObjectName(QStringLiteral("cbTrans"));
+    generalLayout->addRow(cbTrans_);
+
+    // Maps, preview, mutators, start
+    auto* mapBox = new QGroupBox(QStringLiteral("Map"), panel);
+    auto* mapLayout = new QGridLayout(mapBox);
+    mapLayout->addWidget(new QLabel(QStringLiteral("Pick a map:"), mapBox), 0, 0);
+    auto* info = new QToolButton(mapBox);
+    info->setObjectName(QStringLiteral("SpeedButton8"));
+    info->setText(QStringLiteral("?"));
+    info->setToolTip(QStringLiteral("Information about the map"));
+    mapLayout->addWidget(info, 0, 1, Qt::AlignRight);
+    lbMaps_ = new QListWidget(mapBox);
+    lbMaps_->setObjectName(QStringLiteral("lbMaps"));
+    lbMaps_->setSelectionMode(QAbstractItemView::SingleSelection);
+    mapLayout->addWidget(lbMaps_, 1, 0, 1, 2);
+
+    imgMap_ = new QLabel(panel);
+    imgMap_->setObjectName(QStringLiteral("imgMap"));
+    imgMap_->setFixedSize(236, 103);
+    imgMap_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    imgMap_->setFrameShape(QFrame::StyledPanel);
+
+    auto* mutBox = new QGroupBox(QStringLiteral("Mutator"), panel);
+    auto* mutLayout = new QGridLayout(mutBox);
+    mutLayout->addWidget(new QLabel(QStringLiteral("Pick mutator(s):"), mutBox), 0, 0);
+    auto* clear = new QToolButton(mutBox);
+    clear->setObjectName(QStringLiteral("SpeedButton7"));
+    clear->setText(QStringLiteral("x"));
+    clear->setToolTip(QStringLiteral("Clear the selected mutators"));
+    mutLayout->addWidget(clear, 0, 1, Qt::AlignRight);
+    lbMutators_ = new QListWidget(mutBox);
+    lbMutators_->setObjectName(QStringLiteral("lbMutators"));
+    lbMutators_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lbMutators_->setToolTip(QStringLiteral("Keep control pressed to select more then 1 mutator"));
+    mutLayout->addWidget(lbMutators_, 1, 0, 1, 2);
+
+    auto* startBox = new QGroupBox(QStringLiteral("Starting UT2004"), panel);
+    auto* startLayout = new QVBoxLayout(startBox);
+    startLayout->addWidget(new QLabel(QStringLiteral("Command line parameters:"), startBox));
+    edtCmdLn_ = new QLineEdit(startBox);
+    edtCmdLn_->setObjectName(QStringLiteral("edtCmdLn"));
+    startLayout->addWidget(edtCmdLn_);
+    auto* start = new QPushButton(QStringLiteral("Start an UT2004 game with these settings"), startBox);
+    start->setObjectName(QStringLiteral("Button1"));
+    start->setToolTip(QStringLiteral("This will start an UT2004 Game with the selected settings. If u made some "
+                                     "changed, don't forget to save first!"));
+    startLayout->addWidget(start);
+
+    grid->addWidget(typeBox, 0, 0);
+    grid->addWidget(rules_, 1, 0);
+    grid->addWidget(general, 2, 0);
+    grid->addWidget(mapBox, 0, 1, 2, 1);
+    grid->addWidget(imgMap_, 2, 1, Qt::AlignTop);
+    grid->addWidget(mutBox, 0, 2, 2, 1);
+    grid->addWidget(startBox, 3, 0, 1, 3);
+    grid->setRowStretch(1, 1);
+
+    connect(pickGameType_, &QComboBox::currentIndexChanged, this, &TInstantActionPage::pickGameTypeChange);
+    connect(lbMaps_, &QListWidget::itemSelectionChanged, this, &TInstantActionPage::lbMutatorsClick);
+    connect(lbMutators_, &QListWidget::itemSelectionChanged, this, &TInstantActionPage::lbMutatorsClick);
+    connect(pickDiff_, &QComboBox::currentIndexChanged, this, &TInstantActionPage::lbMutatorsClick);
+    connect(cbTrans_, &QCheckBox::toggled, this, &TInstantActionPage::lbMutatorsClick);
+    connect(spinBotCount_, &QSpinBox::valueChanged, this, &TInstantActionPage::spinBotCountChange);
+    connect(clear, &QToolButton::clicked, this, &TInstantActionPage::SpeedButton7Click);
+    connect(info, &QToolButton::clicked, this, &TInstantActionPage::SpeedButton8Click);
+    connect(start, &QPushButton::clicked, this, &TInstantActionPage::Button1Click);
+}
+
+QString TInstantActionPage::SelectedMap() const {
+    const auto items = lbMaps_->selectedItems();
+    return items.isEmpty() ? QString() : items.first()->text();
+}
+
+void TInstantActionPage::LoadGameTypeRules() {
+    if (!ctx_.ini.Ut2004Ini) return;
+    auto& main = *ctx_.ini.Ut2004Ini;
+    {
+        RefreshGuard quiet(refreshing_);
+        const auto types = GameTypes();
+        for (const auto& rule : RuleKeys())
+            for (int g = 0; g < kGameTypeCount; ++g) {
+                const auto& cell = rule.cells[g];
+                if (!cell.control) continue;
+                QWidget* control = ruleControls_.at(L(cell.control));
+                if (rule.kind == RuleKind::Number)
+                    static_cast<QSpinBox*>(control)->setValue(main.ReadNumber(types[g].gameClass, rule.key, cell.def));
+                else
+                    static_cast<QCheckBox*>(control)->setChecked(main.ReadFlag(types[g].gameClass, rule.key, cell.def != 0));
+            }
+        spinBotCount_->setValue(main.ReadNumber(kMain, "LastBotCount", 0));
+        pickDiff_->setCurrentIndex(main.ReadNumber(kMain, "LastBotSkill", 1) - 1);
+        cbTrans_->setChecked(main.ReadFlag(kBaseRules, "LastTranslocator", true));
+    }
+    const QString last = Q(main.ReadText(kMain, "LastGameType", "XGame.xDeathMatch")).toLower();
+    for (int g = 0; g < kGameTypeCount; ++g)
+        if (last == L(GameTypes()[g].gameClass).toLower()) SelectGameType(g);
+    RestoreLastMap();
+}
+
+void TInstantActionPage::SaveGameTypeRules() {
+    if (!ctx_.ini.Ut2004Ini) return;
+    auto& main = *ctx_.ini.Ut2004Ini;
+    ini::TIniFile::Batch batch(main);
+    const auto types = GameTypes();
+    for (int g = 0; g < kGameTypeCount; ++g)
+        for (const auto& rule : RuleKeys()) {
+            const auto& cell = rule.cells[g];
+            if (!cell.control) continue;
+            QWidget* control = ruleControls_.at(L(cell.control));
+            if (rule.kind == RuleKind::Number)
+                main.WriteNumber(types[g].gameClass, rule.key, static_cast<QSpinBox*>(control)->value());
+            else
+                main.WriteFlag(types[g].gameClass, rule.key, static_cast<QCheckBox*>(control)->isChecked());
+        }
+    main.WriteNumber(kMain, "LastBotCount", spinBotCount_->value());
+    main.WriteNumber(kMain, "LastBotSkill", pickDiff_->currentIndex() + 1);
+    main.WriteFlag(kBaseRules, "LastTranslocator", cbTrans_->isChecked());
+    if (const int g = pickGameType_->currentIndex(); g >= 0 && g < kGameTypeCount)
+        main.WriteText(kMain, "LastGameType", types[g].gameClass);
+    if (const QString map = SelectedMap(); !map.isEmpty()) main.WriteText(kMain, "LastMap", S(map));
+    batch.finish();
+}
+
+void TInstantActionPage::SelectGameType(int position) {
+    if (pickGameType_->currentIndex() != position) {
+        pickGameType_->setCurrentIndex(position); // the change handler rebuilds the map list
+        return;
+    }
+    if (position >= 0 && position < kGameTypeCount) BuildMapList(L(GameTypes()[position].mapPrefix));
+}
+
+void TInstantActionPage::pickGameTypeChange(int position) {
+    cbTrans_->setVisible(position != kOnslaught);
+    SelectGameType(position);
+    if (position >= 0 && position < kGameTypeCount) rules_->setCurrentIndex(position);
+    lbMutatorsClick();
+}
+
+void TInstantActionPage::BuildMapList(const QString& prefix) {
+    RefreshGuard quiet(refreshing_);
+    lbMaps_->clear();
+    if (mapsDir_.isEmpty()) {
+        mapsDir_ = MapsDirOf(ctx_.state.SystemDir);
+        if (!QFileInfo(mapsDir_).isDir()) {
+            TfrmDirEdit ask(mapsDir_, ctx_.prompter, this);
+            if (ask.exec() == QDialog::Accepted && QFileInfo(ask.Path()).isDir()) {
+                mapsDir_ = ask.Path();
+                while (mapsDir_.size() > 1 && mapsDir_.endsWith(QLatin1Char('/'))) mapsDir_.chop(1);
+            }
+        }
+    }
+    lbMaps_->addItems(MapEntries(mapsDir_, prefix));
+    if (lbMaps_->count() > 0)
+        lbMaps_->setCurrentRow(0);
+    else
+        ctx_.prompter.Warning(QStringLiteral("Error loading maps (No maps found).\nSearched at: ") + mapsDir_);
+}
+
+void TInstantActionPage::LoadMutatorList() {
+    RefreshGuard quiet(refreshing_);
+    lbMutators_->clear();
+    const ini::TIniFile xgame(S(ctx_.state.SystemDir + QStringLiteral("XGame.int")));
+    lbMutators_->addItems(MutatorEntries(xgame.ReadSectionNames()));
+}
+
+QString TInstantActionPage::BuildCommandLine() const {
+    LaunchChoice c;
+    c.map = SelectedMap();
+    if (const int g = pickGameType_->currentIndex(); g >= 0 && g < kGameTypeCount)
+        c.gameClass = L(GameTypes()[g].gameClass);
+    c.bots = spinBotCount_->text();
+    c.translocator = cbTrans_->isChecked();
+    c.difficulty = pickDiff_->currentIndex();
+    for (int i = 0; i < lbMutators_->count(); ++i)
+        if (lbMutators_->item(i)->isSelected()) c.mutators << lbMutators_->item(i)->text();
+    return instantaction::BuildCommandLine(c);
+}
+
+void TInstantActionPage::RestoreLastMap() {
+    {
+        RefreshGuard quiet(refreshing_);
+        LoadMutatorList();
+        int row = -1;
+        if (!SelectedMap().isEmpty() && ctx_.ini.Ut2004Ini) {
+            const QString last = Q(ctx_.ini.Ut2004Ini->ReadText(kMain, "LastMap", ""));
+            for (int i = 0; i < lbMaps_->count(); ++i)
+                if (lbMaps_->item(i)->text().compare(last, Qt::CaseInsensitive) == 0) {
+                    row = i;
+                    break;
+                }
+        }
+        if (lbMaps_->count() > 0) lbMaps_->setCurrentRow(row < 0 ? 0 : row);
+    }
+    // The preview follows the restored map too, not only the command line.
+    lbMutatorsClick();
+}
+
+void TInstantActionPage::lbMutatorsClick() {
+    if (refreshing_) return;
+    edtCmdLn_->setText(BuildCommandLine());
+    const QString map = SelectedMap();
+    const QDir programDir(ctx_.state.ProgramDir);
+    const QStringList jpgs = programDir.entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Unsorted);
+    bool shown = false;
+    for (const QString& file : MatchingPreviews(jpgs, map)) {
+        const QString path = programDir.filePath(file);
+        QFile f(path);
+        QString why;
+        const QImage image = f.open(QIODevice::ReadOnly) ? DecodeJpeg(f.readAll(), &why) : QImage();
+        if (image.isNull()) {
+            imgMap_->clear();
+            ctx_.prompter.Error(QStringLiteral("Cannot show the map preview ") + path + QStringLiteral(":\n") +
+                                (why.isEmpty() ? f.errorString() : why));
+            return;
+        }
+        imgMap_->setPixmap(QPixmap::fromImage(image)); // shown at its own size, cut to the frame
+        shown = true;
+    }
+    if (!shown) imgMap_->clear();
+}
+
+void TInstantActionPage::Button1Click() {
+    const auto launch = platform::BuildGameLaunch(ctx_.state.SystemDir, BuildCommandLine(), platform::FindProgramOnPath);
+    QString problem;
+    if (!starter_(launch, &problem))
+        ctx_.prompter.Warning(QStringLiteral("UT2004 could not be started.\n") + problem);
+}
+
+void TInstantActionPage::SpeedButton7Click() {
+    {
+        RefreshGuard quiet(refreshing_);
+        lbMutators_->clearSelection();
+    }
+    lbMutatorsClick();
+}
+
+void TInstantActionPage::SpeedButton8Click() {
+    const ini::TIniFile xmaps(S(ctx_.state.SystemDir + QStringLiteral("XMaps.int")));
+    QString key = SelectedMap();
+    if (const auto dash = key.indexOf(QLatin1Char('-')); dash >= 0) key = key.mid(dash + 1);
+    QString text = key.isEmpty() ? QString() : Q(xmaps.ReadText("DecoText", S(key), ""));
+    text.replace(QStringLiteral("||"), QStringLiteral("\r\n"));
+    if (text.isEmpty()) text = QStringLiteral("Cannot find information about this map");
+    ctx_.prompter.Information(text);
+}
+
+void TInstantActionPage::spinBotCountChange() {
+    if (ctx_.state.StartupFinished) lbMutatorsClick();
+}
+
+} // namespace instantaction

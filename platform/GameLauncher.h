@@ -1,0 +1,28 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace platform {
+
+// How the game is started from its System folder with the instant-action
+// parameters: on Windows UT2004.exe itself; elsewhere UT2004.exe through
+// wine, or the native Linux binary when that is what the folder holds.
+struct GameLaunch {
+    QString program;  // empty: nothing can be started, see `problem`
+    QStringList arguments;
+    QString workingDirectory;
+    QString problem; // for the user, when nothing can be started
+};
+
+// `findProgram` looks a program up on the PATH (empty when not found).
+GameLaunch BuildGameLaunch(const QString& systemDir, const QString& parameters,
+                           const std::function<QString(const QString&)>& findProgram);
+
+// Starts it detached; false with the reason when the start failed.
+bool StartGame(const GameLaunch& launch, QString* problem);
+
+// The real PATH lookup.
+QString FindProgramOnPath(const QString& name);
+
+} // namespace platform

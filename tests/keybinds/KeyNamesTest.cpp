@@ -1,4 +1,5 @@
 #include "keybinds/KeyNames.h"
+#include "tests/support/GTestQt.h"
 
 #include <Qt>
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "tests/support/GTestQt.h"
 
 #include <QDir>
 #include <QFile>

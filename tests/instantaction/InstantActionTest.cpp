@@ -1,0 +1,263 @@
+#include "ini/IniFile.h"
+#include "instantaction/TInstantActionPage.h"
+#include "instantaction/TfrmDirEdit.h"
+#include "tests/support/Dialogs.h"
+#include "tests/support/PageHarness.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QtTest>
+
+using instantaction::TInstantActionPage;
+using namespace testsupport;
+
+class InstantActionTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<PageHarness> h;
+    std::unique_ptr<TInstantActionPage> page;
+
+    template <class T>
+    T* c(const char* name) const {
+        return page->findChild<T*>(QString::fromLatin1(name));
+    }
+    QString mainPath() const { return h->game.SystemDir() + QStringLiteral("UT2004.ini"); }
+    QString main(const char* section, const char* key) const {
+        return QString::fromStdString(h->handles.Ut2004Ini->ReadText(section, key, "<missing>"));
+    }
+    QStringList maps() const {
+        QStringList out;
+        for (int i = 0; i < c<QListWidget>("lbMaps")->count(); ++i) out << c<QListWidget>("lbMaps")->item(i)->text();
+        return out;
+    }
+    QString selectedMap() const {
+        auto items = c<QListWidget>("lbMaps")->selectedItems();
+        return items.isEmpty() ? QString() : items[0]->text();
+    }
+    void selectMutators(const QStringList& names) {
+        auto* list = c<QListWidget>("lbMutators");
+        for (int i = 0; i < list->count(); ++i) list->item(i)->setSelected(names.contains(list->item(i)->text()));
+    }
+
+private slots:
+    void init() {
+        h = std::make_unique<PageHarness>();
+        QFile::copy(SourceDir() + QStringLiteral("/demo/previews/Quarry.jpg"), h->game.ProgramDir() + QStringLiteral("Quarry.jpg"));
+        page = std::make_unique<TInstantActionPage>(h->ctx);
+    }
+    void cleanup() {
+        page.reset();
+        h.reset();
+    }
+
+    void emptyFileShowsDefaultsAndDeathmatch() {
+        WriteAll(mainPath(), "");
+        page->LoadGameTypeRules();
+        QCOMPARE(c<QComboBox>("pickGameType")->currentText(), QStringLiteral("Deathmatch"));
+        QCOMPARE(maps(), (QStringList{QStringLiteral("DM-Foundry"), QStringLiteral("DM-Quarry")}));
+        QCOMPARE(c<QSpinBox>("dmScoreLimit")->value(), 15);
+        QCOMPARE(c<QSpinBox>("onsGoalScore")->value(), 1);
+        QCOMPARE(c<QSpinBox>("spinASSSpawnProtTime")->value(), 3);
+        QCOMPARE(c<QSpinBox>("tdmMaxTeamSize")->value(), 16);
+        QVERIFY(c<QCheckBox>("onsAllowTrans")->isChecked());
+        QVERIFY(!c<QCheckBox>("dmUseTrans")->isChecked());
+        QCOMPARE(c<QComboBox>("pickDiff")->currentText(), QStringLiteral("Novice"));
+        QVERIFY(c<QCheckBox>("cbTrans")->isChecked());
+        QCOMPARE(c<QSpinBox>("spinBotCount")->minimum(), INT_MIN);
+        QCOMPARE(c<QLineEdit>("edtCmdLn")->text(),
+                 QStringLiteral("DM-Foundry.ut2?game=XGame.xDeathMatch?NumBots=0?Translocator=True?Difficulty=0"));
+        QVERIFY(h->prompter.prompts.isEmpty());
+    }
+
+    void lastGameTypeMatchesInAnyCase_data() {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("ctf") << QByteArray("xgame.xctfgame") << QStringLiteral("Capture the flag");
+        QTest::newRow("dom") << QByteArray("XGame.xDoubleDom") << QStringLiteral("Double domination");
+        QTest::newRow("as") << QByteArray("UT2k4Assault.ASGameInfo") << QStringLiteral("Assault");
+        QTest::newRow("unknown keeps") << QByteArray("Foo.Bar") << QStringLiteral("Deathmatch");
+    }
+
+    void lastGameTypeMatchesInAnyCase() {
+        QFETCH(QByteArray, value);
+        QFETCH(QString, selected);
+        WriteAll(mainPath(), "[xInterface.Tab_InstantActionMain]\r\nLastGameType=" + value + "\r\n");
+        page->LoadGameTypeRules();
+        QCOMPARE(c<QComboBox>("pickGameType")->currentText(), selected);
+        QCOMPARE(c<QStackedWidget>("stackRules")->currentIndex(), c<QComboBox>("pickGameType")->currentIndex());
+    }
+
+    void rulesOfAllTypesSurviveSaveAndReload() {
+        WriteAll(mainPath(), "[XGame.xTeamGame]\r\nFriendlyFireScale=0.5\r\n");
+        page->LoadGameTypeRules();
+        QCOMPARE(c<QSpinBox>("tdmFriendlyFire")->value(), 0); // a fraction is no whole number
+        c<QSpinBox>("ctfMaxTeamSize")->setValue(-3);
+        c<QCheckBox>("cbASSAllowTaunts")->setChecked(false);
+        c<QCheckBox>("tdmPlayersReady")->setChecked(true);
+        c<QSpinBox>("ddTimeToScore")->setValue(42);
+        c<QComboBox>("pickGameType")->setCurrentIndex(5);
+        c<QComboBox>("pickDiff")->setCurrentIndex(4);
+        c<QSpinBox>("spinBotCount")->setValue(6);
+        page->SaveGameTypeRules();
+        QCOMPARE(main("XGame.xCTFGame", "MaxTeamSize"), QStringLiteral("-3"));
+        QCOMPARE(main("UT2k4Assault.ASGameInfo", "bAllowTaunts"), QStringLiteral("False"));
+        QCOMPARE(main("XGame.xTeamGame", "bPlayersMustBeReady"), QStringLiteral("True"));
+        QCOMPARE(main("XGame.xTeamGame", "FriendlyFireScale"), QStringLiteral("0"));
+        QCOMPARE(main("Onslaught.ONSOnslaughtGame", "bRandSetupAfterReset"), QStringLiteral("False"));
+        QCOMPARE(main("xInterface.Tab_InstantActionMain", "LastGameType"), QStringLiteral("XGame.xBombingRun"));
+        QCOMPARE(main("xInterface.Tab_InstantActionMain", "LastBotSkill"), QStringLiteral("5"));
+        QCOMPARE(main("xInterface.Tab_InstantActionMain", "LastBotCount"), QStringLiteral("6"));
+        QCOMPARE(main("xInterface.Tab_InstantActionMain", "LastMap"), QStringLiteral("BR-Canyon"));
+        QCOMPARE(main("XGame.xDeathMatch", "MaxTeamSize"), QStringLiteral("<missing>")); // DM has no such rule
+
+        page.reset();
+        page = std::make_unique<TInstantActionPage>(h->ctx);
+        page->LoadGameTypeRules();
+        QCOMPARE(c<QComboBox>("pickGameType")->currentText(), QStringLiteral("Bombingrun"));
+        QCOMPARE(c<QSpinBox>("ctfMaxTeamSize")->value(), -3);
+        QVERIFY(!c<QCheckBox>("cbASSAllowTaunts")->isChecked());
+        QCOMPARE(c<QComboBox>("pickDiff")->currentText(), QStringLiteral("Adept"));
+        QCOMPARE(c<QSpinBox>("ddTimeToScore")->value(), 42);
+    }
+
+    void botSkillPositions() {
+        WriteAll(mainPath(), "[xInterface.Tab_InstantActionMain]\r\nLastBotSkill=8\r\n");
+        page->LoadGameTypeRules();
+        QCOMPARE(c<QComboBox>("pickDiff")->currentText(), QStringLiteral("Godlike"));
+        QVERIFY(c<QLineEdit>("edtCmdLn")->text().endsWith(QStringLiteral("?Difficulty=7")));
+    }
+
+    void onslaughtHidesTheTranslocatorBoxButKeepsItsPart() {
+        page->LoadGameTypeRules();
+        c<QCheckBox>("cbTrans")->setChecked(false);
+        c<QComboBox>("pickGameType")->setCurrentIndex(3);
+        QVERIFY(c<QCheckBox>("cbTrans")->isHidden());
+        QCOMPARE(c<QLineEdit>("edtCmdLn")->text(),
+                 QStringLiteral("ONS-Plains.ut2?game=Onslaught.ONSOnslaughtGame?NumBots=8?Translocator=False?Difficulty=3"));
+        c<QComboBox>("pickGameType")->setCurrentIndex(0);
+        QVERIFY(!c<QCheckBox>("cbTrans")->isHidden());
+    }
+
+    void lastMapIsRestoredIgnoringCase() {
+        page->LoadGameTypeRules(); // demo: CTF, LastMap CTF-Lagoon
+        QCOMPARE(selectedMap(), QStringLiteral("CTF-Lagoon"));
+        ini::TIniFile(mainPath().toStdString()).WriteText("xInterface.Tab_InstantActionMain", "LastMap", "ctf-spire");
+        page->LoadGameTypeRules();
+        QCOMPARE(selectedMap(), QStringLiteral("CTF-Spire"));
+        ini::TIniFile(mainPath().toStdString()).WriteText("xInterface.Tab_InstantActionMain", "LastMap", "CTF-Gone");
+        page->LoadGameTypeRules();
+        QCOMPARE(selectedMap(), QStringLiteral("CTF-Lagoon")); // the first map
+    }
+
+    void noMapSelectedKeepsLastMap() {
+        page->LoadGameTypeRules();
+        c<QListWidget>("lbMaps")->clearSelection();
+        page->SaveGameTypeRules();
+        QCOMPARE(main("xInterface.Tab_InstantActionMain", "LastMap"), QStringLiteral("CTF-Lagoon"));
+    }
+
+    void mutatorsAreListedOnceAndMakeTheCommandLine() {
+        page->LoadGameTypeRules();
+        page->LoadGameTypeRules();
+        auto* list = c<QListWidget>("lbMutators");
+        QCOMPARE(list->count(), 5);
+        selectMutators({QStringLiteral("LowGrav"), QStringLiteral("BigHead")});
+        QVERIFY(c<QLineEdit>("edtCmdLn")->text().endsWith(QStringLiteral("?Mutator=XGame.MutBigHead,XGame.MutLowGrav")));
+        c<QSpinBox>("spinBotCount")->setValue(3);
+        QVERIFY(!c<QLineEdit>("edtCmdLn")->text().contains(QStringLiteral("NumBots=3"))); // before StartupFinished
+        h->state.StartupFinished = true;
+        c<QSpinBox>("spinBotCount")->setValue(4);
+        QVERIFY(c<QLineEdit>("edtCmdLn")->text().contains(QStringLiteral("?NumBots=4?")));
+        page->SpeedButton7Click();
+        QVERIFY(c<QLineEdit>("edtCmdLn")->text().endsWith(QStringLiteral("?Difficulty=3")));
+    }
+
+    void previewFollowsTheMapAndABrokenOneIsReported() {
+        page->LoadGameTypeRules();
+        c<QComboBox>("pickGameType")->setCurrentIndex(0);
+        c<QListWidget>("lbMaps")->setCurrentRow(1); // DM-Quarry
+        auto* img = c<QLabel>("imgMap");
+        QCOMPARE(img->pixmap().size(), QSize(236, 103));
+        c<QListWidget>("lbMaps")->setCurrentRow(0); // DM-Foundry: no picture
+        QVERIFY(img->pixmap().isNull());
+        WriteAll(h->game.ProgramDir() + QStringLiteral("Foundry.jpg"), "not a picture");
+        c<QListWidget>("lbMaps")->setCurrentRow(1);
+        c<QListWidget>("lbMaps")->setCurrentRow(0);
+        QCOMPARE(h->prompter.prompts.size(), 1);
+        QVERIFY(h->prompter.Texts()[0].startsWith(QStringLiteral("Cannot show the map preview ") + h->game.ProgramDir() +
+                                                  QStringLiteral("Foundry.jpg")));
+    }
+
+    void noMapsWarnsWithTheSearchedPath() {
+        QDir(h->game.GameDir() + QStringLiteral("/Maps")).removeRecursively();
+        bool asked = false;
+        WhenModal<instantaction::TfrmDirEdit>([&](instantaction::TfrmDirEdit* d) {
+            asked = true;
+            QCOMPARE(d->edtPath->text(), h->game.GameDir() + QStringLiteral("/Maps"));
+            d->reject();
+        });
+        page->LoadGameTypeRules();
+        QVERIFY(asked);
+        QCOMPARE(h->prompter.Texts().first(),
+                 QStringLiteral("Error loading maps (No maps found).\nSearched at: ") + h->game.GameDir() + QStringLiteral("/Maps"));
+        QVERIFY(maps().isEmpty());
+        QVERIFY(c<QLineEdit>("edtCmdLn")->text().startsWith(QStringLiteral("?game=XGame.xCTFGame")));
+    }
+
+    void anotherMapsFolderCanBeGiven() {
+        const QString other = h->game.GameDir() + QStringLiteral("/OtherMaps");
+        QDir().rename(h->game.GameDir() + QStringLiteral("/Maps"), other);
+        WhenModal<instantaction::TfrmDirEdit>([&](instantaction::TfrmDirEdit* d) {
+            h->prompter.AnswerFile(other);
+            d->findChild<QPushButton*>(QStringLiteral("btnBrowse"))->click();
+            d->accept();
+        });
+        page->LoadGameTypeRules();
+        QCOMPARE(page->MapsDir(), other);
+        QCOMPARE(selectedMap(), QStringLiteral("CTF-Lagoon"));
+        QVERIFY(h->prompter.prompts.isEmpty());
+    }
+
+    void mapDescription() {
+        page->LoadGameTypeRules();
+        c<QComboBox>("pickGameType")->setCurrentIndex(0);
+        c<QListWidget>("lbMaps")->setCurrentRow(1);
+        page->SpeedButton8Click();
+        QCOMPARE(h->prompter.Texts().last(),
+                 QStringLiteral("A dusty open pit where the mining crews used to fight for overtime.\r\nWatch the ledges."));
+        c<QListWidget>("lbMaps")->clearSelection();
+        page->SpeedButton8Click();
+        QCOMPARE(h->prompter.Texts().last(), QStringLiteral("Cannot find information about this map"));
+    }
+
+    void startUsesTheControlsNotTheTypedText() {
+        page->LoadGameTypeRules();
+        c<QLineEdit>("edtCmdLn")->setText(QStringLiteral("typed"));
+        platform::GameLaunch seen;
+        page->SetStarterForTesting([&](const platform::GameLaunch& l, QString*) {
+            seen = l;
+            return true;
+        });
+        WriteAll(h->game.SystemDir() + QStringLiteral("UT2004.exe"), "MZ");
+        c<QPushButton>("Button1")->click();
+        QVERIFY(seen.arguments.last().startsWith(QStringLiteral("CTF-Lagoon.ut2?game=XGame.xCTFGame")));
+        QCOMPARE(seen.workingDirectory, h->game.SystemDir());
+        page->SetStarterForTesting([](const platform::GameLaunch&, QString* why) {
+            *why = QStringLiteral("because");
+            return false;
+        });
+        page->Button1Click();
+        QCOMPARE(h->prompter.Texts(), QStringList{QStringLiteral("UT2004 could not be started.\nbecause")});
+    }
+};
+
+QTEST_MAIN(InstantActionTest)
+#include "InstantActionTest.moc"

@@ -6,6 +6,11 @@
 #include "ini/IniFile.h"
 #include "instantaction/TInstantActionPage.h"
 #include "keybinds/TAliasesPage.h"
+#include "maintenance/Backups.h"
+#include "maintenance/DefaultReset.h"
+#include "maintenance/TIniFilesPage.h"
+#include "maintenance/TfrmIniManager.h"
+#include "settings/Presets.h"
 #include "keybinds/TKeyBindsPage.h"
 #include "keybinds/TfrmTaunts.h"
 #include "platform/Paths.h"
@@ -68,8 +73,8 @@ struct MenuItem {
 constexpr MenuItem kMenu[] = {
     {"&File", "Reload1", "&Load", "Ctrl+O", nullptr, "Reload the settings", &TfrmMain::Reload1Click, true},
     {"&File", "Save1", "&Save Changes", "Ctrl+S", nullptr, "Save your settings", &TfrmMain::Save1Click, true},
-    {"&File", "BackupINIfiles1", "&Backup INI files", "Ctrl+B", nullptr, "Backup the ini files now", nullptr, true},
-    {"&File", "Backupmanager1", "&Backup manager", "Ctrl+M", nullptr, "Open the backup manager", nullptr, true},
+    {"&File", "BackupINIfiles1", "&Backup INI files", "Ctrl+B", nullptr, "Backup the ini files now", &TfrmMain::BackupINIs1Click, true},
+    {"&File", "Backupmanager1", "&Backup manager", "Ctrl+M", nullptr, "Open the backup manager", &TfrmMain::Backupmanager1Click, true},
     {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
     {"&File", "Openfiles1", "&Open custom user.ini..", "Ctrl+Shift+O", nullptr, nullptr, &TfrmMain::Openfiles1Click, true},
     {"&File", "SaveINIfilesAS1", "S&ave custom user.ini as..", "Ctrl+Shift+S", nullptr, nullptr, &TfrmMain::SaveINIfilesAS1Click, true},
@@ -80,9 +85,9 @@ constexpr MenuItem kMenu[] = {
     {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
     {"&Quorlex 2004", "Tauntlist1", "&Tauntlist", "Ctrl+T", nullptr, "Open the list with taunts", &TfrmMain::auntlist1Click, false},
     {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false},
-    {"&Quorlex 2004", "Resettodefault", "Reset settings to &default", "Ctrl+D", nullptr, nullptr, nullptr, true},
-    {"Predefined Settings", "Highquality1", "High quality", nullptr, nullptr, nullptr, nullptr, true},
-    {"Predefined Settings", "Lowquality1", "Low quality", nullptr, nullptr, nullptr, nullptr, true},
+    {"&Quorlex 2004", "Resettodefault", "Reset settings to &default", "Ctrl+D", nullptr, nullptr, &TfrmMain::ResettodefaultClick, true},
+    {"Predefined Settings", "Highquality1", "High quality", nullptr, nullptr, nullptr, &TfrmMain::Highquality1Click, true},
+    {"Predefined Settings", "Lowquality1", "Low quality", nullptr, nullptr, nullptr, &TfrmMain::Lowquality1Click, true},
     {"&Help", "Quorlex2k4help1", "&Quorlex2004 help", "F3", nullptr, nullptr, &TfrmMain::Quorlex2k4help1Click, true},
     {"&Help", "Showreadmetxt1", "Show Readme.txt", "F1", nullptr, nullptr, &TfrmMain::Showreadmetxt1Click, true},
     {"&Help", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
@@ -107,13 +112,13 @@ constexpr ToolButton kToolBar[] = {
     {"cxButton2", "Reload the settings", "view-refresh", QStyle::SP_BrowserReload, &TfrmMain::Reload1Click, true},
     {"cxButton3", "Save your settings", "document-save", QStyle::SP_DialogSaveButton, &TfrmMain::Save1Click, true},
     {nullptr, nullptr, nullptr, QStyle::SP_CustomBase, nullptr, true},
-    {"cxButton4", "Backup the ini files now", "document-save-as", QStyle::SP_DriveFDIcon, nullptr, true},
-    {"cxButton5", "Open the backup manager", "folder-open", QStyle::SP_DirOpenIcon, nullptr, true},
+    {"cxButton4", "Backup the ini files now", "document-save-as", QStyle::SP_DriveFDIcon, &TfrmMain::BackupINIs1Click, true},
+    {"cxButton5", "Open the backup manager", "folder-open", QStyle::SP_DirOpenIcon, &TfrmMain::Backupmanager1Click, true},
     {"cxButton6", "Show taunt list", "format-justify-left", QStyle::SP_FileDialogContentsView, &TfrmMain::auntlist1Click, false},
     {"cxButton7", "Check for updates", "system-software-update", QStyle::SP_ArrowDown, nullptr, true},
     {"cxButton8", "Options", "preferences-system", QStyle::SP_FileDialogDetailedView, &TfrmMain::UT2k4Dir1Click, true},
     {nullptr, nullptr, nullptr, QStyle::SP_CustomBase, nullptr, true},
-    {"cxButton9", "Restore default settings", "edit-undo", QStyle::SP_DialogResetButton, nullptr, true},
+    {"cxButton9", "Restore default settings", "edit-undo", QStyle::SP_DialogResetButton, &TfrmMain::ResettodefaultClick, true},
 };
 
 } // namespace
@@ -149,7 +154,8 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     general_ = new settings::TGeneralSettingsPage(ctx_, PageCtrl_);
     ut2k4_ = new settings::TUT2k4SettingsPage(ctx_, PageCtrl_);
     instantAction_ = new instantaction::TInstantActionPage(ctx_, PageCtrl_);
-    QWidget* pages[] = {keyBinds_, aliases_, general_, ut2k4_, instantAction_, nullptr};
+    iniFiles_ = new maintenance::TIniFilesPage(ctx_, [this] { ReloadAllPages(); }, PageCtrl_);
+    QWidget* pages[] = {keyBinds_, aliases_, general_, ut2k4_, instantAction_, iniFiles_};
     int index = 0;
     for (const auto& tab : kTabs) {
         QWidget* page = pages[index++];
@@ -402,7 +408,7 @@ void TfrmMain::LoadAllPagesAtStartup() {
         LetEventsRun();
         instantAction_->LoadGameTypeRules();
         LetEventsRun();
-        LoadRawIniText();
+        iniFiles_->LoadRawIniText();
         LetEventsRun();
         SetSplashPosition(4);
         ut2k4_->LoadUT2k4Settings();
@@ -455,7 +461,7 @@ bool TfrmMain::SaveAllPages() {
 void TfrmMain::ReloadAllPages() {
     keyBinds_->LoadKeyBinds();
     aliases_->LoadAliases();
-    LoadRawIniText();
+    iniFiles_->LoadRawIniText();
     general_->LoadGeneralSettings();
     instantAction_->LoadGameTypeRules();
     ut2k4_->LoadUT2k4Settings();
@@ -478,9 +484,9 @@ void TfrmMain::Save1Click() {
         throw;
     }
     if (PageCtrl_->currentWidget() == tabIniFiles_)
-        RawIniSave();
+        iniFiles_->btnSaveInisClick();
     else
-        RefillRawIniEditors(true);
+        iniFiles_->Refill(true);
     delete splash_;
     if (ok) prompter_.Information(QStringLiteral("The changes has been succesfully saved!"));
 }
@@ -549,7 +555,7 @@ void TfrmMain::PageCtrlPageChanging(int leaving) {
         else if (prompter_.Confirm(QStringLiteral("Do you want to undo changes?")))
             page.load();
     }
-    if (PageCtrl_->currentWidget() == tabIniFiles_) RefillRawIniEditors(false);
+    if (PageCtrl_->currentWidget() == tabIniFiles_) iniFiles_->Refill(false);
 }
 
 void TfrmMain::UT2k4Dir1Click() { LoadSetup(true); }
@@ -606,6 +612,41 @@ void TfrmMain::Abouty1Click() {
     TfrmAbout about(this);
     about.exec();
 }
+
+void TfrmMain::BackupIniFiles(bool reportSuccess) {
+    maintenance::BackupIniFiles(ctx_, reportSuccess, AskBackup, OverrideToday);
+}
+
+void TfrmMain::BackupINIs1Click() {
+    if (PageCtrl_->isEnabled()) BackupIniFiles(true);
+}
+
+void TfrmMain::Backupmanager1Click() {
+    if (!PageCtrl_->isEnabled()) return;
+    maintenance::TfrmIniManager manager(ctx_, {[this] { BackupIniFiles(true); }, [this] { ReloadAllPages(); }}, this);
+    manager.exec();
+}
+
+void TfrmMain::ResettodefaultClick() {
+    if (PageCtrl_->isEnabled()) maintenance::ResetToDefaults(ctx_, [this] { ReloadAllPages(); });
+}
+
+void TfrmMain::ApplyQualityPreset(bool high) {
+    if (!PageCtrl_->isEnabled()) return;
+    const QString question =
+        high ? QStringLiteral("This will put your UT2004 into High Quality mode.\nIt will change the settings to the "
+                              "recommended values.\nDo you want to continue?")
+             : QStringLiteral("This will put your UT2004 into Low Quality mode.\nIt will change the settings to the "
+                              "recommended values.\nIt will switch to OpenGL mode. If the game doesnt run anymore try "
+                              "switching back to Direct3D\nDo you want to continue?");
+    if (!prompter_.Confirm(question)) return;
+    // Always asked before a preset, whatever the setting says.
+    maintenance::BackupIniFiles(ctx_, true, true, OverrideToday);
+    settings::ApplyPreset(*ut2k4_, high ? settings::Quality::High : settings::Quality::Low);
+}
+
+void TfrmMain::Highquality1Click() { ApplyQualityPreset(true); }
+void TfrmMain::Lowquality1Click() { ApplyQualityPreset(false); }
 
 void TfrmMain::auntlist1Click() {
     auto* taunts = new keybinds::TfrmTaunts(this);

@@ -20,6 +20,9 @@ class TAliasesPage;
 namespace instantaction {
 class TInstantActionPage;
 }
+namespace maintenance {
+class TIniFilesPage;
+}
 namespace settings {
 class TGeneralSettingsPage;
 class TUT2k4SettingsPage;
@@ -44,11 +47,8 @@ public:
 
     // Shared start-up state (SystemDir, ViewportManager and PagesLoaded come
     // from StartupState, which the pages see).
-    QString CurrentUserIniName;
     bool AutoBackup = true;
     bool CheckOnStartup = true;
-    bool AskBackup = false;
-    bool OverrideToday = false;
     bool ManualUpdateCheck = false;
 
     ini::TIniFile* SettingsIni() const { return ini_.SettingsIni.get(); }
@@ -64,6 +64,7 @@ public:
     settings::TGeneralSettingsPage* GeneralPage() const { return general_; }
     settings::TUT2k4SettingsPage* UT2k4Page() const { return ut2k4_; }
     instantaction::TInstantActionPage* InstantActionPage() const { return instantAction_; }
+    maintenance::TIniFilesPage* IniFilesPage() const { return iniFiles_; }
 
     void LoadSetup(bool showDialog);
     bool AnyPageChanged() const;
@@ -87,6 +88,11 @@ public slots:
     void Showreadmetxt1Click();
     void Abouty1Click();
     void auntlist1Click();
+    void BackupINIs1Click();
+    void Backupmanager1Click();
+    void ResettodefaultClick();
+    void Highquality1Click();
+    void Lowquality1Click();
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -113,11 +119,9 @@ private:
     QString CurrentUserIniDir() const;
 
     // Pages of later versions join these; until then they do nothing.
-    void LoadRawIniText() {}
-    void RefillRawIniEditors(bool /*withTitles*/) {}
-    void RawIniSave() {}
     void StartUpdate() {}
-    void BackupIniFiles(bool /*reportSuccess*/) {}
+    void BackupIniFiles(bool reportSuccess);
+    void ApplyQualityPreset(bool high);
 
     StartupEnvironment env_;
     ui::Prompter& prompter_;
@@ -130,6 +134,7 @@ private:
     settings::TGeneralSettingsPage* general_ = nullptr;
     settings::TUT2k4SettingsPage* ut2k4_ = nullptr;
     instantaction::TInstantActionPage* instantAction_ = nullptr;
+    maintenance::TIniFilesPage* iniFiles_ = nullptr;
     QWidget* tabIniFiles_ = nullptr;
     std::vector<TrackedPage> tracked_;
     QLabel* lblDir_ = nullptr;

@@ -14,9 +14,12 @@ class Prompter;
 struct StartupState {
     QString ProgramDir; // the executable's folder (map previews), trailing separator
     QString SystemDir;  // with trailing separator
+    QString CurrentUserIniName;
     QString ViewportManager = QStringLiteral("WinDrv.WindowsClient");
     bool PagesLoaded = false;
     bool StartupFinished = false;
+    bool AskBackup = false;     // ask before every backup
+    bool OverrideToday = false; // ask before replacing today's backup
 };
 
 // What a page gets from the main window: the prompter, the shared INI

@@ -1,0 +1,37 @@
+#include "maintenance/DefaultReset.h"
+
+#include "platform/Files.h"
+#include "ui/PageContext.h"
+#include "ui/Prompter.h"
+
+#include <QFile>
+
+namespace maintenance {
+
+void ResetToDefaults(ui::PageContext& ctx, const std::function<void()>& reloadAllPages) {
+    auto& p = ctx.prompter;
+    if (!p.Confirm(QStringLiteral("The current settings will be backupped\nAre you sure you want to restore the default settings?")))
+        return;
+    const QString dir = ctx.state.SystemDir;
+    const QString user = platform::FindIgnoringCase(dir, ctx.state.CurrentUserIniName);
+    const QString engine = platform::FindIgnoringCase(dir, QStringLiteral("UT2004.INI"));
+    QFile::remove(dir + QStringLiteral("User.BAK"));
+    QFile::remove(dir + QStringLiteral("UT2004.BAK"));
+    const bool kept = platform::ReplaceFiles({{user, dir + QStringLiteral("User.BAK")}}) &&
+                      platform::ReplaceFiles({{engine, dir + QStringLiteral("UT2004.BAK")}});
+    if (!kept && p.Ask(ui::PromptKind::Warning, QStringLiteral("Could not backup the INI files\nWant to continue anyway?"),
+                       ui::Buttons::YesNo) != ui::Answer::Yes)
+        return;
+    // The defaults replace both files together, never deleting first: when a
+    // default file is missing, the player's files stay exactly as they were,
+    // whether or not the .BAK copies could be made.
+    if (!platform::ReplaceFiles({{platform::FindIgnoringCase(dir, QStringLiteral("DefUser.ini")), user},
+                                 {platform::FindIgnoringCase(dir, QStringLiteral("Default.ini")), engine}})) {
+        p.Warning(QStringLiteral("Could not copy the DefUser.ini and/or Default.ini\nSettings have not been restored to default"));
+        return;
+    }
+    reloadAllPages();
+    p.Information(QStringLiteral("The settings are back to default now\nYour old settings are now in the User.BAK and UT2004.BAK files"));
+}
+
+} // namespace maintenance

@@ -1,0 +1,140 @@
+#include "maintenance/TfrmIniManager.h"
+
+#include "maintenance/Backups.h"
+#include "platform/Files.h"
+#include "ui/PageContext.h"
+#include "ui/Prompter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace maintenance {
+
+TfrmIniManager::TfrmIniManager(ui::PageContext& ctx, Actions actions, QWidget* parent)
+    : QDialog(parent, Qt::Tool), ctx_(ctx), actions_(std::move(actions)) {
+    setObjectName(QStringLiteral("frmIniManager"));
+    setWindowTitle(QStringLiteral("Backupped Ini Manager"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("Backups found: (showing date)"), this));
+    treelist = new QListWidget(this);
+    treelist->setObjectName(QStringLiteral("treelist"));
+    treelist->setSelectionMode(QAbstractItemView::SingleSelection);
+    layout->addWidget(treelist);
+    auto button = [&](const char* name, const char* caption) {
+        auto* b = new QPushButton(QString::fromLatin1(caption), this);
+        b->setObjectName(QString::fromLatin1(name));
+        layout->addWidget(b);
+        return b;
+    };
+    btnRestore = button("btnRestore", "Restore the settings from selected date");
+    btnDel = button("btnDel", "Delete the backup from selected date");
+    btnBAK = button("btnBAK", "Restore the .BAK files");
+    btnBackup = button("btnBackup", "Make a backup of the current settings");
+    auto guarded = [this](void (TfrmIniManager::*f)()) {
+        return [this, f] { ctx_.guarded([this, f] { (this->*f)(); }); };
+    };
+    connect(btnRestore, &QPushButton::clicked, this, guarded(&TfrmIniManager::btnRestoreClick));
+    connect(treelist, &QListWidget::itemDoubleClicked, this, guarded(&TfrmIniManager::btnRestoreClick));
+    connect(btnDel, &QPushButton::clicked, this, guarded(&TfrmIniManager::btnDelClick));
+    connect(btnBAK, &QPushButton::clicked, this, guarded(&TfrmIniManager::btnBAKClick));
+    connect(btnBackup, &QPushButton::clicked, this, guarded(&TfrmIniManager::btnBackupClick));
+    resize(360, 380);
+    FormCreate();
+}
+
+QString TfrmIniManager::Dir() const { return ctx_.state.SystemDir; }
+
+QString TfrmIniManager::Selected() const {
+    const auto items = treelist->selectedItems();
+    return items.isEmpty() ? QString() : items.first()->text();
+}
+
+void TfrmIniManager::FormCreate() {
+    treelist->clear();
+    const QStringList files = QDir(Dir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& f : files)
+        if (f.startsWith(QStringLiteral("USER_"), Qt::CaseInsensitive) && f.endsWith(QStringLiteral(".INI"), Qt::CaseInsensitive) &&
+            f.size() > 9)
+            treelist->addItem(f.mid(5, f.size() - 9));
+    RefreshBakButton();
+}
+
+void TfrmIniManager::RefreshBakButton() {
+    const QString bak = Dir() + QStringLiteral("User.BAK");
+    if (QFile::exists(bak)) {
+        btnBAK->setText(QStringLiteral("Restore the .BAK files (") + platform::DateText(platform::LastWriteDate(bak)) +
+                        QStringLiteral(")"));
+        btnBAK->setEnabled(true);
+    } else {
+        btnBAK->setText(QStringLiteral("Restore the .BAK files"));
+        btnBAK->setEnabled(false);
+    }
+}
+
+void TfrmIniManager::btnRestoreClick() {
+    const QString date = Selected();
+    if (date.isEmpty()) return;
+    auto& p = ctx_.prompter;
+    if (!p.Confirm(QStringLiteral("The current settings will be backupped\nAre you sure you want to restore the ") + date +
+                   QStringLiteral(" settings?")))
+        return;
+    const QString dir = Dir();
+    const QString user = platform::FindIgnoringCase(dir, QStringLiteral("User.ini"));
+    const QString engine = platform::FindIgnoringCase(dir, QStringLiteral("UT2004.INI"));
+    QFile::remove(dir + QStringLiteral("User.BAK"));
+    QFile::remove(dir + QStringLiteral("UT2004.BAK"));
+    const bool kept = platform::ReplaceFiles({{user, dir + QStringLiteral("User.BAK")}}) &&
+                      platform::ReplaceFiles({{engine, dir + QStringLiteral("UT2004.BAK")}});
+    if (kept)
+        RefreshBakButton();
+    else if (p.Ask(ui::PromptKind::Warning, QStringLiteral("Could not backup the current INI files\nWant to continue anyway?"),
+                   ui::Buttons::YesNo) != ui::Answer::Yes)
+        return;
+    // Both files are replaced together or not at all, so a missing engine
+    // backup leaves the current files as they were.
+    if (platform::ReplaceFiles({{dir + UserBackupName(date), user}, {dir + EngineBackupName(date), engine}})) {
+        actions_.reloadAllPages();
+        p.Information(QStringLiteral("The settings are restored\nYour previous settings are now in the User.BAK and UT2004.BAK files"));
+        return;
+    }
+    p.Warning(QStringLiteral("Could not copy the files\nSettings have not been restored"));
+}
+
+void TfrmIniManager::btnBAKClick() {
+    const QString dir = Dir();
+    const QString user = platform::FindIgnoringCase(dir, QStringLiteral("User.ini"));
+    const QString engine = platform::FindIgnoringCase(dir, QStringLiteral("UT2004.ini"));
+    // An exchange, so that the replaced settings really are in the .BAK files now.
+    if (!platform::ExchangeFiles(dir + QStringLiteral("User.BAK"), user)) {
+        ctx_.prompter.Warning(QStringLiteral("Could not copy the files\nSettings have not been restored"));
+        return;
+    }
+    if (!platform::ExchangeFiles(dir + QStringLiteral("UT2004.BAK"), engine)) {
+        ctx_.prompter.Warning(QStringLiteral("Could not copy the files\nSettings have not been restored"));
+        return;
+    }
+    RefreshBakButton();
+    actions_.reloadAllPages();
+    ctx_.prompter.Information(
+        QStringLiteral("The settings are restored\nYour old settings are now in the User.BAK and UT2004.BAK files"));
+}
+
+void TfrmIniManager::btnDelClick() {
+    const QString date = Selected();
+    if (date.isEmpty()) return;
+    if (!ctx_.prompter.Confirm(QStringLiteral("Are you sure you want to delete the backup from ") + date)) return;
+    QFile::remove(platform::FindIgnoringCase(Dir(), UserBackupName(date)));
+    QFile::remove(platform::FindIgnoringCase(Dir(), EngineBackupName(date)));
+    delete treelist->selectedItems().first();
+}
+
+void TfrmIniManager::btnBackupClick() {
+    actions_.backup();
+    FormCreate();
+}
+
+} // namespace maintenance

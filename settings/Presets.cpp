@@ -1,0 +1,93 @@
+#include "settings/Presets.h"
+
+#include "settings/TUT2k4SettingsPage.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRadioButton>
+
+namespace settings {
+
+namespace {
+
+enum class Kind { Check, Text, Item, Radio };
+
+// One control and its value in each preset, in the order they are set.
+struct PresetRow {
+    const char* control;
+    Kind kind;
+    const char* low;
+    const char* high;
+};
+
+constexpr const char* ON = "1";
+constexpr const char* OFF = "0";
+
+constexpr PresetRow kPreset[] = {
+    {"pickTerrain", Kind::Item, "Low", "UltraHigh"},
+    {"pickInterface", Kind::Item, "Low", "UltraHigh"},
+    {"pickWeaponskin", Kind::Item, "Low", "UltraHigh"},
+    {"pickplayerskin", Kind::Item, "Low", "UltraHigh"},
+    {"pickworld", Kind::Item, "Low", "UltraHigh"},
+    {"pickrendermap", Kind::Item, "Low", "UltraHigh"},
+    {"picklightmap", Kind::Item, "Low", "UltraHigh"},
+    {"cbScrnFlash", Kind::Check, OFF, ON},
+    {"cbLighting", Kind::Check, OFF, ON},
+    {"cbDecals", Kind::Check, OFF, ON},
+    {"cbCoronas", Kind::Check, OFF, ON},
+    {"cbDeco", Kind::Check, OFF, ON},
+    {"cbProjectors", Kind::Check, OFF, ON},
+    {"cbDynamicLights", Kind::Check, OFF, ON},
+    {"cbDefaultDriver", Kind::Check, ON, ON},
+    {"cbPrecache", Kind::Check, ON, ON},
+    {"cbLowquality", Kind::Check, ON, OFF},
+    {"cbEAX", Kind::Check, OFF, ON},
+    {"cb3dsound", Kind::Check, OFF, ON},
+    {"cbRevStereo", Kind::Check, OFF, OFF},
+    {"cbDisPitch", Kind::Check, OFF, ON},
+    {"edtFPS", Kind::Text, "0", "0"},
+    {nullptr, Kind::Radio, "rbOpenGL", "rbDirect3d"},
+    {"pickScreenmode", Kind::Item, "640x480", "1024x768"},
+    {"cbOpenDetailTex", Kind::Check, OFF, ON},
+    {"cbOpenHighDetailactors", Kind::Check, OFF, ON},
+    {"cbOpenSuperhighdetailactors", Kind::Check, OFF, ON},
+    {"cbOpenPrecaching", Kind::Check, ON, ON},
+    {"cbOpenTrilinear", Kind::Check, OFF, ON},
+    {"cbOpenCompressedLightmaps", Kind::Check, ON, OFF},
+    {"cbOpenMouseLag", Kind::Check, OFF, OFF},
+    {"cbUse16Bit", Kind::Check, ON, ON},
+    {"cb16bittextures", Kind::Check, ON, ON},
+    {"cbPrecaching", Kind::Check, ON, ON},
+    {"cbCompressedLightmaps", Kind::Check, ON, OFF},
+    {"cbDetailText", Kind::Check, OFF, ON},
+    {"cbHighDetailActors", Kind::Check, OFF, ON},
+    {"cbSuperHighDetailActors", Kind::Check, OFF, ON},
+    {"cbTrilinear", Kind::Check, OFF, ON},
+    {"cbMouseLag", Kind::Check, OFF, OFF},
+    {"cbTripleBuffering", Kind::Check, OFF, OFF},
+    {"cbCubemaps", Kind::Check, OFF, OFF},
+    {"cbVSync", Kind::Check, OFF, OFF},
+    {"edtRefreshrate", Kind::Text, "0", "0"},
+};
+
+} // namespace
+
+void ApplyPreset(TUT2k4SettingsPage& page, Quality quality) {
+    for (const auto& row : kPreset) {
+        const QString value = QString::fromLatin1(quality == Quality::Low ? row.low : row.high);
+        const QString name = row.control ? QString::fromLatin1(row.control) : value;
+        switch (row.kind) {
+        case Kind::Check: page.findChild<QCheckBox*>(name)->setChecked(value == QLatin1String(ON)); break;
+        case Kind::Text: page.findChild<QLineEdit*>(name)->setText(value); break;
+        case Kind::Item: {
+            auto* list = page.findChild<QComboBox*>(name);
+            list->setCurrentIndex(list->findText(value));
+            break;
+        }
+        case Kind::Radio: page.findChild<QRadioButton*>(name)->setChecked(true); break;
+        }
+    }
+}
+
+} // namespace settings

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSplitter>
+#include <QTextDocument>
 #include <QVBoxLayout>
 #include <stdexcept>
 
@@ -39,6 +40,14 @@ QByteArray IniBytesFromText(const QString& text) {
 }
 
 namespace {
+
+// toPlainText() turns non-breaking spaces into spaces; the raw text keeps
+// every character, with paragraph separators where the lines end.
+QString editorText(const QPlainTextEdit* e) {
+    QString raw = e->document()->toRawText();
+    raw.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return raw;
+}
 
 QPlainTextEdit* editor(const char* name, QWidget* parent) {
     auto* e = new QPlainTextEdit(parent);
@@ -131,8 +140,8 @@ void TIniFilesPage::Refill(bool withTitles) {
 
 void TIniFilesPage::btnSaveInisClick() {
     if (!ctx_.prompter.Confirm(QStringLiteral("Are you sure you want to save the ini files?"))) return;
-    writeText(UserPath(), reUser_->toPlainText());
-    writeText(EnginePath(), reUt2004_->toPlainText());
+    writeText(UserPath(), editorText(reUser_));
+    writeText(EnginePath(), editorText(reUt2004_));
     reloadAllPages_();
 }
 
@@ -168,7 +177,7 @@ bool TIniFilesPage::eventFilter(QObject* watched, QEvent* event) {
 void TIniFilesPage::Search(QPlainTextEdit* editor) {
     const auto text = ctx_.prompter.InputText(QStringLiteral("Search for"), QStringLiteral("Text"), QString());
     if (!text || text->isEmpty()) return;
-    const QString all = editor->toPlainText();
+    const QString all = editorText(editor);
     const auto at = all.indexOf(*text, 0, Qt::CaseInsensitive);
     if (at < 0) {
         ctx_.prompter.Message(*text + QStringLiteral(" not found"));

@@ -13,6 +13,10 @@
 #include "tests/support/ScriptedPrompter.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QRadioButton>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -271,6 +275,46 @@ private slots:
         QCOMPARE(ReadAll(copy), ReadAll(userPath()));
         QCOMPARE(w->CurrentUserIniName, QStringLiteral("Copy.ini"));
         QCOMPARE(space()->text(), QStringLiteral("Jump"));
+    }
+
+    void lowQualityPresetChangesOnlyTheControls() {
+        const QByteArray before = ReadAll(game->SystemDir() + QStringLiteral("UT2004.ini"));
+        auto* weather = w->findChild<QCheckBox*>(QStringLiteral("cbWeatherEffects"));
+        weather->setChecked(false);
+        prompter->Answer(Answer::Yes);
+        prompter->Answer(Answer::No); // no backup: the preset comes all the same
+        w->Lowquality1Click();
+        QCOMPARE(prompter->Texts()[1], QStringLiteral("Do you want to make a backup now?"));
+        QVERIFY(w->findChild<QRadioButton*>(QStringLiteral("rbOpenGL"))->isChecked());
+        QVERIFY(!w->findChild<QGroupBox*>(QStringLiteral("groupOpenGL"))->isHidden());
+        QVERIFY(w->findChild<QGroupBox*>(QStringLiteral("groupDirect3d"))->isHidden());
+        QCOMPARE(w->findChild<QComboBox*>(QStringLiteral("pickworld"))->currentText(), QStringLiteral("Low"));
+        QCOMPARE(w->findChild<QComboBox*>(QStringLiteral("pickScreenmode"))->currentText(), QStringLiteral("640x480"));
+        QVERIFY(!weather->isChecked());
+        QCOMPARE(ReadAll(game->SystemDir() + QStringLiteral("UT2004.ini")), before);
+        QVERIFY(w->AnyPageChanged());
+        prompter->Clear();
+        prompter->Answer(Answer::No);
+        w->Highquality1Click();
+        QCOMPARE(w->findChild<QComboBox*>(QStringLiteral("pickworld"))->currentText(), QStringLiteral("Low"));
+        expectNoQuestionsLeft();
+    }
+
+    void resetToDefaultsReloadsEveryPage() {
+        ini::TIniFile(game->SystemDir().toStdString() + "DefUser.ini").WriteText("Engine.Input", "Space", "DefaultJump");
+        space()->setText(QStringLiteral("unsaved"));
+        prompter->Answer(Answer::Yes);
+        w->ResettodefaultClick();
+        QCOMPARE(space()->text(), QStringLiteral("DefaultJump"));
+        QVERIFY(!w->AnyPageChanged());
+        QVERIFY(QFile::exists(game->SystemDir() + QStringLiteral("User.BAK")));
+    }
+
+    void savingOnTheInifilesTabEndsWithTheRawSave() {
+        w->PageCtrl()->setCurrentIndex(5);
+        prompter->Answer(Answer::No); // the raw page's own question
+        w->Save1Click();
+        QCOMPARE(prompter->Texts(), (QStringList{QStringLiteral("Are you sure you want to save the ini files?"), kSaved}));
     }
 
     void helpAndAbout() {

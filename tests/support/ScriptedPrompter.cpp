@@ -14,9 +14,16 @@ ui::Answer ScriptedPrompter::Ask(ui::PromptKind kind, const QString& text, ui::B
     return a;
 }
 
-std::optional<QString> ScriptedPrompter::InputText(const QString&, const QString& prompt, const QString&) {
-    unexpected << prompt;
-    return std::nullopt;
+std::optional<QString> ScriptedPrompter::InputText(const QString& caption, const QString& prompt, const QString&) {
+    inputDialogs << caption + QStringLiteral("|") + prompt;
+    if (inputs_.empty()) {
+        unexpected << prompt;
+        return std::nullopt;
+    }
+    const QString t = inputs_.front();
+    inputs_.pop_front();
+    if (t.isNull()) return std::nullopt;
+    return t;
 }
 
 std::optional<QString> ScriptedPrompter::OpenFile(const ui::FileDialog& d) {

@@ -27,18 +27,22 @@ public:
     void Answer(ui::Answer a) { answers_.push_back(a); }
     // A null QString answers Cancel.
     void AnswerFile(const QString& path) { files_.push_back(path); }
+    // Text for the next input dialog; a null QString answers Cancel.
+    void AnswerInput(const QString& text) { inputs_.push_back(text); }
 
     QList<RecordedPrompt> prompts;
     QList<ui::FileDialog> fileDialogs;
+    QStringList inputDialogs; // "caption|prompt"
     QStringList unexpected; // questions asked without a scripted answer
 
     QStringList Texts() const;
-    bool AllAnswersUsed() const { return answers_.empty() && files_.empty(); }
+    bool AllAnswersUsed() const { return answers_.empty() && files_.empty() && inputs_.empty(); }
     void Clear() { prompts.clear(); unexpected.clear(); }
 
 private:
     std::deque<ui::Answer> answers_;
     std::deque<QString> files_;
+    std::deque<QString> inputs_;
 };
 
 } // namespace testsupport

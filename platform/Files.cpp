@@ -57,7 +57,7 @@ QString FindIgnoringCase(const QString& dir, const QString& name) {
     return d.filePath(name);
 }
 
-QString DateText(const QDate& date, const QString& shortFormat) {
+QString DashedDateFormat(const QString& shortFormat) {
     // Keep the fields of the format (d, M, y runs) in their order and put
     // "-" between them, whatever separators the locale uses.
     QString format;
@@ -77,8 +77,14 @@ QString DateText(const QDate& date, const QString& shortFormat) {
     // Names of months or days would bring letters of the locale: numbers only.
     format.replace(QStringLiteral("dddd"), QStringLiteral("dd")).replace(QStringLiteral("ddd"), QStringLiteral("dd"));
     format.replace(QStringLiteral("MMMM"), QStringLiteral("MM")).replace(QStringLiteral("MMM"), QStringLiteral("MM"));
-    return QLocale::c().toString(date, format);
+    return format;
 }
+
+QString DateText(const QDate& date, const QString& shortFormat) {
+    return QLocale::c().toString(date, DashedDateFormat(shortFormat));
+}
+
+QString ShortDateFormat() { return DashedDateFormat(QLocale::system().dateFormat(QLocale::ShortFormat)); }
 
 QString DateText(const QDate& date) { return DateText(date, QLocale::system().dateFormat(QLocale::ShortFormat)); }
 

@@ -26,6 +26,9 @@ QString FindIgnoringCase(const QString& dir, const QString& name);
 // between day, month and year, and nothing a file name may not hold.
 QString DateText(const QDate& date, const QString& shortFormat);
 QString DateText(const QDate& date); // with the user's format
+// The QDate pattern behind DateText, for reading such dates back.
+QString DashedDateFormat(const QString& shortFormat);
+QString ShortDateFormat(); // of the user's locale
 QDate Today();
 void SetTodayForTesting(const QDate& date); // invalid date: the real clock again
 

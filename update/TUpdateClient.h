@@ -1,0 +1,252 @@
+#pragma once
+#include "update/UpdateLogic.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace ini {
+class TIniFile;
+}
+namespace ui {
+class Prompter;
+}
+
+namespace update {
+
+enum TUpdateType { ftpUpdate, httpUpdate, fileUpdate };
+enum TUpdateConnect { ucNoConnect, ucConnectPrompt, ucConnectSilent, ucConnectPromptHangup, ucConnectSilentHangup };
+enum TUpdatePrompting { upPromptOnce, upPromptAll, upSilent };
+enum TUpdateVersionCheck { vcUpdateOnly, vcAlways };
+
+struct TLastUrlMemory {
+    bool Save = false;
+    QString Key;
+    QString Section;
+};
+
+struct TResultPost {
+    QString Server;
+    QString Action;
+    QString Data;
+    bool Enabled = false;
+    QString ResponseText;
+};
+
+struct TFileDescription {
+    QString URL;
+    QString NewVersion;
+    int NewSize = 0;
+    int NewCheckSum = -1;
+    QString NewCustomVer;
+    QString NewDate;
+    QString NewTime;
+    QString LocalVersion;
+    QString Description;
+    QString TargetDir;
+    bool Compressed = false;
+    int FileSize = 0;
+};
+
+struct TFileList {
+    std::vector<TFileDescription> Items;
+    int CurrentIndex = 0;
+};
+
+// The carrier of the patch utility; the client only asks whether one is set.
+class TUpdateUtility final : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+};
+
+class TUpdateClient;
+
+// Hands a run to the UI thread and waits for it there; the run starts at
+// the next turn of the event loop, ThreadFinished follows on the UI thread.
+class TInetThread final : public QObject {
+    Q_OBJECT
+public:
+    explicit TInetThread(TUpdateClient* client);
+    TUpdateClient* UpdateComponent;
+};
+
+// The self-update client: control file, decisions, transfers, reports.
+class TUpdateClient : public QObject {
+    Q_OBJECT
+public:
+    explicit TUpdateClient(QObject* owner = nullptr);
+    ~TUpdateClient() override;
+
+    // ---- published properties, defaults as constructed ----
+    bool ApplyPatch = false;
+    QString DateFormat = QStringLiteral("dd/mm/yyyy");
+    QChar DateSeparator = QLatin1Char('/');
+    bool ExtractCAB = false;
+    QString FTPDirectory;
+    bool FTPPassive = false;
+    QString Host;
+    bool HTTPKeepAliveAuthentication = false;
+    bool KeepIntermediateFiles = false;
+    bool Logging = false;
+    TLastUrlMemory LastUrlMemory;
+    QString Password;
+    int Port = 21;
+    TResultPost ResultPost;
+    QString Proxy;
+    QString ProxyUserID;
+    QString ProxyPassword;
+    QString Signature = QStringLiteral("QuorlexUpdate");
+    bool SignatureCheck = false;
+    QString TempDirectory = QStringLiteral(".");
+    QString TimeFormat = QStringLiteral("hh:nn");
+    QChar TimeSeparator = QLatin1Char(':');
+    TUpdateType UpdateType = ftpUpdate;
+    TUpdateConnect UpdateConnect = ucNoConnect;
+    TUpdatePrompting UpdateUpdate = upPromptOnce;
+    QString URL;
+    QString UserID;
+    bool UseCRC32 = false;
+    QPointer<TUpdateUtility> Utility;
+    TUpdateVersionCheck VersionCheck = vcUpdateOnly;
+
+    // ---- events: optional, sender first, flags by reference ----
+    using Sender = TUpdateClient*;
+    std::function<void(Sender, const QString& filename, int pos, int size)> OnFileProgress;
+    std::function<void(Sender, const QString& filename)> OnFileDownloaded;
+    std::function<void(Sender, const QString& newversion, const QString& localversion, bool& IsNew)> OnFileVersionCheck;
+    std::function<void(Sender, bool& AllowPostResult)> OnProcessPostResult;
+    std::function<void(Sender, const QString& action)> OnProgress;
+    std::function<void(Sender, bool& cancel)> OnProgressCancel;
+    std::function<void(Sender, const QString& statusstr, int statuscode, int errcode)> OnStatus;
+    std::function<void(Sender)> OnThreadUpdateDone;
+    std::function<void(Sender, bool& allow)> OnAppRestart;
+    std::function<void(Sender)> OnAppDoClose;
+    std::function<void(Sender, int FileIdx, const QString& FileDescription, QString& URL)> OnBeforeFileDownload;
+    std::function<void(Sender, const QString& msg, const QString& param, bool& allow)> OnCustomValidate;
+    std::function<void(Sender, const QString& msg, const QString& param)> OnCustomProcess;
+    std::function<void(Sender, QStringList& list)> OnGetFileList;
+    std::function<void(Sender, QString& path)> OnConvertPrefix;
+    std::function<void(Sender, QString& AppParams)> OnSetAppParams;
+    std::function<void(Sender, QStringList& Text, int& Res)> OnDownloadedWhatsNew;
+    std::function<void(Sender, QStringList& Text, int& Res)> OnDownloadedEULA;
+    std::function<void(Sender, const QString& URL, QString& FName)> OnFileNameFromURL;
+    std::function<void(Sender)> OnSuccess;
+
+    // Questions of a run go here; none asked when unset.
+    void SetPrompter(ui::Prompter* prompter) { prompter_ = prompter; }
+
+    // ---- run ----
+    // Refused (false) while a run is active.
+    bool StartUpdate();
+    bool Running() const { return running_; }
+    void RunUpdate();
+    void ThreadFinished();
+
+    // ---- virtual operations ----
+    virtual int ShowWhatsNew(QStringList& text);
+    virtual int ShowLicense(QStringList& text);
+    virtual void ReportStatus(int id, const QString& argument, int statuscode, int errcode);
+    virtual void ExtractUpdater() {}
+    virtual void ExtractPatcher() {}
+    virtual bool IsNewVersion(QString& newversion, QString& localfile, int newsize, int newchecksum);
+    virtual void DoFileDownloaded(const QString& filename);
+    virtual int ConnectInternet();
+    virtual int DisconnectInternet();
+    virtual int ConnectHost();
+    virtual QString GetControlFileURL();
+    virtual int ReadControlFile();
+    virtual int CheckForUpdate();
+    virtual int ProcessActions();
+    virtual std::optional<QStringList> GetWhatsNewText();
+    virtual std::optional<QStringList> GetLicenseText();
+    virtual int ReadFileList();
+    virtual int FilterFileList();
+    virtual int DownloadFiles();
+    virtual QString GetPrefixValue(const QString& key);
+
+    // ---- non-virtual operations ----
+    QDateTime GetLastUpdateDate(const QString& localPath);
+    void SaveLastUpdateDate(const QDateTime& when);
+    QString LoadLastURL();
+    void SaveLastURL(const QString& url);
+    QString ResolvePrefixes(QString value);
+    QString FileNameFromURL(const QString& url);
+    QDateTime ParseDateTime(const QString& date, const QString& time) const;
+    bool DownloadFile(const QString& url, const QString& targetDir, bool compressed);
+    bool CopyLocalFile(const QString& source, const QString& target);
+    static QString AddProxyCredentials(const QString& url, const QString& user, const QString& password);
+    bool IsInternetConnected();
+    void FinishUpdate();
+    void RestartApplication() {}
+    bool CreateDirectoryPath(const QString& directory);
+    // SZDD expansion of a fetched file, and cabinets and patches after a
+    // fetch; the applying part of the client fills these in.
+    virtual void ExpandLZFile(const QString& /*path*/) {}
+    virtual void ApplyFetchedFile(const TFileDescription& /*entry*/, const QString& /*name*/) {}
+    // The form post of results; the network transport fills it in.
+    virtual void PostUpdateResults() {}
+    // The transport's last error to OnStatus (statuscode 1); none here.
+    virtual void ReportInternetError() {}
+    std::optional<QStringList> DownloadTextFile(const QString& url);
+
+    // ---- run state ----
+    bool Dialled = false;
+    bool FtpDirectorySet = false;
+    QString ControlFilePath;
+    bool RestartPending = false;
+    QString AppCommandLine;
+    QString AppComponents;
+    bool SilentRestart = false;
+    bool ComponentFetched = false;
+    QDateTime UpdateDate;
+    QDateTime LocalDate;
+    bool LastDateRead = false;
+    QString UpdateDescription; // [update] descr
+    TFileList FileList;
+    bool sessionOpen = false;  // the transport's session of this run
+    bool hostConnected = false;
+
+    // Where the log goes (the current directory by default); tests move it.
+    QString LogDirectory = QStringLiteral(".");
+    // The local clock of log lines; tests fix it.
+    std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTime(); };
+
+protected:
+    // Transfers of http and ftp runs; the base has none (a later transport
+    // overrides these). Returns nullopt when no request could be opened.
+    struct Transfer {
+        virtual ~Transfer() = default;
+        // Opens the request; false when it could not be opened.
+        virtual bool Open(const QString& url) = 0;
+        virtual int HttpStatus() const { return 200; }
+        virtual qint64 ExpectedSize() const = 0;
+        // Up to 4096 bytes; -1 on failure, 0 at the end.
+        virtual qint64 Read(char* buffer, qint64 max) = 0;
+    };
+    virtual std::unique_ptr<Transfer> OpenTransfer() { return nullptr; }
+    virtual bool OpenSession() { return true; }
+    virtual void CloseSession() {}
+    virtual bool OpenHost() { return false; }
+    virtual void CloseHost() {}
+
+    ini::TIniFile& Control();
+    QString TempDir() const;    // the system's temporary folder, trailing separator
+    QString NewTempFile();      // "QUPD" file in TempDirectory
+    bool SafeEntry(const TFileDescription& entry) const;
+    void AppendLogLine(int id, const QString& message, int statuscode, int errcode);
+    bool IsComponent(const QString& name) const;
+
+    ui::Prompter* prompter_ = nullptr;
+    std::unique_ptr<ini::TIniFile> control_;
+    bool running_ = false;
+};
+
+// Windows paths of a control file as paths of this system.
+QString NativePath(QString path);
+
+} // namespace update

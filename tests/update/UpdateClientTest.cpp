@@ -277,6 +277,7 @@ private slots:
         QCOMPARE(read(app() + QStringLiteral("/c")), QByteArray("old"));
         QCOMPARE(QDir(app()).entryList({QStringLiteral("QUPD*.tmp")}), QStringList());
         client->OnProgressCancel = nullptr;
+        client->OnFileProgress = nullptr;
         write(site() + QStringLiteral("/empty"), "");
         QVERIFY(client->CopyLocalFile(site() + QStringLiteral("/empty"), app() + QStringLiteral("/empty")));
     }

@@ -6,6 +6,8 @@
 #include "platform/UserStore.h"
 #include "ui/Prompter.h"
 
+#include <curl/curl.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -296,7 +298,7 @@ bool TUpdateClient::DownloadFile(const QString& url, const QString& targetDir, b
     }
     const QString realUrl = AddProxyCredentials(url, ProxyUserID, ProxyPassword);
     auto transfer = OpenTransfer();
-    if (!transfer || !transfer->Open(realUrl)) {
+    if (!transfer || !transfer->Open(TransferUrl(realUrl))) {
         REPORT(917, url);
         return false;
     }
@@ -761,6 +763,141 @@ int TUpdateClient::ShowLicense(QStringList& text) {
     if (!prompter_ || prompter_->Ask(ui::PromptKind::Confirmation, text.join(QLatin1Char('\n')), ui::Buttons::OkCancel) != ui::Answer::Ok)
         return -1;
     return 0;
+}
+
+} // namespace update
+
+// ---------------------------------------------------------------- network transport
+
+#include "net/CurlStream.h"
+
+namespace update {
+
+namespace {
+
+class CurlTransfer final : public TUpdateClient::Transfer {
+public:
+    CurlTransfer(net::Session& s, net::Request base, QString& error, int& code)
+        : s_(s), base_(std::move(base)), error_(error), code_(code) {}
+    ~CurlTransfer() override { s_.Close(); }
+    bool Open(const QString& url) override {
+        base_.url = url.toStdString();
+        const bool ok = s_.Open(base_);
+        if (!ok) {
+            error_ = QString::fromStdString(s_.Error());
+            code_ = s_.ErrorCode();
+        }
+        return ok;
+    }
+    int HttpStatus() const override { return static_cast<int>(s_.Status()); }
+    qint64 ExpectedSize() const override { return std::max<qint64>(0, s_.ContentLength()); }
+    qint64 Read(char* buffer, qint64 max) override {
+        const auto n = s_.Read(buffer, max);
+        if (n < 0) {
+            error_ = QString::fromStdString(s_.Error());
+            code_ = s_.ErrorCode();
+        }
+        return n;
+    }
+
+private:
+    net::Session& s_;
+    net::Request base_;
+    QString& error_;
+    int& code_;
+};
+
+} // namespace
+
+bool TUpdateClient::OpenSession() {
+    session_ = std::make_unique<net::Session>();
+    return true;
+}
+
+void TUpdateClient::CloseSession() { session_.reset(); }
+
+QString TUpdateClient::FtpBase() const {
+    return QStringLiteral("ftp://%1:%2/").arg(Host).arg(Port);
+}
+
+bool TUpdateClient::OpenHost() {
+    if (!session_ || Host.isEmpty()) return false;
+    net::Request r;
+    r.url = FtpBase().toStdString();
+    if (!UserID.isEmpty() && !Password.isEmpty()) r.userPwd = (UserID + QLatin1Char(':') + Password).toStdString();
+    r.ftpPassive = FTPPassive;
+    r.noBody = true;
+    const bool ok = session_->Open(r);
+    if (!ok) {
+        lastError_ = QString::fromStdString(session_->Error());
+        lastErrorCode_ = session_->ErrorCode();
+    }
+    session_->Close();
+    return ok;
+}
+
+void TUpdateClient::CloseHost() {}
+
+std::unique_ptr<TUpdateClient::Transfer> TUpdateClient::OpenTransfer() {
+    if (!session_) return nullptr;
+    net::Request r;
+    r.proxy = Proxy.toStdString();
+    r.keepAlive = HTTPKeepAliveAuthentication;
+    if (UpdateType == ftpUpdate) {
+        if (!UserID.isEmpty() && !Password.isEmpty()) r.userPwd = (UserID + QLatin1Char(':') + Password).toStdString();
+        r.ftpPassive = FTPPassive;
+    }
+    return std::make_unique<CurlTransfer>(*session_, r, lastError_, lastErrorCode_);
+}
+
+QString TUpdateClient::TransferUrl(const QString& url) {
+    if (UpdateType != ftpUpdate) return url;
+    // The file is taken from the current FTP folder, entered once per run.
+    QString dir;
+    if (!FTPDirectory.isEmpty()) {
+        dir = NativePath(ResolvePrefixes(FTPDirectory));
+        FtpDirectorySet = true;
+        while (dir.startsWith(QLatin1Char('/'))) dir.remove(0, 1);
+        if (!dir.isEmpty() && !dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
+    }
+    return FtpBase() + dir + FileNameFromURL(url);
+}
+
+void TUpdateClient::ReportInternetError() {
+    if (lastErrorCode_ == 0) return;
+    const QString text = lastError_;
+    const int code = lastErrorCode_;
+    lastErrorCode_ = 0;
+    if (OnStatus)
+        OnStatus(this, text, 1, code);
+    else if (prompter_)
+        prompter_->Error(text);
+}
+
+void TUpdateClient::PostUpdateResults() {
+    if (ResultPost.Server.isEmpty() || ResultPost.Action.isEmpty()) return;
+    net::Request r;
+    QString action = ResultPost.Action;
+    if (!action.startsWith(QLatin1Char('/'))) action.prepend(QLatin1Char('/'));
+    // Port 80 unless the server names its own ("host:port").
+    const QString server = ResultPost.Server.contains(QLatin1Char(':')) ? ResultPost.Server : ResultPost.Server + QStringLiteral(":80");
+    r.url = (QStringLiteral("http://") + server + action).toStdString();
+    r.postBody = ResultPost.Data.isEmpty() ? std::string(" ") : ResultPost.Data.toStdString();
+    net::Session s;
+    if (!s.Open(r)) {
+        const bool unreachable = s.ErrorCode() == CURLE_COULDNT_CONNECT || s.ErrorCode() == CURLE_COULDNT_RESOLVE_HOST ||
+                                 s.ErrorCode() == CURLE_OPERATION_TIMEDOUT;
+        REPORT(unreachable ? 951 : 952, QString());
+        return;
+    }
+    ResultPost.ResponseText.clear();
+    char buffer[4096];
+    for (;;) {
+        QCoreApplication::processEvents();
+        const auto n = s.Read(buffer, sizeof buffer);
+        if (n <= 0) break;
+        ResultPost.ResponseText += QString::fromUtf8(buffer, static_cast<qsizetype>(n));
+    }
 }
 
 } // namespace update

@@ -15,6 +15,9 @@ class TIniFile;
 namespace ui {
 class Prompter;
 }
+namespace net {
+class Session;
+}
 
 namespace update {
 
@@ -188,10 +191,10 @@ public:
     // fetch; the applying part of the client fills these in.
     virtual void ExpandLZFile(const QString& /*path*/) {}
     virtual void ApplyFetchedFile(const TFileDescription& /*entry*/, const QString& /*name*/) {}
-    // The form post of results; the network transport fills it in.
-    virtual void PostUpdateResults() {}
-    // The transport's last error to OnStatus (statuscode 1); none here.
-    virtual void ReportInternetError() {}
+    // The form post of results.
+    virtual void PostUpdateResults();
+    // The transport's last error to OnStatus (statuscode 1), else a message box.
+    virtual void ReportInternetError();
     std::optional<QStringList> DownloadTextFile(const QString& url);
 
     // ---- run state ----
@@ -216,7 +219,7 @@ public:
     // The local clock of log lines; tests fix it.
     std::function<QDateTime()> Clock = [] { return QDateTime::currentDateTime(); };
 
-protected:
+public:
     // Transfers of http and ftp runs; the base has none (a later transport
     // overrides these). Returns nullopt when no request could be opened.
     struct Transfer {
@@ -228,13 +231,17 @@ protected:
         // Up to 4096 bytes; -1 on failure, 0 at the end.
         virtual qint64 Read(char* buffer, qint64 max) = 0;
     };
-    virtual std::unique_ptr<Transfer> OpenTransfer() { return nullptr; }
-    virtual bool OpenSession() { return true; }
-    virtual void CloseSession() {}
-    virtual bool OpenHost() { return false; }
-    virtual void CloseHost() {}
+
+protected:
+    virtual std::unique_ptr<Transfer> OpenTransfer();
+    virtual bool OpenSession();
+    virtual void CloseSession();
+    virtual bool OpenHost();
+    virtual void CloseHost();
 
     ini::TIniFile& Control();
+    QString FtpBase() const;
+    QString TransferUrl(const QString& url);
     QString TempDir() const;    // the system's temporary folder, trailing separator
     QString NewTempFile();      // "QUPD" file in TempDirectory
     bool SafeEntry(const TFileDescription& entry) const;
@@ -243,6 +250,9 @@ protected:
 
     ui::Prompter* prompter_ = nullptr;
     std::unique_ptr<ini::TIniFile> control_;
+    std::unique_ptr<net::Session> session_;
+    QString lastError_;
+    int lastErrorCode_ = 0;
     bool running_ = false;
 };
 

@@ -1,0 +1,30 @@
+#pragma once
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace testsupport {
+
+// One of our test servers (tests/support/*.py) on 127.0.0.1, serving a
+// folder; stopped when this goes away.
+class LocalServer {
+public:
+    LocalServer(const QString& script, const QString& root);
+    ~LocalServer();
+    bool Started() const { return port_ > 0; }
+    int Port() const { return port_; }
+    QString Http(const QString& path) const {
+        return QStringLiteral("http://127.0.0.1:%1/%2").arg(port_).arg(path);
+    }
+    // Lines the server printed after its port (the FTP server's CWD log).
+    QStringList Lines();
+
+private:
+    QProcess process_;
+    int port_ = 0;
+};
+
+QString HttpServerScript();
+QString FtpServerScript();
+
+} // namespace testsupport

@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""A small HTTP server for tests, on 127.0.0.1 with an ephemeral port.
+
+Usage: http_server.py ROOT   -- prints the port on the first line, serves until
+stdin closes. Paths:
+  /files/NAME      the file ROOT/NAME with Content-Length
+  /nolength/NAME   the file without Content-Length
+  /slow/NAME       the file in small pieces with pauses
+  /drop/NAME       half of the file, then the connection is dropped
+  /status/CODE     an answer with that status (302 carries a Location)
+  /html/NAME       an HTML page in place of the file
+  POST /echo       the request body back
+"""
+import http.server
+import os
+import sys
+import threading
+import time
+
+ROOT = sys.argv[1]
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        sys.stderr.write("%s\n" % (fmt % args))
+
+    def body_of(self, name):
+        path = os.path.join(ROOT, os.path.basename(name))
+        with open(path, "rb") as f:
+            return f.read()
+
+    def send_body(self, body, length=True, ctype="application/octet-stream"):
+        self.send_response(200)
+        self.send_header("Content-Type", ctype)
+        if length:
+            self.send_header("Content-Length", str(len(body)))
+        else:
+            self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(body)
+        if not length:
+            self.close_connection = True
+
+    def do_GET(self):
+        parts = self.path.split("/", 2)
+        kind = parts[1] if len(parts) > 1 else ""
+        rest = parts[2] if len(parts) > 2 else ""
+        try:
+            if kind == "files":
+                self.send_body(self.body_of(rest))
+            elif kind == "nolength":
+                self.send_body(self.body_of(rest), length=False)
+            elif kind == "slow":
+                body = self.body_of(rest)
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                for i in range(0, len(body), 1000):
+                    self.wfile.write(body[i:i + 1000])
+                    self.wfile.flush()
+                    time.sleep(0.01)
+            elif kind == "drop":
+                body = self.body_of(rest)
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body[: len(body) // 2])
+                self.wfile.flush()
+                self.close_connection = True
+                self.connection.shutdown(2)
+            elif kind == "status":
+                code = int(rest or "500")
+                self.send_response(code)
+                if code in (301, 302, 303, 307):
+                    self.send_header("Location", "/files/elsewhere")
+                body = b"status %d" % code
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+            elif kind == "html":
+                self.send_body(b"<html><body>Sign in to the network</body></html>", ctype="text/html")
+            else:
+                self.send_error(404)
+        except FileNotFoundError:
+            self.send_error(404)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "0"))
+        body = self.rfile.read(length)
+        if self.path == "/echo":
+            self.send_body(b"got:" + body, ctype="text/plain")
+        else:
+            self.send_error(404)
+
+
+def main():
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    print(server.server_address[1], flush=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    sys.stdin.read()  # ends when the test closes our stdin or goes away
+    server.shutdown()
+
+
+if __name__ == "__main__":
+    main()

@@ -19,6 +19,9 @@ struct StartupEnvironment {
     std::shared_ptr<const platform::Registry> registry;
     QStringList nativeInstallCandidates;
     ui::Prompter* prompter = nullptr;
+    // Where the update control file lives, unless Quorlex2004.ini names
+    // another ([Quorlex] UpdateURL, for the demo and tests).
+    QString updateUrl = QStringLiteral("http://www.quorlex2004.org/update/quorlex2004.inf");
 };
 
 // The environment of the real program; the prompter is the caller's.

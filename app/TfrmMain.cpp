@@ -19,6 +19,7 @@
 #include "platform/Shell.h"
 #include "ui/Prompter.h"
 #include "ui/TfrmProgress.h"
+#include "update/TUpdateClient.h"
 
 #include <QAction>
 #include <QApplication>
@@ -81,7 +82,7 @@ constexpr MenuItem kMenu[] = {
     {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
     {"&File", "Exit1", "&Exit Quorlex2004", "Alt+F4", nullptr, "Exit Quorlex 2004", &TfrmMain::Exit1Click, true},
     {"&Quorlex 2004", "UT2k4Dir1", "Options", nullptr, "Ctrl+S", "Re-run the setup", &TfrmMain::UT2k4Dir1Click, true},
-    {"&Quorlex 2004", "Checkforupdates1", "&Check for updates", "Ctrl+U", nullptr, "Check if there is a new version available", nullptr, true},
+    {"&Quorlex 2004", "Checkforupdates1", "&Check for updates", "Ctrl+U", nullptr, "Check if there is a new version available", &TfrmMain::Checkforupdates1Click, true},
     {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
     {"&Quorlex 2004", "Tauntlist1", "&Tauntlist", "Ctrl+T", nullptr, "Open the list with taunts", &TfrmMain::auntlist1Click, false},
     {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false},
@@ -115,7 +116,7 @@ constexpr ToolButton kToolBar[] = {
     {"cxButton4", "Backup the ini files now", "document-save-as", QStyle::SP_DriveFDIcon, &TfrmMain::BackupINIs1Click, true},
     {"cxButton5", "Open the backup manager", "folder-open", QStyle::SP_DirOpenIcon, &TfrmMain::Backupmanager1Click, true},
     {"cxButton6", "Show taunt list", "format-justify-left", QStyle::SP_FileDialogContentsView, &TfrmMain::auntlist1Click, false},
-    {"cxButton7", "Check for updates", "system-software-update", QStyle::SP_ArrowDown, nullptr, true},
+    {"cxButton7", "Check for updates", "system-software-update", QStyle::SP_ArrowDown, &TfrmMain::Checkforupdates1Click, true},
     {"cxButton8", "Options", "preferences-system", QStyle::SP_FileDialogDetailedView, &TfrmMain::UT2k4Dir1Click, true},
     {nullptr, nullptr, nullptr, QStyle::SP_CustomBase, nullptr, true},
     {"cxButton9", "Restore default settings", "edit-undo", QStyle::SP_DialogResetButton, &TfrmMain::ResettodefaultClick, true},
@@ -186,6 +187,7 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
 
     if (auto* screen = QGuiApplication::primaryScreen())
         resize(QSize(1180, 760).boundedTo(screen->availableSize()));
+    ConfigureUpdateClient();
     FormCreate();
 }
 
@@ -646,6 +648,77 @@ void TfrmMain::ApplyQualityPreset(bool high) {
 }
 
 void TfrmMain::Highquality1Click() { ApplyQualityPreset(true); }
+
+ui::TfrmProgress* TfrmMain::ProgressWindow() const { return splash_; }
+
+void TfrmMain::ConfigureUpdateClient() {
+    auto* c = UpdateClient1 = new update::TUpdateClient(this);
+    c->setObjectName(QStringLiteral("UpdateClient1"));
+    c->ApplyPatch = true;
+    c->UpdateType = update::httpUpdate;
+    c->UpdateConnect = update::ucConnectPrompt;
+    c->UpdateUpdate = update::upSilent;
+    c->VersionCheck = update::vcUpdateOnly;
+    c->TempDirectory = QStringLiteral(".");
+    c->Signature = QStringLiteral("QuorlexUpdate");
+    c->DateFormat = QStringLiteral("dd/mm/yyyy");
+    c->TimeFormat = QStringLiteral("hh:nn");
+    c->Port = 21;
+    c->URL = env_.updateUrl;
+    c->SetPrompter(&prompter_);
+    c->OnStatus = [this](update::TUpdateClient*, const QString& s, int code, int err) { UpdateClient1Status(s, code, err); };
+    c->OnFileProgress = [this](update::TUpdateClient*, const QString& f, int pos, int size) { UpdateClient1FileProgress(f, pos, size); };
+    c->OnAppRestart = [this](update::TUpdateClient*, bool& allow) { UpdateClient1AppRestart(allow); };
+    // The download window is not left behind by a run that ends without a restart.
+    c->OnThreadUpdateDone = [this](update::TUpdateClient* client) {
+        if (!(client->RestartPending && client->ComponentFetched) && splash_ && splash_->objectName() == QStringLiteral("frmUpdateProgress"))
+            delete splash_;
+    };
+}
+
+void TfrmMain::StartUpdate() {
+    if (ini_.SettingsIni) {
+        // The demo and tests point the check at their own server.
+        const QString url = Q(ini_.SettingsIni->ReadText("Quorlex", "UpdateURL", ""));
+        UpdateClient1->URL = url.isEmpty() ? env_.updateUrl : url;
+    }
+    UpdateClient1->StartUpdate();
+}
+
+void TfrmMain::Checkforupdates1Click() {
+    ManualUpdateCheck = true;
+    StartUpdate();
+}
+
+void TfrmMain::UpdateClient1Status(const QString& statusstr, int statuscode, int) {
+    if (statusstr.toLower() == QStringLiteral("found file update instruction")) {
+        // The window this replaces (the start-up splash, say) goes: one window shows progress.
+        delete splash_;
+        splash_ = new ui::TfrmProgress(this);
+        splash_->setObjectName(QStringLiteral("frmUpdateProgress"));
+        splash_->SetText(QStringLiteral("Initializing...."));
+        splash_->show();
+    }
+    if (!ManualUpdateCheck) return;
+    if (statuscode == 2) {
+        prompter_.Information(QStringLiteral("Update file not found\nCannot continue update"));
+        ManualUpdateCheck = false;
+    } else if (statuscode == 4) {
+        prompter_.Information(QStringLiteral("No new version available"));
+    }
+}
+
+void TfrmMain::UpdateClient1FileProgress(const QString&, int pos, int size) {
+    if (!splash_) return;
+    splash_->SetMaximum(size);
+    splash_->SetPosition(pos);
+    splash_->SetText(QStringLiteral("Downloading files..."));
+}
+
+void TfrmMain::UpdateClient1AppRestart(bool& allow) {
+    prompter_.Information(QStringLiteral("Press OK to finalize the update, and to restart the newest Quorlex 2004!"));
+    allow = true;
+}
 void TfrmMain::Lowquality1Click() { ApplyQualityPreset(false); }
 
 void TfrmMain::auntlist1Click() {

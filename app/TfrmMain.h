@@ -31,6 +31,9 @@ namespace ui {
 class Prompter;
 class TfrmProgress;
 } // namespace ui
+namespace update {
+class TUpdateClient;
+}
 
 namespace app {
 
@@ -93,6 +96,7 @@ public slots:
     void ResettodefaultClick();
     void Highquality1Click();
     void Lowquality1Click();
+    void Checkforupdates1Click();
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -119,7 +123,11 @@ private:
     QString CurrentUserIniDir() const;
 
     // Pages of later versions join these; until then they do nothing.
-    void StartUpdate() {}
+    void StartUpdate();
+    void ConfigureUpdateClient();
+    void UpdateClient1Status(const QString& statusstr, int statuscode, int errcode);
+    void UpdateClient1FileProgress(const QString& filename, int pos, int size);
+    void UpdateClient1AppRestart(bool& allow);
     void BackupIniFiles(bool reportSuccess);
     void ApplyQualityPreset(bool high);
 
@@ -127,6 +135,11 @@ private:
     ui::Prompter& prompter_;
     ini::IniHandles ini_;
     ui::PageContext ctx_;
+public:
+    update::TUpdateClient* UpdateClient1 = nullptr;
+    ui::TfrmProgress* ProgressWindow() const;
+
+private:
     QPointer<ui::TfrmProgress> splash_;
     QTabWidget* PageCtrl_ = nullptr;
     keybinds::TKeyBindsPage* keyBinds_ = nullptr;

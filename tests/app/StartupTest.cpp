@@ -50,6 +50,7 @@ class StartupTest : public QObject {
         e.settingsDir = game->ProgramDir();
         e.registry = registry;
         e.prompter = &prompter;
+        e.updateUrl = QStringLiteral("http://127.0.0.1:9/quorlex2004.inf"); // nothing listens there
         return e;
     }
     QString settingsText() { return QString::fromLatin1(ReadAll(game->SettingsFile())); }

@@ -258,6 +258,7 @@ private slots:
         app::StartupEnvironment env;
         env.programDir = env.settingsDir = game->ProgramDir();
         env.prompter = prompter;
+        env.updateUrl = QStringLiteral("http://127.0.0.1:9/quorlex2004.inf");
         app::TfrmMain w(env);
         QVERIFY(w.StartupFinished);
         auto* space = w.KeyBindsPage()->Field("edtSpace");
@@ -287,6 +288,7 @@ private slots:
         app::StartupEnvironment env;
         env.programDir = env.settingsDir = game->ProgramDir();
         env.prompter = prompter;
+        env.updateUrl = QStringLiteral("http://127.0.0.1:9/quorlex2004.inf");
         app::TfrmMain w(env);
         QFile::setPermissions(userPath(), QFile::ReadOwner);
         w.Save1Click();

@@ -669,6 +669,12 @@ void TfrmMain::ConfigureUpdateClient() {
     c->OnStatus = [this](update::TUpdateClient*, const QString& s, int code, int err) { UpdateClient1Status(s, code, err); };
     c->OnFileProgress = [this](update::TUpdateClient*, const QString& f, int pos, int size) { UpdateClient1FileProgress(f, pos, size); };
     c->OnAppRestart = [this](update::TUpdateClient*, bool& allow) { UpdateClient1AppRestart(allow); };
+    // The updater takes over: end without the question about unsaved edits.
+    c->OnAppDoClose = [this](update::TUpdateClient*) {
+        exiting_ = true;
+        close();
+        QCoreApplication::quit();
+    };
     // The download window is not left behind by a run that ends without a restart.
     c->OnThreadUpdateDone = [this](update::TUpdateClient* client) {
         if (!(client->RestartPending && client->ComponentFetched) && splash_ && splash_->objectName() == QStringLiteral("frmUpdateProgress"))

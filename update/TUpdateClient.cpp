@@ -5,6 +5,10 @@
 #include "platform/Network.h"
 #include "platform/UserStore.h"
 #include "ui/Prompter.h"
+#include "net/CurlStream.h"
+#include "platform/Shell.h"
+#include "update/UpdateDialogs.h"
+#include "update/updater/Unpack.h"
 
 #include <curl/curl.h>
 
@@ -51,6 +55,16 @@ QString NativePath(QString path) {
 #endif
     return path;
 }
+
+namespace {
+// A command line of the control file, started without waiting.
+void startCommandLine(const QString& command) {
+    QStringList args = QProcess::splitCommand(NativePath(command));
+    if (args.isEmpty()) return;
+    const QString program = args.takeFirst();
+    QProcess::startDetached(program, args);
+}
+} // namespace
 
 TInetThread::TInetThread(TUpdateClient* client) : QObject(client), UpdateComponent(client) {}
 
@@ -714,17 +728,156 @@ void TUpdateClient::FinishUpdate() {
     }
     if (Utility && ApplyPatch) ExtractPatcher();
     const QString command = ResolvePrefixes(Q(c.ReadText("action", "runafter", "")));
-    if (!command.isEmpty()) {
-        QStringList args = QProcess::splitCommand(NativePath(command));
-        if (!args.isEmpty()) {
-            const QString program = args.takeFirst();
-            QProcess::startDetached(program, args);
-        }
-    }
+    if (!command.isEmpty()) startCommandLine(command);
     REPORT(948, QString());
 }
 
-int TUpdateClient::ProcessActions() { return 0; }
+QString TUpdateClient::ConvertNewlines(QString text) {
+    // Shown in message boxes, so a real line break.
+    return text.replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+}
+
+int TUpdateClient::ProcessActions() {
+    auto& c = Control();
+    int result = 0;
+    const QString msg = ConvertNewlines(Q(c.ReadText("action", "msg", "")));
+    if (!msg.isEmpty()) {
+        REPORT(934, QString());
+        if (prompter_) prompter_->Information(msg);
+    }
+    const QString page = ResolvePrefixes(Q(c.ReadText("action", "htmldlg", "")));
+    if (!page.isEmpty()) {
+        REPORT(935, QString());
+        QByteArray html;
+        if (page.startsWith(QStringLiteral("http://"), Qt::CaseInsensitive) ||
+            page.startsWith(QStringLiteral("https://"), Qt::CaseInsensitive)) {
+            net::Request r;
+            r.url = page.toStdString();
+            r.proxy = Proxy.toStdString();
+            const auto got = net::FetchAll(r, 4 << 20, [] {
+                QCoreApplication::processEvents();
+                return true;
+            });
+            if (got.ok && got.status < 300) html = QByteArray::fromStdString(got.body);
+        } else {
+            QFile f(NativePath(page));
+            if (f.open(QIODevice::ReadOnly)) html = f.read(4 << 20);
+        }
+        if (!html.isEmpty()) {
+            THtmlDialog dialog(QString::fromUtf8(html));
+            dialog.exec();
+        }
+    }
+    if (const QString before = ResolvePrefixes(Q(c.ReadText("action", "runbefore", ""))); !before.isEmpty())
+        startCommandLine(before);
+    if (OnCustomProcess)
+        OnCustomProcess(this, Q(c.ReadText("custom", "processmsg", "")), Q(c.ReadText("custom", "processparam", "")));
+    const QString question = ConvertNewlines(Q(c.ReadText("action", "query", "")));
+    if (!question.isEmpty()) {
+        REPORT(936, QString());
+        const bool yes = prompter_ && prompter_->Ask(ui::PromptKind::Information, question, ui::Buttons::YesNo) == ui::Answer::Yes;
+        if (!yes) {
+            RestartPending = false;
+            result = -1;
+        }
+    }
+    const QString url = ResolvePrefixes(Q(c.ReadText("action", "showURL", "")));
+    if (!url.isEmpty()) {
+        REPORT(942, QString());
+        platform::ShellOpen(AddProxyCredentials(url, ProxyUserID, ProxyPassword));
+    }
+    return result;
+}
+
+void TUpdateClient::ExpandLZFile(const QString& path) {
+    const std::string p = NativePath(path).toStdString();
+    if (!unpack::IsSzdd(p)) {
+        // Expanding a plain file in place would destroy it: it is kept as fetched.
+        if (Logging) AppendLogLine(0, QStringLiteral("Not SZDD compressed, kept as it is : ") + path, 3, 0);
+        return;
+    }
+    if (!unpack::ExpandSzdd(p).empty()) QFile::remove(NativePath(path));
+}
+
+int TUpdateClient::ExtractCabinet(const QString& cabinet, const QString& destination) {
+    return unpack::ExtractCabinet(NativePath(cabinet).toStdString(), NativePath(destination).toStdString()) ? 0 : -1;
+}
+
+bool TUpdateClient::RunAndWait(const QString& commandLine) {
+    QStringList args = QProcess::splitCommand(NativePath(commandLine));
+    if (args.isEmpty()) return false;
+    QProcess p;
+    p.setProgram(args.takeFirst());
+    p.setArguments(args);
+    p.start();
+    if (!p.waitForStarted(-1)) return false;
+    p.waitForFinished(-1);
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+void TUpdateClient::ApplyFetchedFile(const TFileDescription& e, const QString& name) {
+    const QString dir = NativePath(e.TargetDir);
+    const QString path = QDir(dir.isEmpty() ? QStringLiteral(".") : dir).filePath(name);
+    const QString ext = QFileInfo(name).suffix().toUpper();
+    if (ExtractCAB && ext == QStringLiteral("CAB") && !IsComponent(name)) {
+        if (ExtractCabinet(path, dir) != 0)
+            REPORT(947, e.TargetDir + name);
+        else if (!KeepIntermediateFiles)
+            QFile::remove(path);
+    }
+    if (ApplyPatch && ext == QStringLiteral("PAT") && !e.LocalVersion.isEmpty() && !IsComponent(name)) {
+        RunAndWait(QStringLiteral("patcher.exe ") + name + QLatin1Char(' ') + e.LocalVersion);
+        if (!KeepIntermediateFiles) QFile::remove(path);
+    }
+}
+
+QString TUpdateClient::UpdaterPath() const { return TempDir() + QStringLiteral("upd.exe"); }
+
+void TUpdateClient::ExtractUpdater() {
+    QFile resource(QStringLiteral(":/UPD"));
+    const QString packed = TempDir() + QStringLiteral("upd.ex_");
+    QFile out(packed);
+    if (!resource.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        out.write(resource.readAll()) != resource.size() || !out.flush())
+        throw std::runtime_error((QStringLiteral("Cannot write the updater to ") + packed).toStdString());
+    out.close();
+    QFile::remove(UpdaterPath());
+    ExpandLZFile(packed);
+    if (!QFile::exists(UpdaterPath())) throw std::runtime_error((QStringLiteral("Cannot write the updater to ") + UpdaterPath()).toStdString());
+    QFile::setPermissions(UpdaterPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                             QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+}
+
+void TUpdateClient::RestartApplication() {
+    if (OnProgressCancel) {
+        bool cancel = false;
+        OnProgressCancel(this, cancel);
+        if (cancel) return;
+    }
+    bool allow = true;
+    if (OnAppRestart)
+        OnAppRestart(this, allow);
+    else if (!SilentRestart)
+        allow = prompter_ && prompter_->Confirm(QString::fromLatin1(FindStatus(911)->text));
+    if (!allow) return;
+    try {
+        ExtractUpdater();
+    } catch (const std::exception& e) {
+        // Without the updater nothing can be replaced: the application stays.
+        if (prompter_) prompter_->Error(QString::fromStdString(e.what()));
+        return;
+    }
+    const QString commandLine = QStringLiteral("%1 %2 %3").arg(QString::number(QCoreApplication::applicationPid()),
+                                                                AppCommandLine.isEmpty() ? QStringLiteral("null") : AppCommandLine,
+                                                                AppComponents);
+    const QStringList args = QProcess::splitCommand(commandLine);
+    const bool started = StartProcess ? StartProcess(UpdaterPath(), args) : QProcess::startDetached(UpdaterPath(), args);
+    if (!started) ReportStatus(950, QStringLiteral("cannot start ") + UpdaterPath(), codes(950).status, errno);
+    if (OnAppDoClose)
+        OnAppDoClose(this);
+    else
+        QCoreApplication::quit();
+}
 
 std::optional<QStringList> TUpdateClient::GetWhatsNewText() {
     const QString file = Q(Control().ReadText("whatsnew", "file", ""));
@@ -741,12 +894,15 @@ std::optional<QStringList> TUpdateClient::GetLicenseText() {
 }
 
 int TUpdateClient::ShowWhatsNew(QStringList& text) {
-    int res = 0;
     if (OnDownloadedWhatsNew) {
+        int res = 0;
         OnDownloadedWhatsNew(this, text, res);
-        return res;
+        return res == 1 ? 0 : -1;
     }
-    if (prompter_ && prompter_->Ask(ui::PromptKind::Information, text.join(QLatin1Char('\n')), ui::Buttons::OkCancel) != ui::Answer::Ok) {
+    auto& c = Control();
+    TWhatsNewDialog dialog(text, Q(c.ReadText("whatsnew", "caption", "")), Q(c.ReadText("whatsnew", "okbtn", "Ok")),
+                           Q(c.ReadText("whatsnew", "cancelbtn", "Cancel")));
+    if (dialog.exec() != QDialog::Accepted) {
         REPORT(938, QString());
         return -1;
     }
@@ -754,15 +910,16 @@ int TUpdateClient::ShowWhatsNew(QStringList& text) {
 }
 
 int TUpdateClient::ShowLicense(QStringList& text) {
-    int res = 0;
     if (OnDownloadedEULA) {
+        int res = 0;
         OnDownloadedEULA(this, text, res);
-        return res;
+        return res == 1 ? 0 : -1;
     }
-    // Without anyone to ask, a licence is not accepted.
-    if (!prompter_ || prompter_->Ask(ui::PromptKind::Confirmation, text.join(QLatin1Char('\n')), ui::Buttons::OkCancel) != ui::Answer::Ok)
-        return -1;
-    return 0;
+    auto& c = Control();
+    TLicenseDialog dialog(text, Q(c.ReadText("eula", "caption", "")), Q(c.ReadText("eula", "okbtn", "Ok")),
+                          Q(c.ReadText("eula", "accept", "I accept")), Q(c.ReadText("eula", "notaccept", "I do not accept")));
+    dialog.exec();
+    return dialog.Accepted() ? 0 : -1;
 }
 
 } // namespace update

@@ -154,7 +154,10 @@ public:
     virtual int ShowWhatsNew(QStringList& text);
     virtual int ShowLicense(QStringList& text);
     virtual void ReportStatus(int id, const QString& argument, int statuscode, int errcode);
-    virtual void ExtractUpdater() {}
+    // Writes upd.ex_ to the temp folder and expands it to upd.exe; raises
+    // when it cannot be written.
+    virtual void ExtractUpdater();
+    // The application carries no patch utility; a carrier would write it here.
     virtual void ExtractPatcher() {}
     virtual bool IsNewVersion(QString& newversion, QString& localfile, int newsize, int newchecksum);
     virtual void DoFileDownloaded(const QString& filename);
@@ -185,12 +188,20 @@ public:
     static QString AddProxyCredentials(const QString& url, const QString& user, const QString& password);
     bool IsInternetConnected();
     void FinishUpdate();
-    void RestartApplication() {}
+    void RestartApplication();
+    static QString ConvertNewlines(QString text);
+    // Starts a command line and waits: true when it ran and exited with 0.
+    static bool RunAndWait(const QString& commandLine);
+    int ExtractCabinet(const QString& cabinet, const QString& destination);
+    // The updater's path once ExtractUpdater has run.
+    QString UpdaterPath() const;
     bool CreateDirectoryPath(const QString& directory);
     // SZDD expansion of a fetched file, and cabinets and patches after a
     // fetch; the applying part of the client fills these in.
-    virtual void ExpandLZFile(const QString& /*path*/) {}
-    virtual void ApplyFetchedFile(const TFileDescription& /*entry*/, const QString& /*name*/) {}
+    virtual void ExpandLZFile(const QString& path);
+    virtual void ApplyFetchedFile(const TFileDescription& entry, const QString& name);
+    // How the updater is started; tests watch it instead.
+    std::function<bool(const QString& program, const QStringList& args)> StartProcess;
     // The form post of results.
     virtual void PostUpdateResults();
     // The transport's last error to OnStatus (statuscode 1), else a message box.

@@ -868,8 +868,8 @@ void TUpdateClient::RestartApplication() {
         return;
     }
     const QString commandLine = QStringLiteral("%1 %2 %3").arg(QString::number(QCoreApplication::applicationPid()),
-                                                                AppCommandLine.isEmpty() ? QStringLiteral("null") : AppCommandLine,
-                                                                AppComponents);
+                                                                AppCommandLine.isEmpty() ? QStringLiteral("null") : NativePath(AppCommandLine),
+                                                                NativePath(AppComponents));
     const QStringList args = QProcess::splitCommand(commandLine);
     const bool started = StartProcess ? StartProcess(UpdaterPath(), args) : QProcess::startDetached(UpdaterPath(), args);
     if (!started) ReportStatus(950, QStringLiteral("cannot start ") + UpdaterPath(), codes(950).status, errno);

@@ -30,7 +30,11 @@ struct System {
     std::size_t allocated = 0;
     std::int64_t nextCap = -1; // cap for the next file opened for writing
 
-    static System* self(mspack_system* s) { return reinterpret_cast<System*>(s); }
+    // libmspack hands its callbacks copies of this structure (the cabinet
+    // decompressor keeps one of its own), so the callbacks find the
+    // operation's state through the thread's current System, not `self`.
+    static thread_local System* current;
+    static System* self(mspack_system*) { return current; }
 
     static mspack_file* open(mspack_system* s, const char* name, int mode) {
         int flags = O_CLOEXEC;
@@ -101,7 +105,9 @@ struct System {
     }
     static void copy(void* src, void* dest, size_t bytes) { std::memmove(dest, src, bytes); }
 
+    ~System() { current = nullptr; }
     System() {
+        current = this;
         base.open = &System::open;
         base.close = &System::close;
         base.read = &System::read;
@@ -115,6 +121,8 @@ struct System {
         base.null_ptr = nullptr;
     }
 };
+
+thread_local System* System::current = nullptr;
 
 void setError(std::string* error, const std::string& text) {
     if (error) *error = text;
@@ -229,8 +237,8 @@ bool ExtractCabinet(const std::string& cabinet, const std::string& destination, 
                 break;
             }
             sys.nextCap = f->length;
-            if (d->extract(d, f, const_cast<char*>(target.c_str())) != MSPACK_ERR_OK) {
-                setError(error, "cannot extract " + name);
+            if (const int rc = d->extract(d, f, const_cast<char*>(target.c_str())); rc != MSPACK_ERR_OK) {
+                setError(error, "cannot extract " + name + " (libmspack error " + std::to_string(rc) + ")");
                 ok = false;
                 break;
             }

@@ -100,6 +100,9 @@ bool ProcessFile(const std::string& name) {
         // replaces it in one step, and a missing new file loses nothing.
         const std::string base = name.substr(0, name.size() - 4);
         if (!exists(name)) return false;
+        // The new file takes the old one's permissions: a program stays runnable.
+        struct stat old {};
+        if (::stat(base.c_str(), &old) == 0) ::chmod(name.c_str(), old.st_mode & 07777);
         return std::rename(name.c_str(), base.c_str()) == 0;
     }
     const std::string ext = extensionOf(name);

@@ -1,0 +1,249 @@
+// Applying an update: actions, dialogs, prompting, unpacking, and the
+// restart through the real updater against a local HTTP server.
+#include "tests/support/Dialogs.h"
+#include "tests/support/LocalServer.h"
+#include "tests/support/ScriptedPrompter.h"
+#include "update/TUpdateClient.h"
+#include "update/UpdateDialogs.h"
+#include "update/updater/Unpack.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QtTest>
+
+using namespace update;
+using namespace testsupport;
+using ui::Answer;
+
+namespace {
+void write(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+QByteArray read(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+class UpdateApplyTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> root;
+    std::unique_ptr<TUpdateClient> client;
+    std::unique_ptr<ScriptedPrompter> prompter;
+    QStringList messages;
+    QString oldCwd;
+
+    QString site() const { return root->filePath(QStringLiteral("site")); }
+    QString app() const { return root->filePath(QStringLiteral("app")); }
+    void control(const QByteArray& text) { write(site() + QStringLiteral("/quorlex2004.inf"), text); }
+    QByteArray files(int n) {
+        QByteArray t = "[files]\r\ncount=" + QByteArray::number(n) + "\r\n";
+        for (int i = 1; i <= n; ++i) {
+            write(site() + QStringLiteral("/f%1.txt").arg(i), "file " + QByteArray::number(i));
+            t += "[file" + QByteArray::number(i) + "]\r\nurl=" + site().toUtf8() + "/f" + QByteArray::number(i) + ".txt\r\ntargetdir={APP}\r\n";
+        }
+        return t;
+    }
+
+private slots:
+    void init() {
+        root = std::make_unique<QTemporaryDir>();
+        QDir().mkpath(site());
+        QDir().mkpath(app());
+        QDir().mkpath(root->filePath(QStringLiteral("tmp")));
+        qputenv("TMPDIR", root->filePath(QStringLiteral("tmp")).toLocal8Bit());
+        oldCwd = QDir::currentPath();
+        QDir::setCurrent(app());
+        prompter = std::make_unique<ScriptedPrompter>();
+        client = std::make_unique<TUpdateClient>();
+        client->UpdateType = fileUpdate;
+        client->URL = site() + QStringLiteral("/quorlex2004.inf");
+        client->TempDirectory = app();
+        client->LogDirectory = app();
+        client->SetPrompter(prompter.get());
+        messages.clear();
+        client->OnStatus = [this](TUpdateClient*, const QString& s, int, int) { messages << s; };
+    }
+    void cleanup() {
+        client.reset();
+        QDir::setCurrent(oldCwd);
+        qunsetenv("TMPDIR");
+        root.reset();
+    }
+
+    void promptOnceAsksOnceForAll() {
+        control("[update]\r\nunconditional=1\r\n" + files(3));
+        client->UpdateUpdate = upPromptOnce;
+        prompter->Answer(Answer::No);
+        client->RunUpdate();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Download update files ?")});
+        QVERIFY(!QFile::exists(app() + QStringLiteral("/f1.txt")));
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        client->RunUpdate();
+        QCOMPARE(prompter->prompts.size(), 1);
+        for (int i = 1; i <= 3; ++i) QVERIFY(QFile::exists(app() + QStringLiteral("/f%1.txt").arg(i)));
+    }
+
+    void promptAllAsksPerFile() {
+        control("[update]\r\nunconditional=1\r\n" + files(2));
+        client->UpdateUpdate = upPromptAll;
+        prompter->Answer(Answer::No);
+        prompter->Answer(Answer::Yes);
+        client->RunUpdate();
+        QCOMPARE(prompter->Texts(), (QStringList{QStringLiteral("Download update file : f1.txt"), QStringLiteral("Download update file : f2.txt")}));
+        QVERIFY(!QFile::exists(app() + QStringLiteral("/f1.txt")));
+        QVERIFY(QFile::exists(app() + QStringLiteral("/f2.txt")));
+    }
+
+    void actionsShowAskAndOpen() {
+        write(site() + QStringLiteral("/page.html"), "<html><body><p>New things</p><img src=\"http://127.0.0.1:9/x.png\"><a href=\"https://example.org/more\">more</a></body></html>");
+        control("[update]\r\nunconditional=1\r\n[application]\r\nappupdate=1\r\nappname=x\r\n"
+                "[action]\r\nmsg=Line one\\nLine two\r\nhtmldlg=" + site().toUtf8() + "/page.html\r\nquery=Go on?\r\n" + files(1));
+        QString shown;
+        WhenModal<THtmlDialog>([&](THtmlDialog* d) {
+            shown = d->browser->toPlainText();
+            d->accept();
+        });
+        client->UpdateUpdate = upSilent;
+        prompter->Answer(Answer::No);
+        client->RunUpdate();
+        QCOMPARE(prompter->Texts(), (QStringList{QStringLiteral("Line one\nLine two"), QStringLiteral("Go on?")}));
+        QVERIFY(shown.contains(QStringLiteral("New things")));
+        QVERIFY(!client->RestartPending);
+        QVERIFY(!QFile::exists(app() + QStringLiteral("/f1.txt"))); // the declined query ends the run
+        QVERIFY(messages.contains(QStringLiteral("Found HTML dialog instruction")));
+    }
+
+    void whatsNewCancelledEndsTheRun() {
+        write(site() + QStringLiteral("/news.txt"), "Version 2\r\nFaster\r\n");
+        control("[update]\r\nunconditional=1\r\n[whatsnew]\r\nfile=" + site().toUtf8() + "/news.txt\r\ncaption=News\r\n" + files(1));
+        QStringList text;
+        WhenModal<TWhatsNewDialog>([&](TWhatsNewDialog* d) {
+            text = d->memo->toPlainText().split(QLatin1Char('\n'));
+            QCOMPARE(d->windowTitle(), QStringLiteral("News"));
+            QCOMPARE(d->size(), QSize(400, 400));
+            QCOMPARE(d->okButton->text(), QStringLiteral("Ok"));
+            d->cancelButton->click();
+        });
+        client->UpdateUpdate = upSilent;
+        client->RunUpdate();
+        QCOMPARE(text, (QStringList{QStringLiteral("Version 2"), QStringLiteral("Faster")}));
+        QVERIFY(messages.contains(QStringLiteral("Whatsnew not accepted")));
+        QVERIFY(!QFile::exists(app() + QStringLiteral("/f1.txt")));
+    }
+
+    void licenceNeedsTheAcceptButton() {
+        write(site() + QStringLiteral("/eula.txt"), "Terms");
+        control("[update]\r\nunconditional=1\r\n[eula]\r\nfile=" + site().toUtf8() + "/eula.txt\r\n" + files(1));
+        client->UpdateUpdate = upSilent;
+        WhenModal<TLicenseDialog>([](TLicenseDialog* d) {
+            QVERIFY(!d->acceptRadio->isChecked() && !d->notAcceptRadio->isChecked());
+            d->okButton->click(); // neither chosen: refused
+        });
+        client->RunUpdate();
+        QVERIFY(!QFile::exists(app() + QStringLiteral("/f1.txt")));
+        WhenModal<TLicenseDialog>([](TLicenseDialog* d) {
+            d->acceptRadio->setChecked(true);
+            d->reject(); // however it closes, the radio decides
+        });
+        client->RunUpdate();
+        QVERIFY(QFile::exists(app() + QStringLiteral("/f1.txt")));
+    }
+
+    void fetchedFilesAreUnpacked() {
+        QFile packed(site() + QStringLiteral("/readme.tx_"));
+        QVERIFY(packed.open(QIODevice::WriteOnly));
+        const auto bytes = unpack::CompressSzdd({'n', 'e', 'w'}, 't');
+        packed.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+        packed.close();
+        write(site() + QStringLiteral("/plain.tx_"), "plain text");
+        write(root->filePath(QStringLiteral("cabsrc/inside.txt")), "from the cabinet");
+        QVERIFY(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("cd '%1' && gcab -c '%2' inside.txt").arg(root->filePath(QStringLiteral("cabsrc")), site() + QStringLiteral("/setup.cab"))}) == 0);
+        control("[update]\r\nunconditional=1\r\n[files]\r\ncount=3\r\n"
+                "[file1]\r\nurl=" + site().toUtf8() + "/readme.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n"
+                "[file2]\r\nurl=" + site().toUtf8() + "/plain.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n"
+                "[file3]\r\nurl=" + site().toUtf8() + "/setup.cab\r\ntargetdir={APP}\\cab\r\n");
+        client->UpdateUpdate = upSilent;
+        client->ExtractCAB = true;
+        client->Logging = true;
+        client->RunUpdate();
+        QCOMPARE(read(app() + QStringLiteral("/readme.txt")), QByteArray("new"));
+        QVERIFY(!QFile::exists(app() + QStringLiteral("/readme.tx_")));
+        QCOMPARE(read(app() + QStringLiteral("/plain.tx_")), QByteArray("plain text")); // not SZDD: kept as fetched
+        QVERIFY(read(app() + QStringLiteral("/QUPDATE.LOG")).contains("Not SZDD compressed, kept as it is"));
+        QCOMPARE(read(app() + QStringLiteral("/cab/inside.txt")), QByteArray("from the cabinet"));
+        QVERIFY(!QFile::exists(app() + QStringLiteral("/cab/setup.cab")));
+    }
+
+    void extractUpdaterWritesTheRealUpdater() {
+        client->ExtractUpdater();
+        QCOMPARE(read(client->UpdaterPath()), read(QStringLiteral(QUORLEX_UPD)));
+        QVERIFY(QFileInfo(client->UpdaterPath()).isExecutable());
+        QVERIFY(!QFile::exists(root->filePath(QStringLiteral("tmp/upd.ex_"))));
+    }
+
+    void restartCanBeDeclined() {
+        client->RestartPending = client->ComponentFetched = true;
+        bool started = false;
+        client->StartProcess = [&](const QString&, const QStringList&) { return started = true; };
+        client->OnAppDoClose = [](TUpdateClient*) {};
+        prompter->Answer(Answer::No);
+        client->RestartApplication();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Shutdown application to update executable files ?")});
+        QVERIFY(!started);
+    }
+
+    // The whole way: a newer stand-in is fetched over HTTP, the updater
+    // waits for the old one to end, swaps the file and starts the new one.
+    void endToEndRestartRunsTheNewVersion() {
+        QFile::copy(QStringLiteral(QUORLEX_STANDIN_V1), app() + QStringLiteral("/standin"));
+        QFile::copy(QStringLiteral(QUORLEX_STANDIN_V2), site() + QStringLiteral("/standin_NEW"));
+        LocalServer http(HttpServerScript(), site());
+        QVERIFY(http.Started());
+        control("[update]\r\nnewversion=2.0.0.0\r\nlocalversion={APP}\\standin\r\n"
+                "[application]\r\nappupdate=1\r\nappname={APP}\\standin versions.txt\r\nappcomps=standin_NEW\r\n"
+                "[files]\r\ncount=1\r\n[file1]\r\nurl=" + http.Http(QStringLiteral("files/standin_NEW")).toUtf8() +
+                "\r\nlocalversion={APP}\\standin\r\nnewversion=2.0.0.0\r\ntargetdir={APP}\r\n");
+        // The old version runs; the updater is to wait for it.
+        QProcess old;
+        old.start(app() + QStringLiteral("/standin"), {QStringLiteral("versions.txt"), QStringLiteral("700")});
+        QVERIFY(old.waitForStarted());
+        client->UpdateType = httpUpdate;
+        client->UpdateConnect = ucConnectPrompt;
+        client->UpdateUpdate = upSilent;
+        client->URL = http.Http(QStringLiteral("files/quorlex2004.inf"));
+        // The control file travels over HTTP too.
+        write(site() + QStringLiteral("/quorlex2004.inf"), read(site() + QStringLiteral("/quorlex2004.inf")));
+        client->RunUpdate();
+        QVERIFY2(client->ComponentFetched, qPrintable(messages.join(QStringLiteral(" | "))));
+        QVERIFY(client->RestartPending);
+        client->OnAppRestart = [](TUpdateClient*, bool& allow) { allow = true; };
+        client->OnAppDoClose = [](TUpdateClient*) {};
+        QStringList passed;
+        client->StartProcess = [&](const QString& program, QStringList args) {
+            args[0] = QString::number(old.processId()); // the stand-in is the application that ends
+            passed = args;
+            return QProcess::startDetached(program, args, app());
+        };
+        client->RestartApplication();
+        QCOMPARE(passed.size(), 3);
+        QCOMPARE(passed[1], app() + QStringLiteral("/./standin versions.txt"));
+        QCOMPARE(passed[2], QStringLiteral("standin_NEW"));
+        old.waitForFinished(5000);
+        QTRY_COMPARE_WITH_TIMEOUT(read(app() + QStringLiteral("/versions.txt")), QByteArray("1.0.0.0\n2.0.0.0\n"), 10000);
+        QVERIFY(!QFile::exists(app() + QStringLiteral("/standin_NEW")));
+    }
+};
+
+QTEST_MAIN(UpdateApplyTest)
+#include "UpdateApplyTest.moc"

@@ -1,6 +1,7 @@
 #pragma once
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 namespace platform {
@@ -22,6 +23,10 @@ struct StartupEnvironment {
     // Where the update control file lives, unless Quorlex2004.ini names
     // another ([Quorlex] UpdateURL, for the demo and tests).
     QString updateUrl = QStringLiteral("http://www.quorlex2004.org/update/quorlex2004.inf");
+    // The banner feed, unless Quorlex2004.ini names another ([Quorlex] BannerURL).
+    QString bannerUrl = QStringLiteral("http://www.quorlex2004.org/banner/banner.txt");
+    // Tests decide whether the machine counts as online.
+    std::function<bool()> isOnline;
 };
 
 // The environment of the real program; the prompter is the caller's.

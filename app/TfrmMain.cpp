@@ -20,6 +20,11 @@
 #include "ui/Prompter.h"
 #include "ui/TfrmProgress.h"
 #include "update/TUpdateClient.h"
+#include "banner/TBannerFeedThread.h"
+#include "banner/TBannerImage.h"
+#include "platform/Network.h"
+
+#include <QTimer>
 
 #include <QAction>
 #include <QApplication>
@@ -36,6 +41,7 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolBar>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <map>
 
@@ -146,7 +152,30 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     lblCurrUt2004ini_ = new QLabel(QStringLiteral("Current UT2004.Ini:"), top);
     lblCurrUt2004ini_->setObjectName(QStringLiteral("lblCurrUt2004ini"));
     for (QLabel* l : {lblDir_, lblCurrUserIni_, lblCurrUt2004ini_}) labels->addWidget(l);
-    layout->addWidget(top);
+    auto* topRow = new QHBoxLayout;
+    topRow->setContentsMargins(0, 0, 0, 0);
+    topRow->addWidget(top, 1);
+    BannerImage1 = new banner::TBannerImage(central);
+    BannerImage1->setObjectName(QStringLiteral("BannerImage1"));
+    BannerImage1->resize(358, 74);
+    BannerImage1->setFixedSize(358, 74);
+    BannerImage1->setCursor(Qt::PointingHandCursor);
+    BannerImage1->SetAnimate(true);
+    BannerImage1->Async = true;
+    BannerImage1->AutoSize = true;
+    BannerImage1->CheckContentLength = false;
+    BannerImage1->PicturePosition = banner::bpTopRight;
+    BannerImage1->OnClick = [this](banner::TBannerImage*) { Guarded([this] { BannerImage1Click(); }); };
+    // AutoSize resizes the control; the top bar follows it.
+    connect(BannerImage1->BannerPicture(), &banner::TBannerPicture::Changed, this, [this] {
+        if (!BannerImage1->BannerPicture()->Empty()) BannerImage1->setFixedSize(BannerImage1->size());
+    });
+    topRow->addWidget(BannerImage1, 0, Qt::AlignRight | Qt::AlignTop);
+    layout->addLayout(topRow);
+    timerBanner = new QTimer(this);
+    timerBanner->setObjectName(QStringLiteral("timerBanner"));
+    timerBanner->setInterval(90000);
+    connect(timerBanner, &QTimer::timeout, this, &TfrmMain::timerBannerTimer);
 
     PageCtrl_ = new QTabWidget(central);
     PageCtrl_->setObjectName(QStringLiteral("PageCtrl"));
@@ -192,6 +221,7 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
+    if (feed_) feed_->wait();
     try {
         ReleaseIniHandles();
     } catch (...) {
@@ -298,11 +328,50 @@ void TfrmMain::FormCreate() {
     LetEventsRun();
     if (StartupFinished && AutoBackup) BackupIniFiles(false);
     SetSplashPosition(5);
+    random_.seed(std::random_device{}());
 }
 
 void TfrmMain::showEvent(QShowEvent* e) {
     if (splash_) delete splash_;
     QMainWindow::showEvent(e);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    timerBanner->start();
+    if (Online()) StartBannerFeed();
+}
+
+bool TfrmMain::Online() const { return env_.isOnline ? env_.isOnline() : platform::IsOnline(); }
+
+void TfrmMain::timerBannerTimer() {
+    if (Online()) StartBannerFeed();
+}
+
+void TfrmMain::StartBannerFeed() {
+    // A fetch still running when the timer fires makes that tick skip:
+    // two fetches would share the staging files.
+    if (feed_ && feed_->isRunning()) return;
+    QString url = env_.bannerUrl;
+    if (ini_.SettingsIni)
+        if (const QString own = Q(ini_.SettingsIni->ReadText("Quorlex", "BannerURL", "")); !own.isEmpty()) url = own;
+    banner::TBannerFeedThread::Setup setup;
+    setup.feedUrl = url;
+    setup.dataDir = env_.settingsDir;
+    setup.defaultLink = QStringLiteral("https://www.quorlex2004.org/");
+    setup.random = &random_;
+    setup.show = [this](const QString& link, const QString& picture) {
+        clickLink_ = link;
+        if (!picture.isEmpty()) BannerImage1->SetURL(picture);
+    };
+    clickLink_ = setup.defaultLink;
+    feedStarted_ = true;
+    feed_ = new banner::TBannerFeedThread(setup, this);
+    connect(feed_, &QThread::finished, feed_, &QObject::deleteLater);
+    feed_->start();
+}
+
+void TfrmMain::BannerImage1Click() {
+    if (!feedStarted_ || clickLink_.isEmpty()) return;
+    platform::ShellOpen(clickLink_);
 }
 
 void TfrmMain::LoadSetup(bool showDialog) {

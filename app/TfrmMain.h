@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <random>
 #include <vector>
 
 class QLabel;
@@ -34,6 +35,11 @@ class TfrmProgress;
 namespace update {
 class TUpdateClient;
 }
+namespace banner {
+class TBannerImage;
+class TBannerFeedThread;
+} // namespace banner
+class QTimer;
 
 namespace app {
 
@@ -97,6 +103,8 @@ public slots:
     void Highquality1Click();
     void Lowquality1Click();
     void Checkforupdates1Click();
+    void BannerImage1Click();
+    void timerBannerTimer();
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -137,6 +145,9 @@ private:
     ui::PageContext ctx_;
 public:
     update::TUpdateClient* UpdateClient1 = nullptr;
+    banner::TBannerImage* BannerImage1 = nullptr;
+    QTimer* timerBanner = nullptr;
+    QString BannerClickLink() const { return clickLink_; }
     ui::TfrmProgress* ProgressWindow() const;
 
 private:
@@ -157,6 +168,13 @@ private:
     bool quitRequested_ = false;
     bool exiting_ = false;
     bool closed_ = false;
+    void StartBannerFeed();
+    bool Online() const;
+    QPointer<banner::TBannerFeedThread> feed_;
+    bool feedStarted_ = false;
+    QString clickLink_;
+    std::mt19937 random_;
+    bool shownOnce_ = false;
 };
 
 } // namespace app

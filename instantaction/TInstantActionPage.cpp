@@ -2,7 +2,7 @@
 
 #include "ini/IniHandles.h"
 #include "instantaction/GameTypes.h"
-#include "instantaction/JpegImage.h"
+#include "imaging/JpegImage.h"
 #include "instantaction/MapList.h"
 #include "instantaction/TfrmDirEdit.h"
 #include "ui/PageContext.h"
@@ -319,7 +319,7 @@ void TInstantActionPage::lbMutatorsClick() {
         const QString path = programDir.filePath(file);
         QFile f(path);
         QString why;
-        const QImage image = f.open(QIODevice::ReadOnly) ? DecodeJpeg(f.readAll(), &why) : QImage();
+        const QImage image = f.open(QIODevice::ReadOnly) ? imaging::DecodeJpeg(f.readAll(), &why) : QImage();
         if (image.isNull()) {
             imgMap_->clear();
             ctx_.prompter.Error(QStringLiteral("Cannot show the map preview ") + path + QStringLiteral(":\n") +

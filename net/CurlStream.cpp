@@ -71,7 +71,7 @@ bool Session::Open(const Request& r) {
     curl_easy_reset(e);
     curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_USERAGENT, "QuorlexUpdate");
+    curl_easy_setopt(e, CURLOPT_USERAGENT, r.agent.c_str());
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Impl::onData);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, d_.get());
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
@@ -127,6 +127,12 @@ std::int64_t Session::ContentLength() const {
     curl_off_t length = -1;
     curl_easy_getinfo(d_->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     return length;
+}
+
+std::string Session::ContentType() const {
+    char* type = nullptr;
+    curl_easy_getinfo(d_->easy, CURLINFO_CONTENT_TYPE, &type);
+    return type ? std::string(type) : std::string();
 }
 
 std::int64_t Session::Read(char* buffer, std::int64_t max) {

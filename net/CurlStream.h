@@ -11,6 +11,7 @@ struct Request {
     std::string url;
     std::string proxy;   // empty: the system's settings (libcurl's environment)
     std::string userPwd; // "user:password" for FTP; empty: anonymous
+    std::string agent = "QuorlexUpdate";
     bool ftpPassive = true;
     bool keepAlive = false;
     bool noBody = false;   // connect and log in only
@@ -34,6 +35,7 @@ public:
     bool Open(const Request& r);
     long Status() const;          // HTTP status, FTP reply code
     std::int64_t ContentLength() const; // -1 when not declared
+    std::string ContentType() const;    // empty when not declared
     // Up to `max` bytes; 0 at the end, -1 on failure.
     std::int64_t Read(char* buffer, std::int64_t max);
     void Close();

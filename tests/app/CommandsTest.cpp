@@ -57,6 +57,7 @@ class CommandsTest : public QObject {
         env.programDir = env.settingsDir = game->ProgramDir();
         env.prompter = prompter.get();
         env.updateUrl = QStringLiteral("http://127.0.0.1:9/quorlex2004.inf");
+        env.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
         w = std::make_unique<app::TfrmMain>(env);
         QVERIFY(w->StartupFinished);
     }

@@ -51,6 +51,7 @@ class StartupTest : public QObject {
         e.registry = registry;
         e.prompter = &prompter;
         e.updateUrl = QStringLiteral("http://127.0.0.1:9/quorlex2004.inf"); // nothing listens there
+        e.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
         return e;
     }
     QString settingsText() { return QString::fromLatin1(ReadAll(game->SettingsFile())); }

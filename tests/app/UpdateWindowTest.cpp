@@ -30,6 +30,7 @@ class UpdateWindowTest : public QObject {
         env.programDir = env.settingsDir = game->ProgramDir();
         env.prompter = prompter.get();
         env.updateUrl = QStringLiteral("http://127.0.0.1:9/unused.inf");
+        env.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
         w = std::make_unique<app::TfrmMain>(env);
     }
     void waitForTheRun() { QTRY_VERIFY_WITH_TIMEOUT(!w->UpdateClient1->Running(), 10000); }

@@ -1,5 +1,5 @@
 #include "instantaction/GameTypes.h"
-#include "instantaction/JpegImage.h"
+#include "imaging/JpegImage.h"
 #include "instantaction/MapList.h"
 #include "platform/GameLauncher.h"
 #include "tests/support/GTestQt.h"
@@ -100,7 +100,7 @@ TEST(JpegImageTest, DecodesTheDemoPreviews) {
         QFile file(previews.filePath(f));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         QString why;
-        const QImage img = DecodeJpeg(file.readAll(), &why);
+        const QImage img = imaging::DecodeJpeg(file.readAll(), &why);
         EXPECT_EQ(img.size(), QSize(236, 103)) << qPrintable(f) << qPrintable(why);
     }
 }
@@ -109,19 +109,21 @@ TEST(JpegImageTest, BrokenFilesGiveAReasonNeverACrash) {
     QByteArray good = sampleJpeg();
     if (good.isEmpty()) good = QByteArray("\xFF\xD8\xFF\xE0", 4);
     QString why;
-    EXPECT_TRUE(DecodeJpeg(QByteArray(), &why).isNull());
+    EXPECT_TRUE(imaging::DecodeJpeg(QByteArray(), &why).isNull());
     EXPECT_FALSE(why.isEmpty());
-    EXPECT_TRUE(DecodeJpeg(QByteArray("GIF89a not a jpeg"), &why).isNull());
+    EXPECT_TRUE(imaging::DecodeJpeg(QByteArray("GIF89a not a jpeg"), &why).isNull());
     EXPECT_FALSE(why.isEmpty());
     // Truncated at every length, and randomly corrupted: decode or refuse, nothing else.
-    for (qsizetype n = 0; n < good.size(); n += 7) (void)DecodeJpeg(good.left(n));
+    for (qsizetype n = 0; n < good.size(); n += 7) (void)imaging::DecodeJpeg(good.left(n));
     std::mt19937 rng(42);
     for (int round = 0; round < 300; ++round) {
         QByteArray bad = good;
         for (int k = 0; k < 1 + round % 8; ++k)
             bad[static_cast<qsizetype>(rng() % bad.size())] = static_cast<char>(rng());
-        const QImage img = DecodeJpeg(bad, &why);
-        if (!img.isNull()) EXPECT_LE(img.width(), 8192);
+        const QImage img = imaging::DecodeJpeg(bad, &why);
+        if (!img.isNull()) {
+            EXPECT_LE(img.width(), 8192);
+        }
     }
     // A header claiming a giant picture is refused before any allocation.
     QByteArray giant = good;
@@ -129,7 +131,7 @@ TEST(JpegImageTest, BrokenFilesGiveAReasonNeverACrash) {
     if (sof >= 0) {
         giant[sof + 5] = '\x7F';
         giant[sof + 7] = '\x7F';
-        EXPECT_TRUE(DecodeJpeg(giant, &why).isNull());
+        EXPECT_TRUE(imaging::DecodeJpeg(giant, &why).isNull());
     }
 }
 

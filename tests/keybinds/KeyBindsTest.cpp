@@ -259,6 +259,7 @@ private slots:
         env.programDir = env.settingsDir = game->ProgramDir();
         env.prompter = prompter;
         env.updateUrl = QStringLiteral("http://127.0.0.1:9/quorlex2004.inf");
+        env.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
         app::TfrmMain w(env);
         QVERIFY(w.StartupFinished);
         auto* space = w.KeyBindsPage()->Field("edtSpace");
@@ -289,6 +290,7 @@ private slots:
         env.programDir = env.settingsDir = game->ProgramDir();
         env.prompter = prompter;
         env.updateUrl = QStringLiteral("http://127.0.0.1:9/quorlex2004.inf");
+        env.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
         app::TfrmMain w(env);
         QFile::setPermissions(userPath(), QFile::ReadOwner);
         w.Save1Click();

@@ -1,4 +1,4 @@
-#include "instantaction/JpegImage.h"
+#include "imaging/JpegImage.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <jpeglib.h>
 
-namespace instantaction {
+namespace imaging {
 
 namespace {
 
@@ -100,4 +100,4 @@ QImage DecodeJpeg(const QByteArray& bytes, QString* error) {
     return image;
 }
 
-} // namespace instantaction
+} // namespace imaging

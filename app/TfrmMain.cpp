@@ -158,7 +158,6 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     BannerImage1 = new banner::TBannerImage(central);
     BannerImage1->setObjectName(QStringLiteral("BannerImage1"));
     BannerImage1->resize(358, 74);
-    BannerImage1->setFixedSize(358, 74);
     BannerImage1->setCursor(Qt::PointingHandCursor);
     BannerImage1->SetAnimate(true);
     BannerImage1->Async = true;
@@ -166,10 +165,6 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     BannerImage1->CheckContentLength = false;
     BannerImage1->PicturePosition = banner::bpTopRight;
     BannerImage1->OnClick = [this](banner::TBannerImage*) { Guarded([this] { BannerImage1Click(); }); };
-    // AutoSize resizes the control; the top bar follows it.
-    connect(BannerImage1->BannerPicture(), &banner::TBannerPicture::Changed, this, [this] {
-        if (!BannerImage1->BannerPicture()->Empty()) BannerImage1->setFixedSize(BannerImage1->size());
-    });
     topRow->addWidget(BannerImage1, 0, Qt::AlignRight | Qt::AlignTop);
     layout->addLayout(topRow);
     timerBanner = new QTimer(this);

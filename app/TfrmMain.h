@@ -106,6 +106,7 @@ public slots:
     void BannerImage1Click();
     void timerBannerTimer();
 
+
 protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;

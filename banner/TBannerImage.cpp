@@ -8,6 +8,7 @@ namespace banner {
 
 TBannerImage::TBannerImage(QWidget* parent) : QWidget(parent), picture_(new TBannerPicture(this)) {
     resize(100, 100);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAttribute(Qt::WA_Hover);
     connect(picture_, &TBannerPicture::Changed, this, &TBannerImage::PictureChanged);
     connect(picture_, &TBannerPicture::FrameChanged, this, &TBannerImage::FrameChanged);
@@ -60,7 +61,10 @@ void TBannerImage::AnimationTick() {
 
 void TBannerImage::PictureChanged() {
     update();
-    if (AutoSize && !picture_->Empty() && picture_->Width() > 0) resize(picture_->Width(), picture_->Height());
+    if (AutoSize && !picture_->Empty() && picture_->Width() > 0) {
+        resize(picture_->Width(), picture_->Height());
+        updateGeometry();
+    }
     if (!picture_->Empty()) {
         animated_ = picture_->IsGif() && picture_->GifFrameCount() > 1;
         ticks_ = dueTick_ = 0;

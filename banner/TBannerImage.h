@@ -40,6 +40,8 @@ public:
     void AnimationTick();
     // Where the picture lands for a control of size (W, H), one copy for tiles.
     QRect PictureRect(int copy = 0) const;
+    // The control keeps the size it is given (or that AutoSize gives it).
+    QSize sizeHint() const override { return size(); }
 
 protected:
     void paintEvent(QPaintEvent*) override;

@@ -12,6 +12,7 @@ stdin closes. Paths:
   POST /echo       the request body back
 """
 import http.server
+import mimetypes
 import os
 import sys
 import threading
@@ -31,7 +32,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(path, "rb") as f:
             return f.read()
 
-    def send_body(self, body, length=True, ctype="application/octet-stream"):
+    def send_body(self, body, length=True, ctype=None):
+        if ctype is None:
+            ctype = mimetypes.guess_type(self.path)[0] or "application/octet-stream"
         self.send_response(200)
         self.send_header("Content-Type", ctype)
         if length:
@@ -55,6 +58,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             elif kind == "slow":
                 body = self.body_of(rest)
                 self.send_response(200)
+                self.send_header("Content-Type", mimetypes.guess_type(self.path)[0] or "application/octet-stream")
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
                 for i in range(0, len(body), 1000):

@@ -1,0 +1,233 @@
+#include "app/TfrmMain.h"
+#include "banner/TBannerFeedThread.h"
+#include "banner/TBannerImage.h"
+#include "imaging/GifImage.h"
+#include "platform/Shell.h"
+#include "tests/support/GameFolder.h"
+#include "tests/support/GifBuilder.h"
+#include "tests/support/LocalServer.h"
+#include "tests/support/ScriptedPrompter.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace banner;
+using namespace testsupport;
+
+namespace {
+QByteArray png(int w, int h) {
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(Qt::darkGreen);
+    QByteArray bytes;
+    QBuffer b(&bytes);
+    b.open(QIODevice::WriteOnly);
+    img.save(&b, "PNG");
+    return bytes;
+}
+QByteArray threeFrames() {
+    return BuildGif(40, 20, {{QRect(0, 0, 40, 20), Qt::red, 10}, {QRect(5, 6, 10, 8), Qt::green, 20}, {QRect(1, 2, 3, 4), Qt::blue, 30}});
+}
+} // namespace
+
+class BannerTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir site;
+    std::unique_ptr<LocalServer> http;
+
+private slots:
+    void initTestCase() {
+        WriteAll(site.filePath(QStringLiteral("anim.gif")), threeFrames());
+        WriteAll(site.filePath(QStringLiteral("wide.png")), png(358, 74));
+        WriteAll(site.filePath(QStringLiteral("b1.png")), png(10, 10));
+        WriteAll(site.filePath(QStringLiteral("b2.png")), png(20, 10));
+        WriteAll(site.filePath(QStringLiteral("b3.png")), png(30, 10));
+        http = std::make_unique<LocalServer>(HttpServerScript(), site.path());
+        QVERIFY(http->Started());
+        QByteArray feed = "[urls]\r\nnr=3\r\n";
+        for (int i = 1; i <= 3; ++i)
+            feed += "url" + QByteArray::number(i) + "=" + http->Http(QStringLiteral("files/b%1.png").arg(i)).toUtf8() +
+                    "\r\nonclick" + QByteArray::number(i) + "=https://example.org/" + QByteArray::number(i) + "\r\n";
+        WriteAll(site.filePath(QStringLiteral("banner.txt")), feed);
+    }
+
+    void gifFramesByByteScan() {
+        const QByteArray gif = threeFrames();
+        QVERIFY(imaging::IsGif(gif));
+        QCOMPARE(imaging::GifFrameCount(gif), 3);
+        QCOMPARE(imaging::GifFrameDelay(gif, 2), 20);
+        QCOMPARE(imaging::GifFrameDelay(gif, 4), -1);
+        int left = 0, top = 0;
+        const QByteArray second = imaging::GifFromFrame(gif, 2, &left, &top);
+        QCOMPARE(QPoint(left, top), QPoint(5, 6));
+        const QImage own = imaging::DecodeGifFirstImage(second);
+        QCOMPARE(own.size(), QSize(10, 8)); // the frame's own area
+        QCOMPARE(QColor(own.pixel(0, 0)), QColor(Qt::green));
+        QCOMPARE(imaging::GifFrameCount(png(2, 2)), -1);
+    }
+
+    void animationPlaysEachFrameForItsDelay() {
+        TBannerImage image;
+        image.BannerPicture()->LoadFromBytes(threeFrames());
+        QVERIFY(image.Animated());
+        QList<int> frames;
+        for (int t = 0; t < 70; ++t) {
+            image.AnimationTick();
+            frames << image.BannerPicture()->Frame();
+        }
+        QCOMPARE(frames[0], 1);
+        QCOMPARE(frames[9], 1);
+        QCOMPARE(frames[10], 2);
+        QCOMPARE(frames[29], 2);
+        QCOMPARE(frames[30], 3);
+        QCOMPARE(frames[59], 3);
+        QCOMPARE(frames[60], 1);
+        // A frame without a delay does not stop the animation.
+        image.BannerPicture()->LoadFromBytes(BuildGif(4, 4, {{QRect(0, 0, 4, 4), Qt::red, 0}, {QRect(0, 0, 4, 4), Qt::blue, 0}}));
+        QSet<int> seen;
+        for (int t = 0; t < 5; ++t) {
+            image.AnimationTick();
+            seen << image.BannerPicture()->Frame();
+        }
+        QCOMPARE(seen, (QSet<int>{1, 2}));
+        image.BannerPicture()->LoadFromBytes(png(5, 5));
+        QVERIFY(!image.Animated());
+    }
+
+    void placementAutoSizeAndHover() {
+        TBannerImage image;
+        image.resize(100, 50);
+        image.PicturePosition = bpTopRight;
+        image.BannerPicture()->LoadFromBytes(png(200, 20));
+        QCOMPARE(image.PictureRect().topLeft(), QPoint(0, 0)); // wider than the control
+        image.BannerPicture()->LoadFromBytes(png(40, 20));
+        QCOMPARE(image.PictureRect().topLeft(), QPoint(60, 0));
+        image.PicturePosition = bpCenter;
+        QCOMPARE(image.PictureRect().topLeft(), QPoint(30, 15));
+        image.PicturePosition = bpBottomLeft;
+        QCOMPARE(image.PictureRect().topLeft(), QPoint(0, 30));
+        image.PicturePosition = bpStretched;
+        QCOMPARE(image.PictureRect(), QRect(0, 0, 100, 50));
+        image.AutoSize = true;
+        image.SetURL(QStringLiteral("FILE://") + site.filePath(QStringLiteral("wide.png")));
+        QCOMPARE(image.size(), QSize(358, 74));
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+        QApplication::sendEvent(&image, &enter);
+        QVERIFY(image.Hovered());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(&image, &leave);
+        QVERIFY(!image.Hovered());
+        image.SetURL(QStringLiteral("FILE://") + site.filePath(QStringLiteral("missing.png")));
+        QVERIFY(image.BannerPicture()->Empty());
+        QImage shot(image.size(), QImage::Format_RGB32);
+        image.render(&shot); // nothing but the frame
+        QCOMPARE(QColor(shot.pixel(0, 0)), QColor(Qt::blue));
+    }
+
+    void downloadsAndTheirErrors() {
+        TBannerImage image;
+        QStringList errors;
+        int completed = 0;
+        image.OnDownLoadError = [&](TBannerImage*, const QString& e) { errors << e; };
+        image.OnDownLoadComplete = [&](TBannerImage*) { ++completed; };
+        image.SetURL(http->Http(QStringLiteral("status/404")));
+        image.SetURL(http->Http(QStringLiteral("html/x")));
+        QCOMPARE(errors, (QStringList{QStringLiteral("Cannot open URL ") + http->Http(QStringLiteral("status/404")),
+                                      QStringLiteral("Resource is not of image type : ") + http->Http(QStringLiteral("html/x"))}));
+        image.CheckContentLength = true;
+        image.SetURL(http->Http(QStringLiteral("nolength/anim.gif")));
+        QCOMPARE(errors.last(), QStringLiteral("Image size is 0"));
+        image.CheckContentLength = false;
+        image.SetURL(http->Http(QStringLiteral("nolength/anim.gif")));
+        QCOMPARE(completed, 1);
+        QVERIFY(image.Animated());
+        // A cancel after the first block keeps the picture and completes nothing.
+        image.OnDownLoadCancel = [](TBannerImage*, bool& c) { c = true; };
+        image.SetURL(http->Http(QStringLiteral("files/wide.png")));
+        QCOMPARE(completed, 1);
+        QVERIFY(image.Animated());
+        image.OnDownLoadCancel = nullptr;
+        // Asynchronous: the network part on a worker, the picture on the UI thread.
+        image.Async = true;
+        image.AutoSize = true;
+        image.SetURL(http->Http(QStringLiteral("slow/wide.png")));
+        QVERIFY(image.BannerPicture()->Busy());
+        image.SetURL(http->Http(QStringLiteral("files/b1.png"))); // ignored while busy
+        QTRY_COMPARE(completed, 2);
+        QCOMPARE(image.size(), QSize(358, 74));
+    }
+
+    void feedPicksOneEntryAndCleansUp() {
+        QTemporaryDir data;
+        std::mt19937 rng(1);
+        QStringList links, pictures;
+        TBannerFeedThread::Setup s;
+        s.feedUrl = http->Http(QStringLiteral("files/banner.txt"));
+        s.dataDir = data.path();
+        s.defaultLink = QStringLiteral("https://home/");
+        s.random = &rng;
+        s.show = [&](const QString& l, const QString& p) {
+            links << l;
+            pictures << p;
+        };
+        QObject owner;
+        for (int i = 0; i < 12; ++i) {
+            auto* t = new TBannerFeedThread(s, &owner);
+            t->start();
+            QVERIFY(t->wait(10000));
+            QTRY_COMPARE(links.size(), i + 1);
+        }
+        for (int i = 0; i < links.size(); ++i)
+            QCOMPARE(pictures[i], http->Http(QStringLiteral("files/b%1.png").arg(links[i].right(1))));
+        QVERIFY(QSet<QString>(links.begin(), links.end()).size() > 1);
+        QVERIFY(QFile::exists(data.filePath(QStringLiteral("banner.inf"))));
+        QVERIFY(!QFile::exists(data.filePath(QStringLiteral("bla.inf"))));
+        QVERIFY(!QFile::exists(QDir::temp().filePath(QStringLiteral("banner.txt"))));
+        // A feed answered 404 changes nothing.
+        s.feedUrl = http->Http(QStringLiteral("status/404"));
+        auto* t = new TBannerFeedThread(s, &owner);
+        t->start();
+        QVERIFY(t->wait(10000));
+        QTest::qWait(50);
+        QCOMPARE(links.size(), 12);
+        QCOMPARE(t->ClickLink(), QStringLiteral("https://home/"));
+    }
+
+    void mainWindowShowsTheFeedAndOpensTheLink() {
+        GameFolder game;
+        WriteAll(game.SettingsFile(), "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=False\r\nBannerURL=" +
+                                          http->Http(QStringLiteral("files/banner.txt")).toUtf8() + "\r\n\r\n[UT2k4]\r\nDir=" +
+                                          game.GameDir().toUtf8() + "\r\nSystem=" + game.GameDir().toUtf8() + "/System\r\n");
+        ScriptedPrompter prompter;
+        app::StartupEnvironment env;
+        env.programDir = env.settingsDir = game.ProgramDir();
+        env.prompter = &prompter;
+        env.updateUrl = QStringLiteral("http://127.0.0.1:9/x.inf");
+        bool online = false;
+        env.isOnline = [&] { return online; };
+        QStringList opened;
+        platform::SetShellOpenHookForTesting([&](const QString& t) { opened << t; });
+        {
+            app::TfrmMain w(env);
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            w.BannerImage1Click(); // offline: no fetch yet, nothing opens
+            QVERIFY(opened.isEmpty());
+            QCOMPARE(w.timerBanner->interval(), 90000);
+            QVERIFY(w.timerBanner->isActive());
+            online = true;
+            w.timerBannerTimer();
+            QTRY_VERIFY_WITH_TIMEOUT(!w.BannerImage1->BannerPicture()->Empty(), 10000);
+            w.BannerImage1Click();
+            QCOMPARE(opened.size(), 1);
+            QVERIFY(opened[0].startsWith(QStringLiteral("https://example.org/")));
+            QCOMPARE(w.BannerImage1->size().height(), 10);
+        }
+        platform::SetShellOpenHookForTesting({});
+    }
+};
+
+QTEST_MAIN(BannerTest)
+#include "BannerTest.moc"

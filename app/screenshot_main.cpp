@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
     app::TfrmMain w(app::DefaultStartupEnvironment(prompter));
     if (w.QuitRequested()) return 1;
     w.show();
-    QTest::qWait(300);
+    // Time for the banner feed and its picture to arrive.
+    QTest::qWait(2500);
     auto* tabs = w.PageCtrl();
     // Each tab at the default size, then at the window's minimum size.
     for (const bool minimum : {false, true}) {

@@ -4,13 +4,18 @@
 #include "platform/Registry.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace app {
 
 StartupEnvironment DefaultStartupEnvironment(ui::Prompter& prompter) {
     StartupEnvironment env;
     env.programDir = platform::ExecutableDir();
-    env.settingsDir = platform::SettingsDirFor(env.programDir);
+    // An installed program keeps its read-me and map previews in the data folder.
+    const QString installed = QDir::cleanPath(env.programDir + QStringLiteral("../share/quorlex2004")) + QLatin1Char('/');
+    if (!QFile::exists(env.programDir + QStringLiteral("ReadMe.txt")) && QFile::exists(installed + QStringLiteral("ReadMe.txt")))
+        env.programDir = installed;
+    env.settingsDir = platform::SettingsDirFor(platform::ExecutableDir());
     env.registry = std::make_shared<platform::WineRegistry>(platform::DefaultWinePrefix());
     env.nativeInstallCandidates = platform::NativeInstallCandidates(QDir::homePath());
     env.prompter = &prompter;

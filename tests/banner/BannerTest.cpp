@@ -66,6 +66,8 @@ private slots:
         QCOMPARE(own.size(), QSize(10, 8)); // the frame's own area
         QCOMPARE(QColor(own.pixel(0, 0)), QColor(Qt::green));
         QCOMPARE(imaging::GifFrameCount(png(2, 2)), -1);
+        // The demo's banner animates: its frames are found the same way.
+        QCOMPARE(imaging::GifFrameCount(ReadAll(SourceDir() + QStringLiteral("/demo/site/banner1.gif"))), 3);
     }
 
     void animationPlaysEachFrameForItsDelay() {

@@ -3,6 +3,7 @@
 #include "tests/support/Dialogs.h"
 #include "tests/support/LocalServer.h"
 #include "tests/support/ScriptedPrompter.h"
+#include "tests/support/GameFolder.h"
 #include "update/TUpdateClient.h"
 #include "update/UpdateDialogs.h"
 #include "update/updater/Unpack.h"
@@ -21,16 +22,9 @@ using namespace testsupport;
 using ui::Answer;
 
 namespace {
-void write(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-QByteArray read(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+// Folders are made as needed.
+void write(const QString& path, const QByteArray& bytes) { testsupport::WriteAll(path, bytes); }
+QByteArray read(const QString& path) { return testsupport::ReadAll(path); }
 } // namespace
 
 class UpdateApplyTest : public QObject {

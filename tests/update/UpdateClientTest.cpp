@@ -1,5 +1,6 @@
 #include "tests/support/PeBuilder.h"
 #include "tests/support/ScriptedPrompter.h"
+#include "tests/support/GameFolder.h"
 #include "update/TUpdateClient.h"
 #include "platform/Files.h"
 
@@ -14,19 +15,9 @@ using namespace update;
 using testsupport::BuildPe;
 
 namespace {
-
-void write(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray read(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
+// Folders are made as needed.
+void write(const QString& path, const QByteArray& bytes) { testsupport::WriteAll(path, bytes); }
+QByteArray read(const QString& path) { return testsupport::ReadAll(path); }
 } // namespace
 
 class UpdateClientTest : public QObject {

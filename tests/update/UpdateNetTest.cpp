@@ -1,5 +1,6 @@
 // The update client over real HTTP and FTP servers on 127.0.0.1.
 #include "tests/support/LocalServer.h"
+#include "tests/support/GameFolder.h"
 #include "update/TUpdateClient.h"
 
 #include <QDir>
@@ -11,15 +12,9 @@ using namespace update;
 using testsupport::LocalServer;
 
 namespace {
-void write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-QByteArray read(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+// Folders are made as needed.
+void write(const QString& path, const QByteArray& bytes) { testsupport::WriteAll(path, bytes); }
+QByteArray read(const QString& path) { return testsupport::ReadAll(path); }
 } // namespace
 
 class UpdateNetTest : public QObject {

@@ -74,6 +74,7 @@ TKeyBindsPage::TKeyBindsPage(ui::PageContext& ctx, QWidget* parent)
         clear->setText(QStringLiteral("x"));
         clear->setToolTip(latin(groups[g].hint));
         clear->setFixedSize(18, 16);
+        clear->setFocusPolicy(Qt::NoFocus); // a corner button for the mouse, not a tab stop
         new CornerButtonKeeper(box, clear);
         connect(clear, &QToolButton::clicked, this, [this, g] { ClearGroup(static_cast<int>(g)); });
         groups_.push_back(box);

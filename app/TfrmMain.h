@@ -106,6 +106,13 @@ public slots:
     void BannerImage1Click();
     void timerBannerTimer();
 
+public:
+    // Components of the window.
+    update::TUpdateClient* UpdateClient1 = nullptr;
+    banner::TBannerImage* BannerImage1 = nullptr;
+    QTimer* timerBanner = nullptr;
+    QString BannerClickLink() const { return clickLink_; }
+    ui::TfrmProgress* ProgressWindow() const;
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -144,14 +151,6 @@ private:
     ui::Prompter& prompter_;
     ini::IniHandles ini_;
     ui::PageContext ctx_;
-public:
-    update::TUpdateClient* UpdateClient1 = nullptr;
-    banner::TBannerImage* BannerImage1 = nullptr;
-    QTimer* timerBanner = nullptr;
-    QString BannerClickLink() const { return clickLink_; }
-    ui::TfrmProgress* ProgressWindow() const;
-
-private:
     QPointer<ui::TfrmProgress> splash_;
     QTabWidget* PageCtrl_ = nullptr;
     keybinds::TKeyBindsPage* keyBinds_ = nullptr;

@@ -35,18 +35,6 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 QDateTime epoch1980() { return QDateTime(QDate(1980, 1, 1), QTime(0, 0)); }
 
-// The run body of the worker: it only hands the run to the UI thread.
-class InetWorker final : public QThread {
-public:
-    explicit InetWorker(TUpdateClient* client) : client_(client) {}
-    void run() override {
-        QMetaObject::invokeMethod(client_, [c = client_] { c->RunUpdate(); }, Qt::BlockingQueuedConnection);
-    }
-
-private:
-    QPointer<TUpdateClient> client_;
-};
-
 } // namespace
 
 QString NativePath(QString path) {
@@ -66,7 +54,13 @@ void startCommandLine(const QString& command) {
 }
 } // namespace
 
-TInetThread::TInetThread(TUpdateClient* client) : QObject(client), UpdateComponent(client) {}
+TInetThread::TInetThread(TUpdateClient* client) : UpdateComponent(client) {}
+
+// The thread's only work: hand the run to the UI thread and wait for it.
+void TInetThread::run() {
+    if (UpdateComponent)
+        QMetaObject::invokeMethod(UpdateComponent, [c = UpdateComponent] { if (c) c->RunUpdate(); }, Qt::BlockingQueuedConnection);
+}
 
 TUpdateClient::TUpdateClient(QObject* owner) : QObject(owner) {}
 TUpdateClient::~TUpdateClient() = default;
@@ -79,13 +73,11 @@ bool TUpdateClient::StartUpdate() {
     if (running_) return false;
     running_ = true;
     auto* thread = new TInetThread(this);
-    auto* worker = new InetWorker(this);
-    connect(worker, &QThread::finished, this, [this, worker, thread] {
-        worker->deleteLater();
+    connect(thread, &QThread::finished, this, [this, thread] {
         thread->deleteLater();
         ThreadFinished();
     });
-    worker->start();
+    thread->start();
     return true;
 }
 

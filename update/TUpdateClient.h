@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QThread>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -71,11 +72,14 @@ class TUpdateClient;
 
 // Hands a run to the UI thread and waits for it there; the run starts at
 // the next turn of the event loop, ThreadFinished follows on the UI thread.
-class TInetThread final : public QObject {
+class TInetThread final : public QThread {
     Q_OBJECT
 public:
     explicit TInetThread(TUpdateClient* client);
-    TUpdateClient* UpdateComponent;
+    QPointer<TUpdateClient> UpdateComponent;
+
+protected:
+    void run() override;
 };
 
 // The self-update client: control file, decisions, transfers, reports.

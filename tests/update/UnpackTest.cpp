@@ -67,7 +67,9 @@ TEST(SzddTest, OurCompressorRoundTripsThroughLibmspack) {
         ASSERT_TRUE(unpack::IsSzdd(s.p("upd.ex_")));
         EXPECT_EQ(unpack::ExpandSzdd(s.p("upd.ex_")), s.p("upd.exe"));
         EXPECT_EQ(get(s.p("upd.exe")), std::string(in.begin(), in.end()));
-        if (in.size() == 50000) EXPECT_LT(packed.size(), 10000u) << "repeats are matched";
+        if (in.size() == 50000) {
+            EXPECT_LT(packed.size(), 10000u) << "repeats are matched";
+        }
     }
 }
 

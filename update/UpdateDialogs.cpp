@@ -32,6 +32,17 @@ QPlainTextEdit* textBox(QDialog* d, const QStringList& text) {
     return memo;
 }
 
+// A standard-size button whose right edge lies `fromRight` pixels left of
+// the text box's right edge, 10 pixels below it.
+QPushButton* buttonBelow(QDialog* d, const QPlainTextEdit* memo, const QString& caption, const char* name, int fromRight) {
+    const QSize size = QPushButton().sizeHint();
+    auto* b = new QPushButton(caption, d);
+    b->setObjectName(QString::fromLatin1(name));
+    const QRect box = memo->geometry();
+    b->setGeometry(box.right() + 1 - fromRight - size.width(), box.bottom() + 1 + 10, size.width(), size.height());
+    return b;
+}
+
 // A page that asks for nothing: images, style sheets and frames are not fetched.
 class QuietBrowser final : public QTextBrowser {
 public:
@@ -45,15 +56,8 @@ TWhatsNewDialog::TWhatsNewDialog(const QStringList& text, const QString& caption
     setObjectName(QStringLiteral("frmWhatsNew"));
     frame(this, caption);
     memo = textBox(this, text);
-    const QSize button = QPushButton().sizeHint();
-    const int top = memo->geometry().bottom() + 1 + 10;
-    const int right = memo->geometry().right() + 1;
-    okButton = new QPushButton(ok, this);
-    okButton->setObjectName(QStringLiteral("btnOk"));
-    okButton->setGeometry(right - 2 * button.width() - 10, top, button.width(), button.height());
-    cancelButton = new QPushButton(cancel, this);
-    cancelButton->setObjectName(QStringLiteral("btnCancel"));
-    cancelButton->setGeometry(right - button.width(), top, button.width(), button.height());
+    okButton = buttonBelow(this, memo, ok, "btnOk", QPushButton().sizeHint().width() + 10);
+    cancelButton = buttonBelow(this, memo, cancel, "btnCancel", 0);
     setTabOrder(okButton, cancelButton);
     okButton->setDefault(true);
     connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
@@ -65,12 +69,8 @@ TLicenseDialog::TLicenseDialog(const QStringList& text, const QString& caption, 
     setObjectName(QStringLiteral("frmLicense"));
     frame(this, caption);
     memo = textBox(this, text);
-    const QSize button = QPushButton().sizeHint();
-    const int top = memo->geometry().bottom() + 1 + 10;
-    const int right = memo->geometry().right() + 1;
-    okButton = new QPushButton(ok, this);
-    okButton->setObjectName(QStringLiteral("btnOk"));
-    okButton->setGeometry(right - button.width(), top, button.width(), button.height());
+    okButton = buttonBelow(this, memo, ok, "btnOk", 0);
+    const int top = okButton->y();
     acceptRadio = new QRadioButton(accept, this);
     acceptRadio->setObjectName(QStringLiteral("rbAccept"));
     acceptRadio->adjustSize();

@@ -27,12 +27,10 @@ class InstantActionTest : public QObject {
 
     template <class T>
     T* c(const char* name) const {
-        return page->findChild<T*>(QString::fromLatin1(name));
+        return Find<T>(page.get(), name);
     }
-    QString mainPath() const { return h->game.SystemDir() + QStringLiteral("UT2004.ini"); }
-    QString main(const char* section, const char* key) const {
-        return QString::fromStdString(h->handles.Ut2004Ini->ReadText(section, key, "<missing>"));
-    }
+    QString mainPath() const { return h->MainIniPath(); }
+    QString main(const char* section, const char* key) const { return h->Main(section, key); }
     QStringList maps() const {
         QStringList out;
         for (int i = 0; i < c<QListWidget>("lbMaps")->count(); ++i) out << c<QListWidget>("lbMaps")->item(i)->text();

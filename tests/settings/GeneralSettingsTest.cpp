@@ -27,17 +27,15 @@ class GeneralSettingsTest : public QObject {
 
     template <class T>
     T* c(const char* name) const {
-        return page->findChild<T*>(QString::fromLatin1(name));
+        return Find<T>(page.get(), name);
     }
     bool checked(const char* name) const { return c<QCheckBox>(name)->isChecked(); }
     int pos(const char* name) const { return c<QSlider>(name)->value(); }
     QString label(const char* name) const { return c<QLabel>(name)->text(); }
-    QString user(const char* section, const char* key) const {
-        return QString::fromStdString(h->handles.UserIni->ReadText(section, key, "<missing>"));
-    }
+    QString user(const char* section, const char* key) const { return h->User(section, key); }
     void withFiles(const QByteArray& userIni, const QByteArray& mainIni = "[Engine.Engine]\r\n") {
         WriteAll(h->UserIniPath(), userIni);
-        WriteAll(h->game.SystemDir() + QStringLiteral("UT2004.ini"), mainIni);
+        WriteAll(h->MainIniPath(), mainIni);
     }
 
 private slots:

@@ -25,12 +25,10 @@ class UT2k4SettingsTest : public QObject {
 
     template <class T>
     T* c(const char* name) const {
-        return page->findChild<T*>(QString::fromLatin1(name));
+        return Find<T>(page.get(), name);
     }
-    QString mainPath() const { return h->game.SystemDir() + QStringLiteral("UT2004.ini"); }
-    QString main(const char* section, const char* key) const {
-        return QString::fromStdString(h->handles.Ut2004Ini->ReadText(section, key, "<missing>"));
-    }
+    QString mainPath() const { return h->MainIniPath(); }
+    QString main(const char* section, const char* key) const { return h->Main(section, key); }
     void withMain(const QByteArray& bytes) { WriteAll(mainPath(), bytes); }
     QStringList visibleDeviceGroups() const {
         QStringList out;

@@ -31,9 +31,24 @@ struct PageHarness {
         state.ProgramDir = game.ProgramDir();
         handles.UserIni = std::make_unique<ini::TIniFile>(UserIniPath().toStdString());
         handles.Ut2004Ini = std::make_unique<ini::TIniFile>(
-            (game.SystemDir() + QStringLiteral("UT2004.ini")).toStdString());
+            MainIniPath().toStdString());
     }
     QString UserIniPath() const { return game.SystemDir() + QStringLiteral("User.ini"); }
+    QString MainIniPath() const { return game.SystemDir() + QStringLiteral("UT2004.ini"); }
+    // A value as the file now holds it; "<missing>" when it has none.
+    QString User(const char* section, const char* key) const { return read(*handles.UserIni, section, key); }
+    QString Main(const char* section, const char* key) const { return read(*handles.Ut2004Ini, section, key); }
+
+private:
+    static QString read(const ini::TIniFile& f, const char* section, const char* key) {
+        return QString::fromStdString(f.ReadText(section, key, "<missing>"));
+    }
 };
+
+// A page's control by its object name.
+template <class T>
+T* Find(const QObject* root, const char* name) {
+    return root->findChild<T*>(QString::fromLatin1(name));
+}
 
 } // namespace testsupport

@@ -21,12 +21,6 @@ using namespace update;
 using namespace testsupport;
 using ui::Answer;
 
-namespace {
-// Folders are made as needed.
-void write(const QString& path, const QByteArray& bytes) { testsupport::WriteAll(path, bytes); }
-QByteArray read(const QString& path) { return testsupport::ReadAll(path); }
-} // namespace
-
 class UpdateApplyTest : public QObject {
     Q_OBJECT
 
@@ -38,11 +32,11 @@ class UpdateApplyTest : public QObject {
 
     QString site() const { return root->filePath(QStringLiteral("site")); }
     QString app() const { return root->filePath(QStringLiteral("app")); }
-    void control(const QByteArray& text) { write(site() + QStringLiteral("/quorlex2004.inf"), text); }
+    void control(const QByteArray& text) { WriteAll(site() + QStringLiteral("/quorlex2004.inf"), text); }
     QByteArray files(int n) {
         QByteArray t = "[files]\r\ncount=" + QByteArray::number(n) + "\r\n";
         for (int i = 1; i <= n; ++i) {
-            write(site() + QStringLiteral("/f%1.txt").arg(i), "file " + QByteArray::number(i));
+            WriteAll(site() + QStringLiteral("/f%1.txt").arg(i), "file " + QByteArray::number(i));
             t += "[file" + QByteArray::number(i) + "]\r\nurl=" + site().toUtf8() + "/f" + QByteArray::number(i) + ".txt\r\ntargetdir={APP}\r\n";
         }
         return t;
@@ -100,7 +94,7 @@ private slots:
     }
 
     void actionsShowAskAndOpen() {
-        write(site() + QStringLiteral("/page.html"), "<html><body><p>New things</p><img src=\"http://127.0.0.1:9/x.png\"><a href=\"https://example.org/more\">more</a></body></html>");
+        WriteAll(site() + QStringLiteral("/page.html"), "<html><body><p>New things</p><img src=\"http://127.0.0.1:9/x.png\"><a href=\"https://example.org/more\">more</a></body></html>");
         control("[update]\r\nunconditional=1\r\n[application]\r\nappupdate=1\r\nappname=x\r\n"
                 "[action]\r\nmsg=Line one\\nLine two\r\nhtmldlg=" + site().toUtf8() + "/page.html\r\nquery=Go on?\r\n" + files(1));
         QString shown;
@@ -119,7 +113,7 @@ private slots:
     }
 
     void whatsNewCancelledEndsTheRun() {
-        write(site() + QStringLiteral("/news.txt"), "Version 2\r\nFaster\r\n");
+        WriteAll(site() + QStringLiteral("/news.txt"), "Version 2\r\nFaster\r\n");
         control("[update]\r\nunconditional=1\r\n[whatsnew]\r\nfile=" + site().toUtf8() + "/news.txt\r\ncaption=News\r\n" + files(1));
         QStringList text;
         WhenModal<TWhatsNewDialog>([&](TWhatsNewDialog* d) {
@@ -137,7 +131,7 @@ private slots:
     }
 
     void licenceNeedsTheAcceptButton() {
-        write(site() + QStringLiteral("/eula.txt"), "Terms");
+        WriteAll(site() + QStringLiteral("/eula.txt"), "Terms");
         control("[update]\r\nunconditional=1\r\n[eula]\r\nfile=" + site().toUtf8() + "/eula.txt\r\n" + files(1));
         client->UpdateUpdate = upSilent;
         WhenModal<TLicenseDialog>([](TLicenseDialog* d) {
@@ -160,8 +154,8 @@ private slots:
         const auto bytes = unpack::CompressSzdd({'n', 'e', 'w'}, 't');
         packed.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
         packed.close();
-        write(site() + QStringLiteral("/plain.tx_"), "plain text");
-        write(root->filePath(QStringLiteral("cabsrc/inside.txt")), "from the cabinet");
+        WriteAll(site() + QStringLiteral("/plain.tx_"), "plain text");
+        WriteAll(root->filePath(QStringLiteral("cabsrc/inside.txt")), "from the cabinet");
         QVERIFY(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("cd '%1' && gcab -c '%2' inside.txt").arg(root->filePath(QStringLiteral("cabsrc")), site() + QStringLiteral("/setup.cab"))}) == 0);
         control("[update]\r\nunconditional=1\r\n[files]\r\ncount=3\r\n"
                 "[file1]\r\nurl=" + site().toUtf8() + "/readme.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n"
@@ -171,17 +165,17 @@ private slots:
         client->ExtractCAB = true;
         client->Logging = true;
         client->RunUpdate();
-        QCOMPARE(read(app() + QStringLiteral("/readme.txt")), QByteArray("new"));
+        QCOMPARE(ReadAll(app() + QStringLiteral("/readme.txt")), QByteArray("new"));
         QVERIFY(!QFile::exists(app() + QStringLiteral("/readme.tx_")));
-        QCOMPARE(read(app() + QStringLiteral("/plain.tx_")), QByteArray("plain text")); // not SZDD: kept as fetched
-        QVERIFY(read(app() + QStringLiteral("/QUPDATE.LOG")).contains("Not SZDD compressed, kept as it is"));
-        QCOMPARE(read(app() + QStringLiteral("/cab/inside.txt")), QByteArray("from the cabinet"));
+        QCOMPARE(ReadAll(app() + QStringLiteral("/plain.tx_")), QByteArray("plain text")); // not SZDD: kept as fetched
+        QVERIFY(ReadAll(app() + QStringLiteral("/QUPDATE.LOG")).contains("Not SZDD compressed, kept as it is"));
+        QCOMPARE(ReadAll(app() + QStringLiteral("/cab/inside.txt")), QByteArray("from the cabinet"));
         QVERIFY(!QFile::exists(app() + QStringLiteral("/cab/setup.cab")));
     }
 
     void extractUpdaterWritesTheRealUpdater() {
         client->ExtractUpdater();
-        QCOMPARE(read(client->UpdaterPath()), read(QStringLiteral(QUORLEX_UPD)));
+        QCOMPARE(ReadAll(client->UpdaterPath()), ReadAll(QStringLiteral(QUORLEX_UPD)));
         QVERIFY(QFileInfo(client->UpdaterPath()).isExecutable());
         QVERIFY(!QFile::exists(root->filePath(QStringLiteral("tmp/upd.ex_"))));
     }
@@ -217,7 +211,7 @@ private slots:
         client->UpdateUpdate = upSilent;
         client->URL = http.Http(QStringLiteral("files/quorlex2004.inf"));
         // The control file travels over HTTP too.
-        write(site() + QStringLiteral("/quorlex2004.inf"), read(site() + QStringLiteral("/quorlex2004.inf")));
+        WriteAll(site() + QStringLiteral("/quorlex2004.inf"), ReadAll(site() + QStringLiteral("/quorlex2004.inf")));
         client->RunUpdate();
         QVERIFY2(client->ComponentFetched, qPrintable(messages.join(QStringLiteral(" | "))));
         QVERIFY(client->RestartPending);
@@ -234,7 +228,7 @@ private slots:
         QCOMPARE(passed[1], app() + QStringLiteral("/./standin versions.txt"));
         QCOMPARE(passed[2], QStringLiteral("standin_NEW"));
         old.waitForFinished(5000);
-        QTRY_COMPARE_WITH_TIMEOUT(read(app() + QStringLiteral("/versions.txt")), QByteArray("1.0.0.0\n2.0.0.0\n"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ReadAll(app() + QStringLiteral("/versions.txt")), QByteArray("1.0.0.0\n2.0.0.0\n"), 10000);
         QVERIFY(!QFile::exists(app() + QStringLiteral("/standin_NEW")));
     }
 };

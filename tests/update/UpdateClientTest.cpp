@@ -12,13 +12,9 @@ static QString platform_date(const QDate& d) { return platform::DateText(d); }
 #include <QtTest>
 
 using namespace update;
+using testsupport::ReadAll;
+using testsupport::WriteAll;
 using testsupport::BuildPe;
-
-namespace {
-// Folders are made as needed.
-void write(const QString& path, const QByteArray& bytes) { testsupport::WriteAll(path, bytes); }
-QByteArray read(const QString& path) { return testsupport::ReadAll(path); }
-} // namespace
 
 class UpdateClientTest : public QObject {
     Q_OBJECT
@@ -32,10 +28,10 @@ class UpdateClientTest : public QObject {
     QString site() const { return root->filePath(QStringLiteral("site")); }
     QString app() const { return root->filePath(QStringLiteral("app")); }
     QString control() const { return site() + QStringLiteral("/quorlex2004.inf"); }
-    void writeControl(const QByteArray& text) { write(control(), text); }
+    void writeControl(const QByteArray& text) { WriteAll(control(), text); }
     QStringList logIds() const {
         QStringList ids;
-        for (const QByteArray& line : read(app() + QStringLiteral("/QUPDATE.LOG")).split('\n'))
+        for (const QByteArray& line : ReadAll(app() + QStringLiteral("/QUPDATE.LOG")).split('\n'))
             if (line.contains(" : [")) ids << QString::fromLatin1(line.mid(line.indexOf('[') + 1, 3));
         return ids;
     }
@@ -83,8 +79,8 @@ private slots:
     }
 
     void versionRunFetchesTheNewProgramAndLogs() {
-        write(app() + QStringLiteral("/program.exe"), BuildPe(0x00010002, 0));
-        write(site() + QStringLiteral("/program.exe_NEW"), BuildPe(0x00010003, 0));
+        WriteAll(app() + QStringLiteral("/program.exe"), BuildPe(0x00010002, 0));
+        WriteAll(site() + QStringLiteral("/program.exe_NEW"), BuildPe(0x00010003, 0));
         writeControl("[update]\r\nnewversion=1.3.0.0\r\nlocalversion={APP}\\program.exe\r\n"
                      "[application]\r\nappupdate=1\r\nappname={APP}\\program.exe\r\nappcomps=program.exe_NEW\r\n"
                      "[files]\r\ncount=1\r\n[file1]\r\nurl=" + site().toUtf8() + "/program.exe_NEW\r\n"
@@ -93,13 +89,13 @@ private slots:
         client->OnSuccess = [&](TUpdateClient*) { success = true; };
         client->RunUpdate();
         QVERIFY(success);
-        QCOMPARE(read(app() + QStringLiteral("/program.exe_NEW")), BuildPe(0x00010003, 0));
+        QCOMPARE(ReadAll(app() + QStringLiteral("/program.exe_NEW")), BuildPe(0x00010003, 0));
         QVERIFY(client->ComponentFetched);
         QVERIFY(client->RestartPending);
         QVERIFY(messages.contains(QStringLiteral("New version found : 1.3.0.0")));
         QCOMPARE(logIds(), (QStringList{QStringLiteral("915"), QStringLiteral("926"), QStringLiteral("933"), QStringLiteral("929"),
                                         QStringLiteral("943"), QStringLiteral("915"), QStringLiteral("948")}));
-        const QByteArray log = read(app() + QStringLiteral("/QUPDATE.LOG"));
+        const QByteArray log = ReadAll(app() + QStringLiteral("/QUPDATE.LOG"));
         QVERIFY(log.startsWith("21-05-2004 18:02:11 : [915] Download : "));
         QVERIFY(log.contains("21-05-2004 18:02:11 : [926] Update control file found (Status:3) (Error:0)\r\n"));
         QVERIFY(!QFile::exists(client->ControlFilePath)); // the local copy is gone after the run
@@ -107,7 +103,7 @@ private slots:
     }
 
     void upToDateRunFetchesNothingAndDoesNotRestart() {
-        write(app() + QStringLiteral("/program.exe"), BuildPe(0x00010003, 0));
+        WriteAll(app() + QStringLiteral("/program.exe"), BuildPe(0x00010003, 0));
         writeControl("[update]\r\nnewversion=1.3.0.0\r\nlocalversion={APP}\\program.exe\r\n[files]\r\ncount=1\r\n"
                      "[file1]\r\nurl=" + site().toUtf8() + "/x\r\n");
         client->RunUpdate();
@@ -151,7 +147,7 @@ private slots:
         QFETCH(QByteArray, update);
         QFETCH(int, result);
         QFETCH(QStringList, reported);
-        write(app() + QStringLiteral("/program.exe"), BuildPe(0x00010009, 0));
+        WriteAll(app() + QStringLiteral("/program.exe"), BuildPe(0x00010009, 0));
         writeControl("[update]\r\n" + update);
         QCOMPARE(client->ReadControlFile(), 0);
         messages.clear();
@@ -172,7 +168,7 @@ private slots:
     }
 
     void isNewVersionRules() {
-        write(app() + QStringLiteral("/noversion.exe"), "plain");
+        WriteAll(app() + QStringLiteral("/noversion.exe"), "plain");
         QString nv = QStringLiteral("1.0.0.0"), lf = app() + QStringLiteral("/noversion.exe");
         QVERIFY(!client->IsNewVersion(nv, lf, 0, -1));
         client->VersionCheck = vcAlways;
@@ -238,7 +234,7 @@ private slots:
     }
 
     void entriesThatLeaveTheirFolderAreRefused() {
-        write(site() + QStringLiteral("/ok.txt"), "fine");
+        WriteAll(site() + QStringLiteral("/ok.txt"), "fine");
         writeControl("[update]\r\nunconditional=1\r\n[files]\r\ncount=3\r\n"
                      "[file1]\r\nurl=" + site().toUtf8() + "/ok.txt\r\ntargetdir={APP}\\..\\..\\elsewhere\r\n"
                      "[file2]\r\nurl=" + site().toUtf8() + "/..\r\ntargetdir={APP}\r\n"
@@ -246,13 +242,13 @@ private slots:
         client->RunUpdate();
         QCOMPARE(messages.count(QStringLiteral("Cannot download update file : ") + site() + QStringLiteral("/ok.txt")), 1);
         QVERIFY(messages.contains(QStringLiteral("Cannot download update file : ") + site() + QStringLiteral("/..")));
-        QCOMPARE(read(app() + QStringLiteral("/inner/ok.txt")), QByteArray("fine"));
+        QCOMPARE(ReadAll(app() + QStringLiteral("/inner/ok.txt")), QByteArray("fine"));
         QVERIFY(!QFile::exists(root->filePath(QStringLiteral("elsewhere/ok.txt"))));
         QVERIFY(logIds().contains(QStringLiteral("946")));
     }
 
     void copyLocalFileCases() {
-        write(site() + QStringLiteral("/a"), QByteArray(40000, 'a'));
+        WriteAll(site() + QStringLiteral("/a"), QByteArray(40000, 'a'));
         QVERIFY(!client->CopyLocalFile(site() + QStringLiteral("/a"), site() + QStringLiteral("/a")));
         QCOMPARE(messages.last(), QStringLiteral("Equal source and target files : ") + site() + QStringLiteral("/a"));
         QList<int> positions;
@@ -263,13 +259,13 @@ private slots:
         QVERIFY(client->CopyLocalFile(site() + QStringLiteral("/a"), app() + QStringLiteral("/b")));
         QCOMPARE(positions, (QList<int>{16384, 32768, 40000, 40000}));
         client->OnProgressCancel = [](TUpdateClient*, bool& c) { c = true; };
-        write(app() + QStringLiteral("/c"), "old");
+        WriteAll(app() + QStringLiteral("/c"), "old");
         QVERIFY(!client->CopyLocalFile(site() + QStringLiteral("/a"), app() + QStringLiteral("/c")));
-        QCOMPARE(read(app() + QStringLiteral("/c")), QByteArray("old"));
+        QCOMPARE(ReadAll(app() + QStringLiteral("/c")), QByteArray("old"));
         QCOMPARE(QDir(app()).entryList({QStringLiteral("QUPD*.tmp")}), QStringList());
         client->OnProgressCancel = nullptr;
         client->OnFileProgress = nullptr;
-        write(site() + QStringLiteral("/empty"), "");
+        WriteAll(site() + QStringLiteral("/empty"), "");
         QVERIFY(client->CopyLocalFile(site() + QStringLiteral("/empty"), app() + QStringLiteral("/empty")));
     }
 
@@ -296,7 +292,7 @@ private slots:
     void emptyStatusesStillReachTheLog() {
         client->ReportStatus(953, QStringLiteral("ignored"), 3, 0);
         QCOMPARE(messages.last(), QString());
-        QVERIFY(read(app() + QStringLiteral("/QUPDATE.LOG")).contains("[953]  (Status:3) (Error:0)\r\n"));
+        QVERIFY(ReadAll(app() + QStringLiteral("/QUPDATE.LOG")).contains("[953]  (Status:3) (Error:0)\r\n"));
     }
 };
 

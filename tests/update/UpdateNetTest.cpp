@@ -9,13 +9,9 @@
 #include <QtTest>
 
 using namespace update;
+using testsupport::ReadAll;
+using testsupport::WriteAll;
 using testsupport::LocalServer;
-
-namespace {
-// Folders are made as needed.
-void write(const QString& path, const QByteArray& bytes) { testsupport::WriteAll(path, bytes); }
-QByteArray read(const QString& path) { return testsupport::ReadAll(path); }
-} // namespace
 
 class UpdateNetTest : public QObject {
     Q_OBJECT
@@ -32,7 +28,7 @@ class UpdateNetTest : public QObject {
     QStringList tempFiles() const { return QDir(work()).entryList({QStringLiteral("QUPD*.tmp")}); }
     QStringList logIds() const {
         QStringList ids;
-        for (const QByteArray& line : read(work() + QStringLiteral("/QUPDATE.LOG")).split('\n'))
+        for (const QByteArray& line : ReadAll(work() + QStringLiteral("/QUPDATE.LOG")).split('\n'))
             if (line.contains(" : [")) ids << QString::fromLatin1(line.mid(line.indexOf('[') + 1, 3));
         return ids;
     }
@@ -46,8 +42,8 @@ private slots:
         QDir().mkpath(site());
         QByteArray big;
         for (int i = 0; i < 20000; ++i) big += char('a' + i % 26);
-        write(site() + QStringLiteral("/big.bin"), big);
-        write(site() + QStringLiteral("/quorlex2004.inf"), "[update]\r\nnewversion=1.0.0.0\r\n");
+        WriteAll(site() + QStringLiteral("/big.bin"), big);
+        WriteAll(site() + QStringLiteral("/quorlex2004.inf"), "[update]\r\nnewversion=1.0.0.0\r\n");
         http = std::make_unique<LocalServer>(testsupport::HttpServerScript(), site());
         ftp = std::make_unique<LocalServer>(testsupport::FtpServerScript(), site());
         QVERIFY(http->Started());
@@ -83,7 +79,7 @@ private slots:
         QCOMPARE(logIds(), (QStringList{QStringLiteral("918"), QStringLiteral("921"), QStringLiteral("915"), QStringLiteral("916"),
                                         QStringLiteral("925"), QStringLiteral("949"), QStringLiteral("949")}));
         QCOMPARE(errcodes[messages.indexOf(QStringLiteral("Http status : 404"))], 404);
-        QVERIFY(read(work() + QStringLiteral("/QUPDATE.LOG")).contains("[916] Http status : 404 (Status:6) (Error:404)\r\n"));
+        QVERIFY(ReadAll(work() + QStringLiteral("/QUPDATE.LOG")).contains("[916] Http status : 404 (Status:6) (Error:404)\r\n"));
         QVERIFY(tempFiles().isEmpty());
     }
 
@@ -95,7 +91,7 @@ private slots:
             sizes << size;
         };
         QVERIFY(client->DownloadFile(http->Http(QStringLiteral("files/big.bin")), work() + QLatin1Char('/'), false));
-        QCOMPARE(read(work() + QStringLiteral("/big.bin")), read(site() + QStringLiteral("/big.bin")));
+        QCOMPARE(ReadAll(work() + QStringLiteral("/big.bin")), ReadAll(site() + QStringLiteral("/big.bin")));
         QCOMPARE(sizes.first(), 20000);
         QCOMPARE(positions.last(), 20000);
         QVERIFY(positions.size() >= 5); // 4096-byte blocks
@@ -106,14 +102,14 @@ private slots:
         QList<int> sizes;
         client->OnFileProgress = [&](TUpdateClient*, const QString&, int, int size) { sizes << size; };
         QVERIFY(client->DownloadFile(http->Http(QStringLiteral("nolength/big.bin")), work(), false));
-        QCOMPARE(read(work() + QStringLiteral("/big.bin")).size(), 20000);
+        QCOMPARE(ReadAll(work() + QStringLiteral("/big.bin")).size(), 20000);
         for (int s : sizes) QCOMPARE(s, 0);
     }
 
     void slowBodyArrives() {
         QVERIFY(connect());
         QVERIFY(client->DownloadFile(http->Http(QStringLiteral("slow/big.bin")), work(), false));
-        QCOMPARE(read(work() + QStringLiteral("/big.bin")).size(), 20000);
+        QCOMPARE(ReadAll(work() + QStringLiteral("/big.bin")).size(), 20000);
     }
 
     void redirectAndErrorsWriteNothing() {
@@ -129,18 +125,18 @@ private slots:
 
     void droppedConnectionKeepsTheOldTarget() {
         QVERIFY(connect());
-        write(work() + QStringLiteral("/big.bin"), "old");
+        WriteAll(work() + QStringLiteral("/big.bin"), "old");
         QVERIFY(!client->DownloadFile(http->Http(QStringLiteral("drop/big.bin")), work(), false));
-        QCOMPARE(read(work() + QStringLiteral("/big.bin")), QByteArray("old"));
+        QCOMPARE(ReadAll(work() + QStringLiteral("/big.bin")), QByteArray("old"));
         QVERIFY(tempFiles().isEmpty());
     }
 
     void cancelInTheFirstProgressEvent() {
         QVERIFY(connect());
-        write(work() + QStringLiteral("/big.bin"), "old");
+        WriteAll(work() + QStringLiteral("/big.bin"), "old");
         client->OnProgressCancel = [](TUpdateClient*, bool& c) { c = true; };
         QVERIFY(!client->DownloadFile(http->Http(QStringLiteral("files/big.bin")), work(), false));
-        QCOMPARE(read(work() + QStringLiteral("/big.bin")), QByteArray("old"));
+        QCOMPARE(ReadAll(work() + QStringLiteral("/big.bin")), QByteArray("old"));
         QVERIFY(tempFiles().isEmpty());
     }
 
@@ -167,7 +163,7 @@ private slots:
 
     void ftpEntersItsFolderOncePerRun() {
         QDir().mkpath(site() + QStringLiteral("/updates"));
-        write(site() + QStringLiteral("/updates/quorlex2004.inf"), "[update]\r\nunconditional=1\r\n[files]\r\ncount=2\r\n"
+        WriteAll(site() + QStringLiteral("/updates/quorlex2004.inf"), "[update]\r\nunconditional=1\r\n[files]\r\ncount=2\r\n"
                                                                   "[file1]\r\nurl=big1.bin\r\ntargetdir=" + work().toUtf8() +
                                                                   "\r\n[file2]\r\nurl=big2.bin\r\ntargetdir=" + work().toUtf8() + "\r\n");
         QFile::copy(site() + QStringLiteral("/big.bin"), site() + QStringLiteral("/updates/big1.bin"));
@@ -185,7 +181,7 @@ private slots:
         ftp->Lines();
         for (int run = 0; run < 2; ++run) {
             client->RunUpdate();
-            QCOMPARE(read(work() + QStringLiteral("/big2.bin")).size(), 20000);
+            QCOMPARE(ReadAll(work() + QStringLiteral("/big2.bin")).size(), 20000);
             QFile::remove(work() + QStringLiteral("/big1.bin"));
             QFile::remove(work() + QStringLiteral("/big2.bin"));
         }

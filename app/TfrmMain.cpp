@@ -13,6 +13,7 @@
 #include "settings/Presets.h"
 #include "keybinds/TKeyBindsPage.h"
 #include "keybinds/TfrmTaunts.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
 #include "settings/TGeneralSettingsPage.h"
 #include "settings/TUT2k4SettingsPage.h"
@@ -661,7 +662,7 @@ void TfrmMain::SaveINIfilesAS1Click() {
     if (!chosen) return;
     const QString source = Q(ini_.UserIni->FileName());
     if (QFileInfo(*chosen).absoluteFilePath() != QFileInfo(source).absoluteFilePath())
-        platform::CopyFileReplacing(source, *chosen);
+        platform::ReplaceFiles({{source, *chosen}});
     SwitchUserIni(*chosen);
 }
 

@@ -1,0 +1,62 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ini {
+
+class TIniFile;
+
+// One key a saver would write, with the text it would write.
+struct PendingWrite {
+    TIniFile* file;
+    std::string section;
+    std::string key;
+    std::string value;
+    // Flags, numbers and decimals: an inline comment after the stored value
+    // belongs to the line and is kept when the value is replaced.
+    bool typed = false;
+};
+
+// What a page's controls say, as the writes a saver would make, in its order.
+// Savers fill one of these instead of writing, so that the page can write
+// only the keys the player changed, and a dry run costs nothing.
+class PageWrites {
+public:
+    void Text(TIniFile& file, std::string_view section, std::string_view key, std::string_view value);
+    void Flag(TIniFile& file, std::string_view section, std::string_view key, bool value);
+    void Number(TIniFile& file, std::string_view section, std::string_view key, std::int32_t value);
+    // A decimal already in its stored form ("0.25").
+    void Decimal(TIniFile& file, std::string_view section, std::string_view key, std::string_view value);
+
+    const std::vector<PendingWrite>& List() const { return list_; }
+
+private:
+    std::vector<PendingWrite> list_;
+};
+
+// What a page's controls made of the files when they were loaded (or last
+// saved). A key is written only when its control now gives another text than
+// it gave then: a value the control cannot hold exactly (0.579633 on a slider
+// of hundredths, a mode the list lacks) stays in the file while the player
+// leaves the control alone, and keys the player never set are not added.
+class PageBaseline {
+public:
+    void Reset(const PageWrites& now);
+    void Clear() { values_.clear(); }
+    // The writes of `now` whose text differs from the baseline, in `now`'s order.
+    std::vector<PendingWrite> Changed(const PageWrites& now) const;
+    // Writes the changed keys; the baseline becomes `now` once every write went
+    // through. Raises like TIniFile's writes.
+    void WriteChanged(const PageWrites& now);
+
+private:
+    static std::string Id(const PendingWrite& w);
+    std::vector<std::pair<std::string, std::string>> values_; // sorted by id
+};
+
+// Performs one write, keeping an inline comment after a typed value.
+void Apply(const PendingWrite& write);
+
+} // namespace ini

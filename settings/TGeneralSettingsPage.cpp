@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QFormLayout>
@@ -23,6 +24,7 @@
 #include <QSlider>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace settings {
 
@@ -303,27 +305,46 @@ void TGeneralSettingsPage::sbtnDownClick() { MoveWeapon(+1); }
 
 void TGeneralSettingsPage::FillCharacterList() {
     dropChar_->clear();
-    const QString upl = ctx_.state.SystemDir + QStringLiteral("xplayersL1.upl");
-    QFile f(QFile::exists(upl) ? upl : ctx_.state.SystemDir + QStringLiteral("xplayersLdemo.upl"));
-    if (!f.open(QIODevice::ReadOnly)) {
+    // Every player list the game reads: the retail and demo lists, and those of
+    // bonus packs and custom models beside them.
+    const QDir system(ctx_.state.SystemDir);
+    const QStringList lists =
+        system.entryList({QStringLiteral("*.upl")}, QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
+    QStringList names;
+    bool anyRead = false;
+    static const QString marker = QStringLiteral("DefaultName=\"");
+    static const QString race = QStringLiteral(",Race=");
+    for (const QString& listName : lists) {
+        QFile f(system.filePath(listName));
+        if (!f.open(QIODevice::ReadOnly)) continue;
+        anyRead = true;
+        while (!f.atEnd()) {
+            const QByteArray raw = f.readLine();
+            if (raw.isEmpty() && f.error() != QFileDevice::NoError) break;
+            const QString line = Q(ini::cp1252ToUtf8(std::string_view(raw.constData(), raw.size())));
+            const auto p = line.indexOf(marker);
+            const auto q = line.indexOf(race);
+            if (p < 0 || q < 0 || q <= p + marker.size()) continue;
+            const QString name = line.mid(p + marker.size(), q - 1 - (p + marker.size()));
+            if (!name.isEmpty() && !names.contains(name, Qt::CaseInsensitive)) names << name;
+        }
+    }
+    if (!anyRead) {
         ctx_.prompter.Warning(QStringLiteral("Error retreiving available character names"));
         return;
     }
-    static const QString marker = QStringLiteral("DefaultName=\"");
-    static const QString race = QStringLiteral(",Race=");
-    while (!f.atEnd()) {
-        const QByteArray raw = f.readLine();
-        if (raw.isEmpty() && f.error() != QFileDevice::NoError) {
-            ctx_.prompter.Warning(QStringLiteral("Error retreiving available character names"));
-            return;
-        }
-        const QString line = Q(ini::cp1252ToUtf8(std::string_view(raw.constData(), raw.size())));
-        const auto p = line.indexOf(marker);
-        const auto q = line.indexOf(race);
-        if (p < 0 || q < 0 || q <= p + marker.size()) continue;
-        const QString name = line.mid(p + marker.size(), q - 1 - (p + marker.size()));
-        if (!name.isEmpty()) dropChar_->addItem(name);
+    dropChar_->addItems(names);
+}
+
+void TGeneralSettingsPage::SetTeam(int team) {
+    // 255 (and anything but 0 and 1) is "no preference": neither radio is checked.
+    for (auto* rb : {rbTeamRed_, rbTeamBlue_}) {
+        rb->setAutoExclusive(false);
+        rb->setChecked(false);
+        rb->setAutoExclusive(true);
     }
+    if (team == 0) rbTeamRed_->setChecked(true);
+    if (team == 1) rbTeamBlue_->setChecked(true);
 }
 
 bool TGeneralSettingsPage::LoadGeneralSettings() {
@@ -349,11 +370,19 @@ bool TGeneralSettingsPage::LoadGeneralSettings() {
                 }
                 case Kind::Character: {
                     const QString wanted = Q(file.ReadText(section, row.key, ""));
-                    dropChar_->setCurrentIndex(dropChar_->findText(wanted, Qt::MatchFixedString));
+                    int index = dropChar_->findText(wanted, Qt::MatchFixedString);
+                    // A character from a list the folder lacks is still the player's choice.
+                    if (index < 0 && !wanted.isEmpty()) {
+                        dropChar_->addItem(wanted);
+                        index = dropChar_->count() - 1;
+                    }
+                    dropChar_->setCurrentIndex(index);
                     break;
                 }
                 case Kind::Fov: {
-                    const auto fov = file.ReadNumber(section, row.key, static_cast<std::int32_t>(row.def));
+                    // The game writes "90.000000"; a whole number is read the same.
+                    const double stored = std::clamp(file.ReadFraction(section, row.key, row.def), -1e9, 1e9);
+                    const auto fov = ScaledPosition(stored, 1);
                     auto& s = Slider("tbVOF");
                     s.slider()->setValue(fov);
                     s.label()->setText(QStringLiteral("Field of View: %1 (Default 85)").arg(fov));
@@ -363,8 +392,8 @@ bool TGeneralSettingsPage::LoadGeneralSettings() {
                     Slider(row.control).Load(file, section, row.key, row.def);
                     break;
                 case Kind::Team: {
-                    const auto team = file.ReadNumber(section, row.key, 0);
-                    (team == 1 ? rbTeamBlue_ : rbTeamRed_)->setChecked(true);
+                    // A file without the key has the game's "no preference", as DefUser.ini does.
+                    SetTeam(file.ReadNumber(section, row.key, 255));
                     break;
                 }
                 case Kind::DesiredFov: break;
@@ -372,6 +401,9 @@ bool TGeneralSettingsPage::LoadGeneralSettings() {
             }
         }
         LoadWeaponPriorities();
+        ini::PageWrites loaded;
+        CollectWrites(loaded);
+        baseline_.Reset(loaded);
     } catch (const std::exception& e) {
         ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
         return false;
@@ -382,6 +414,9 @@ bool TGeneralSettingsPage::LoadGeneralSettings() {
 
 void TGeneralSettingsPage::LoadWeaponPriorities() {
     auto& user = *ctx_.ini.UserIni;
+    // A reload starts from the empty list, so no weapon of an earlier file stays.
+    vlWeapons_->setRowCount(0);
+    for (int k = 0; k <= 20; ++k) SetWeapon(QString::number(k), QString());
     for (const std::string& name : user.ReadSectionNames()) {
         const QString section = Q(name);
         const QString upper = section.toUpper();
@@ -394,42 +429,52 @@ void TGeneralSettingsPage::LoadWeaponPriorities() {
     }
 }
 
+void TGeneralSettingsPage::CollectWrites(ini::PageWrites& w) const {
+    auto& user = *ctx_.ini.UserIni;
+    auto& main = *ctx_.ini.Ut2004Ini;
+    const std::string viewport = S(ctx_.state.ViewportManager);
+    for (const auto& row : kKeys) {
+        auto& file = row.file == File::User ? user : main;
+        const std::string section = row.section ? std::string(row.section) : viewport;
+        const QString control = L(row.control);
+        switch (row.kind) {
+        case Kind::Text: w.Text(file, section, row.key, S(findChild<QLineEdit*>(control)->text())); break;
+        case Kind::Flag:
+            w.Flag(file, section, row.key, findChild<QCheckBox*>(control)->isChecked() != row.inverted);
+            break;
+        case Kind::Character:
+            w.Text(file, section, row.key, dropChar_->currentIndex() < 0 ? "" : S(dropChar_->currentText()));
+            break;
+        case Kind::Fov:
+        case Kind::DesiredFov: w.Number(file, section, row.key, Slider("tbVOF").slider()->value()); break;
+        case Kind::Fraction: w.Decimal(file, section, row.key, Slider(row.control).ValueText(row.pattern)); break;
+        case Kind::Team:
+            // No team preference (the game's 255) stays unset until the player picks one.
+            if (rbTeamRed_->isChecked())
+                w.Number(file, section, row.key, 0);
+            else if (rbTeamBlue_->isChecked())
+                w.Number(file, section, row.key, 1);
+            break;
+        }
+    }
+    CollectWeaponPriorities(w);
+}
+
+std::vector<ini::PendingWrite> TGeneralSettingsPage::PendingChanges() const {
+    if (!ctx_.ini.UserIni || !ctx_.ini.Ut2004Ini) return {};
+    ini::PageWrites now;
+    CollectWrites(now);
+    return baseline_.Changed(now);
+}
+
 bool TGeneralSettingsPage::SaveGeneralSettings() {
     if (!ctx_.ini.UserIni || !ctx_.ini.Ut2004Ini) return false;
     try {
         ini::TIniFile::Batch userBatch(*ctx_.ini.UserIni);
         ini::TIniFile::Batch mainBatch(*ctx_.ini.Ut2004Ini);
-        const std::string viewport = S(ctx_.state.ViewportManager);
-        for (const auto& row : kKeys) {
-            auto& file = row.file == File::User ? *ctx_.ini.UserIni : *ctx_.ini.Ut2004Ini;
-            const std::string section = row.section ? std::string(row.section) : viewport;
-            const QString control = L(row.control);
-            switch (row.kind) {
-            case Kind::Text:
-                file.WriteText(section, row.key, S(findChild<QLineEdit*>(control)->text()));
-                break;
-            case Kind::Flag:
-                file.WriteFlag(section, row.key, findChild<QCheckBox*>(control)->isChecked() != row.inverted);
-                break;
-            case Kind::Character:
-                file.WriteText(section, row.key, dropChar_->currentIndex() < 0 ? "" : S(dropChar_->currentText()));
-                break;
-            case Kind::Fov:
-            case Kind::DesiredFov:
-                file.WriteNumber(section, row.key, Slider("tbVOF").slider()->value());
-                break;
-            case Kind::Fraction:
-                file.WriteText(section, row.key, Slider(row.control).ValueText(row.pattern));
-                break;
-            case Kind::Team:
-                if (rbTeamRed_->isChecked())
-                    file.WriteNumber(section, row.key, 0);
-                else if (rbTeamBlue_->isChecked())
-                    file.WriteNumber(section, row.key, 1);
-                break;
-            }
-        }
-        SaveWeaponPriorities();
+        ini::PageWrites now;
+        CollectWrites(now);
+        baseline_.WriteChanged(now);
         userBatch.finish();
         mainBatch.finish();
     } catch (const std::exception& e) {
@@ -440,7 +485,7 @@ bool TGeneralSettingsPage::SaveGeneralSettings() {
     return true;
 }
 
-void TGeneralSettingsPage::SaveWeaponPriorities() {
+void TGeneralSettingsPage::CollectWeaponPriorities(ini::PageWrites& w) const {
     auto& user = *ctx_.ini.UserIni;
     const int d = vlWeapons_->rowCount();
     for (int n = 0; n <= d + 1; ++n) {
@@ -453,7 +498,7 @@ void TGeneralSettingsPage::SaveWeaponPriorities() {
             section = QStringLiteral("Onslaught.") + name;
         else
             section = QStringLiteral("XWeapons.") + name;
-        user.WriteNumber(S(section), "Priority", n);
+        w.Number(user, S(section), "Priority", n);
     }
 }
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "ini/PageWrites.h"
+
 #include <QStringList>
 #include <QWidget>
 #include <memory>
@@ -32,6 +34,8 @@ public:
     bool LoadGeneralSettings();
     bool SaveGeneralSettings();
     bool GeneralSettingsChanged() const;
+    // The keys a save would write now: those whose control the player changed.
+    std::vector<ini::PendingWrite> PendingChanges() const;
 
     void FillCharacterList();
     // Name of the weapon row keyed `key` (first match, ignoring case); "" when none.
@@ -56,7 +60,9 @@ private:
     };
     Snapshot Take() const;
     void LoadWeaponPriorities();
-    void SaveWeaponPriorities();
+    void CollectWeaponPriorities(ini::PageWrites& w) const;
+    void CollectWrites(ini::PageWrites& w) const;
+    void SetTeam(int team);
     void MoveWeapon(int delta);
     void CheckLength(QLineEdit* edit, int minimum, const QString& warning);
 
@@ -69,6 +75,7 @@ private:
     QRadioButton* rbTeamRed_ = nullptr;
     QRadioButton* rbTeamBlue_ = nullptr;
     Snapshot snapshot_;
+    ini::PageBaseline baseline_;
     bool checkingLength_ = false;
 };
 

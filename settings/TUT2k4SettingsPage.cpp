@@ -1,6 +1,7 @@
 #include "settings/TUT2k4SettingsPage.h"
 
 #include "ini/IniHandles.h"
+#include "ini/ValueText.h"
 #include "settings/RenderDevices.h"
 #include "settings/SettingsControls.h"
 #include "ui/PageContext.h"
@@ -20,6 +21,7 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <optional>
 
 namespace settings {
 
@@ -37,14 +39,15 @@ struct TextKey {
     const char* section;
     const char* key;
     const char* def;
+    bool userFile; // the game keeps it in the user file; UT2004.ini is only a fallback to read
 };
 
 constexpr TextKey kTexts[] = {
-    {"edtPCache", "Purge cache in", "Days", "Core.System", "PurgeCacheDays", "30"},
-    {"edtCacheSize", "Engine cache size", "MB ram", "Engine.GameEngine", "CacheSizeMegs", "32"},
-    {"edtFPS", "Minimal desired fps", nullptr, nullptr, "MinDesiredFrameRate", "35"},
-    {"edtNetspeed", "netspeed (online)", nullptr, "Engine.Player", "ConfiguredInternetSpeed", "2600"},
-    {"edtLanNetspeed", "netspeed (LAN)", nullptr, "Engine.Player", "ConfiguredLanSpeed", "20000"},
+    {"edtPCache", "Purge cache in", "Days", "Core.System", "PurgeCacheDays", "30", false},
+    {"edtCacheSize", "Engine cache size", "MB ram", "Engine.GameEngine", "CacheSizeMegs", "32", false},
+    {"edtFPS", "Minimal desired fps", nullptr, nullptr, "MinDesiredFrameRate", "35", false},
+    {"edtNetspeed", "netspeed (online)", nullptr, "Engine.Player", "ConfiguredInternetSpeed", "2600", true},
+    {"edtLanNetspeed", "netspeed (LAN)", nullptr, "Engine.Player", "ConfiguredLanSpeed", "20000", true},
 };
 
 struct BoolKey {
@@ -101,15 +104,19 @@ constexpr FractionKey kScreenFractions[] = {
     {"tbGamma", nullptr, "Gamma", 0.8},
 };
 
+// The common 4:3, 5:4, 16:10 and 16:9 modes, by width. The presets name
+// "640x480" and "1024x768".
 struct ScreenMode {
-    const char* text;
     int x, y;
-    int upTo; // FullscreenViewportX at most this selects the mode
 };
 constexpr ScreenMode kModes[] = {
-    {"640x480", 640, 480, 720},      {"800x600", 800, 600, 912},       {"1024x768", 1024, 768, 1152},
-    {"1280x1024", 1280, 1024, 1440}, {"1600x1200", 1600, 1200, 1800},
+    {640, 480},   {800, 600},   {1024, 768},  {1152, 864},  {1280, 720},  {1280, 800},
+    {1280, 960},  {1280, 1024}, {1366, 768},  {1400, 1050}, {1440, 900},  {1600, 900},
+    {1600, 1200}, {1680, 1050}, {1920, 1080}, {1920, 1200}, {1920, 1440}, {2048, 1536},
+    {2560, 1440}, {2560, 1600}, {3840, 2160},
 };
+
+QString ModeText(int x, int y) { return QStringLiteral("%1x%2").arg(x).arg(y); }
 
 const char* const kLevels[] = {"Low", "Normal", "High", "Higher", "UltraHigh"};
 
@@ -158,7 +165,7 @@ TUT2k4SettingsPage::TUT2k4SettingsPage(ui::PageContext& ctx, QWidget* parent)
     auto* screenLayout = new QVBoxLayout(screen);
     screenLayout->addWidget(new QLabel(QStringLiteral("Screen mode:"), screen));
     auto* radios = new QGridLayout;
-    auto* radioGroup = new QButtonGroup(this);
+    radioGroup_ = new QButtonGroup(this);
     const auto devices = RenderDevices();
     deviceRadios_.resize(devices.size());
     // Shown in the order Direct3d, Direct3d DX9, OpenGL, Pixo, Null.
@@ -167,7 +174,7 @@ TUT2k4SettingsPage::TUT2k4SettingsPage(ui::PageContext& ctx, QWidget* parent)
         const int d = kRadioOrder[i];
         auto* rb = new QRadioButton(L(devices[d].caption), screen);
         rb->setObjectName(L(devices[d].radio));
-        radioGroup->addButton(rb);
+        radioGroup_->addButton(rb);
         radios->addWidget(rb, i / 3, i % 3);
         deviceRadios_[d] = rb;
         connect(rb, &QRadioButton::toggled, this, [this](bool on) {
@@ -178,8 +185,7 @@ TUT2k4SettingsPage::TUT2k4SettingsPage(ui::PageContext& ctx, QWidget* parent)
     screenLayout->addWidget(new QLabel(QStringLiteral("Screen resolution:"), screen));
     pickScreenmode_ = new QComboBox(screen);
     pickScreenmode_->setObjectName(QStringLiteral("pickScreenmode"));
-    for (const auto& m : kModes) pickScreenmode_->addItem(L(m.text));
-    pickScreenmode_->setCurrentIndex(-1);
+    FillScreenModes();
     pickScreenmode_->installEventFilter(this);
     screenLayout->addWidget(pickScreenmode_);
 
@@ -305,16 +311,49 @@ bool TUT2k4SettingsPage::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void TUT2k4SettingsPage::LoadTextureDetail(QComboBox* list, const char* key) {
-    const QString value = Q(ctx_.ini.Ut2004Ini->ReadText(S(ctx_.state.ViewportManager), key, "normal")).toLower();
-    for (int i = 0; i < 5; ++i)
-        if (value == L(kLevels[i]).toLower()) list->setCurrentIndex(i);
+void TUT2k4SettingsPage::FillScreenModes() {
+    pickScreenmode_->clear();
+    for (const auto& m : kModes) pickScreenmode_->addItem(ModeText(m.x, m.y), QSize(m.x, m.y));
+    pickScreenmode_->setCurrentIndex(-1);
 }
 
-void TUT2k4SettingsPage::SaveTextureDetail(QComboBox* list, const char* key) {
+void TUT2k4SettingsPage::LoadScreenMode(const ini::TIniFile& main, const std::string& viewport) {
+    FillScreenModes(); // a mode the last file added does not stay
+    // The game starts at 640x480 when the file names no mode.
+    const std::string x = main.ReadText(viewport, "FullscreenViewportX", "640");
+    const std::string y = main.ReadText(viewport, "FullscreenViewportY", "");
+    const auto px = ini::ParseIniNumber(ini::SplitInlineComment(x).value);
+    auto py = ini::ParseIniNumber(ini::SplitInlineComment(y).value);
+    if (!px || *px <= 0) return; // nothing to show; nothing is written unless picked
+    if (!py) // a width alone: the first listed mode of that width
+        for (const auto& m : kModes)
+            if (m.x == *px) {
+                py = m.y;
+                break;
+            }
+    if (!py || *py <= 0) return;
+    const int i = pickScreenmode_->findData(QSize(*px, *py));
+    if (i >= 0) {
+        pickScreenmode_->setCurrentIndex(i);
+        return;
+    }
+    // A mode the list lacks is the player's own: shown as it is, kept as it is.
+    pickScreenmode_->addItem(ModeText(*px, *py), QSize(*px, *py));
+    pickScreenmode_->setCurrentIndex(pickScreenmode_->count() - 1);
+}
+
+void TUT2k4SettingsPage::LoadTextureDetail(QComboBox* list, const char* key) {
+    const QString stored = Q(ctx_.ini.Ut2004Ini->ReadText(S(ctx_.state.ViewportManager), key, "normal"));
+    list->setCurrentIndex(-1);
+    for (int i = 0; i < 5; ++i)
+        if (stored.toLower() == L(kLevels[i]).toLower()) list->setCurrentIndex(i);
+    if (list->currentIndex() < 0) list->setEditText(stored); // shown, never written unless changed
+}
+
+void TUT2k4SettingsPage::CollectTextureDetail(ini::PageWrites& w, QComboBox* list, const char* key) const {
     const int i = list->findText(list->currentText(), Qt::MatchFixedString);
     if (i < 0 || list->currentText().isEmpty()) return; // a value the list lacks stays in the file
-    ctx_.ini.Ut2004Ini->WriteText(S(ctx_.state.ViewportManager), key, kLevels[i]);
+    w.Text(*ctx_.ini.Ut2004Ini, S(ctx_.state.ViewportManager), key, kLevels[i]);
 }
 
 bool TUT2k4SettingsPage::LoadUT2k4Settings() {
@@ -323,28 +362,30 @@ bool TUT2k4SettingsPage::LoadUT2k4Settings() {
     const std::string viewport = S(ctx_.state.ViewportManager);
     auto section = [&](const char* s) { return s ? std::string(s) : viewport; };
     try {
-        for (const auto& t : kTexts) Edit(t.control)->setText(Q(main.ReadText(section(t.section), t.key, t.def)));
-        for (const auto& f : kScreenFractions) Slider(f.slider).Load(main, section(f.section), f.key, f.def);
-        const int x = main.ReadNumber(viewport, "FullscreenViewportX", 640);
-        if (x >= 0) {
-            for (int i = 0; i < static_cast<int>(std::size(kModes)); ++i)
-                if (x <= kModes[i].upTo) {
-                    pickScreenmode_->setCurrentIndex(i);
-                    break;
-                }
+        for (const auto& t : kTexts) {
+            std::string value = main.ReadText(section(t.section), t.key, t.def);
+            if (t.userFile && ctx_.ini.UserIni) {
+                static constexpr const char* kMissing = "\x01";
+                const std::string own = ctx_.ini.UserIni->ReadText(section(t.section), t.key, kMissing);
+                if (own != kMissing) value = own;
+            }
+            Edit(t.control)->setText(Q(value));
         }
+        for (const auto& f : kScreenFractions) Slider(f.slider).Load(main, section(f.section), f.key, f.def);
+        LoadScreenMode(main, viewport);
         for (std::size_t i = 0; i < std::size(kTextures); ++i) LoadTextureDetail(textureLists_[i], kTextures[i].key);
         const QString device = Q(main.ReadText("Engine.Engine", "RenderDevice", "d3ddrv.d3drenderdevice")).toLower();
-        for (int d = 0; d < kDeviceCount; ++d)
-            if (device == L(RenderDevices()[d].value).toLower()) {
-                deviceRadios_[d]->setChecked(true);
-                rbDirect3dClick();
-            }
+        radioGroup_->setExclusive(false); // a device the table lacks checks none
+        for (int d = 0; d < kDeviceCount; ++d) deviceRadios_[d]->setChecked(device == L(RenderDevices()[d].value).toLower());
+        radioGroup_->setExclusive(true);
+        rbDirect3dClick();
         for (const auto& b : kDisplay)
             Check(b.control)->setChecked(main.ReadFlag(section(b.section), b.key, b.def) != b.inverted);
         for (const auto& b : kSoundKeys)
             Check(b.control)->setChecked(main.ReadFlag(section(b.section), b.key, b.def) != b.inverted);
-        Slider("tbVolume").Load(main, "Engine.AmbientSound", "AmbientVolume", 0.25);
+        // The audio system reads its own key; the ambient-sound one is the older place.
+        Slider("tbVolume").Load(main, kSound, "AmbientVolume",
+                                main.ReadFraction("Engine.AmbientSound", "AmbientVolume", 0.25));
         for (int d = 0; d < kDeviceCount; ++d) {
             const std::string sec = RenderDevices()[d].value;
             for (const auto& option : DeviceOptions())
@@ -353,6 +394,9 @@ bool TUT2k4SettingsPage::LoadUT2k4Settings() {
             if (const char* refresh = RefreshRateField(static_cast<Device>(d)))
                 Edit(refresh)->setText(Q(main.ReadText(sec, "DesiredRefreshRate", "60")));
         }
+        ini::PageWrites loaded;
+        CollectWrites(loaded);
+        baseline_.Reset(loaded);
     } catch (const std::exception& e) {
         ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
         return false;
@@ -361,39 +405,57 @@ bool TUT2k4SettingsPage::LoadUT2k4Settings() {
     return true;
 }
 
-bool TUT2k4SettingsPage::SaveUT2k4Settings() {
-    if (!ctx_.ini.Ut2004Ini) return false;
+void TUT2k4SettingsPage::CollectWrites(ini::PageWrites& w) const {
     auto& main = *ctx_.ini.Ut2004Ini;
     const std::string viewport = S(ctx_.state.ViewportManager);
     auto section = [&](const char* s) { return s ? std::string(s) : viewport; };
+    for (const auto& t : kTexts) {
+        auto& file = t.userFile && ctx_.ini.UserIni ? *ctx_.ini.UserIni : main;
+        w.Text(file, section(t.section), t.key, S(Edit(t.control)->text()));
+    }
+    for (const auto& f : kScreenFractions) w.Decimal(main, section(f.section), f.key, Slider(f.slider).ValueText("0.00"));
+    const std::string volume = Slider("tbVolume").ValueText("0.00");
+    w.Decimal(main, "Engine.AmbientSound", "AmbientVolume", volume);
+    w.Decimal(main, kSound, "AmbientVolume", volume);
+    if (const int i = pickScreenmode_->currentIndex(); i >= 0) {
+        const QSize mode = pickScreenmode_->itemData(i).toSize();
+        w.Number(main, viewport, "FullscreenViewportX", mode.width());
+        w.Number(main, viewport, "FullscreenViewportY", mode.height());
+    }
+    for (std::size_t i = 0; i < std::size(kTextures); ++i) CollectTextureDetail(w, textureLists_[i], kTextures[i].key);
+    for (int d = 0; d < kDeviceCount; ++d)
+        if (deviceRadios_[d]->isChecked()) w.Text(main, "Engine.Engine", "RenderDevice", RenderDevices()[d].value);
+    for (const auto& b : kDisplay) w.Flag(main, section(b.section), b.key, Check(b.control)->isChecked() != b.inverted);
+    for (const auto& b : kSoundKeys)
+        w.Flag(main, section(b.section), b.key, Check(b.control)->isChecked() != b.inverted);
+    for (int d = 0; d < kDeviceCount; ++d) {
+        const std::string sec = RenderDevices()[d].value;
+        for (int i : DeviceSaveOrder(static_cast<Device>(d)))
+            if (const auto& cell = DeviceOptions()[i].cells[d]; cell.control)
+                w.Flag(main, sec, DeviceOptions()[i].key, Check(cell.control)->isChecked());
+        if (const char* refresh = RefreshRateField(static_cast<Device>(d)))
+            w.Text(main, sec, "DesiredRefreshRate", S(Edit(refresh)->text()));
+    }
+}
+
+std::vector<ini::PendingWrite> TUT2k4SettingsPage::PendingChanges() const {
+    if (!ctx_.ini.Ut2004Ini) return {};
+    ini::PageWrites now;
+    CollectWrites(now);
+    return baseline_.Changed(now);
+}
+
+bool TUT2k4SettingsPage::SaveUT2k4Settings() {
+    if (!ctx_.ini.Ut2004Ini) return false;
     try {
-        ini::TIniFile::Batch batch(main);
-        for (const auto& t : kTexts) main.WriteText(section(t.section), t.key, S(Edit(t.control)->text()));
-        for (const auto& f : kScreenFractions)
-            main.WriteText(section(f.section), f.key, Slider(f.slider).ValueText("0.00"));
-        const std::string volume = Slider("tbVolume").ValueText("0.00");
-        main.WriteText("Engine.AmbientSound", "AmbientVolume", volume);
-        main.WriteText(kSound, "AmbientVolume", volume);
-        if (const int i = pickScreenmode_->currentIndex(); i >= 0) {
-            main.WriteNumber(viewport, "FullscreenViewportX", kModes[i].x);
-            main.WriteNumber(viewport, "FullscreenViewportY", kModes[i].y);
-        }
-        for (std::size_t i = 0; i < std::size(kTextures); ++i) SaveTextureDetail(textureLists_[i], kTextures[i].key);
-        for (int d = 0; d < kDeviceCount; ++d)
-            if (deviceRadios_[d]->isChecked()) main.WriteText("Engine.Engine", "RenderDevice", RenderDevices()[d].value);
-        for (const auto& b : kDisplay)
-            main.WriteFlag(section(b.section), b.key, Check(b.control)->isChecked() != b.inverted);
-        for (const auto& b : kSoundKeys)
-            main.WriteFlag(section(b.section), b.key, Check(b.control)->isChecked() != b.inverted);
-        for (int d = 0; d < kDeviceCount; ++d) {
-            const std::string sec = RenderDevices()[d].value;
-            for (int i : DeviceSaveOrder(static_cast<Device>(d)))
-                if (const auto& cell = DeviceOptions()[i].cells[d]; cell.control)
-                    main.WriteFlag(sec, DeviceOptions()[i].key, Check(cell.control)->isChecked());
-            if (const char* refresh = RefreshRateField(static_cast<Device>(d)))
-                main.WriteText(sec, "DesiredRefreshRate", S(Edit(refresh)->text()));
-        }
+        ini::TIniFile::Batch batch(*ctx_.ini.Ut2004Ini);
+        std::optional<ini::TIniFile::Batch> userBatch;
+        if (ctx_.ini.UserIni) userBatch.emplace(*ctx_.ini.UserIni);
+        ini::PageWrites now;
+        CollectWrites(now);
+        baseline_.WriteChanged(now);
         batch.finish();
+        if (userBatch) userBatch->finish();
     } catch (const std::exception& e) {
         ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
         return false;

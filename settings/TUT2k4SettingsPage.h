@@ -1,9 +1,12 @@
 #pragma once
+#include "ini/PageWrites.h"
+
 #include <QStringList>
 #include <QWidget>
 #include <memory>
 #include <vector>
 
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -33,6 +36,8 @@ public:
     bool LoadUT2k4Settings();
     bool SaveUT2k4Settings();
     bool UT2k4SettingsChanged() const;
+    // The keys a save would write now: those whose control the player changed.
+    std::vector<ini::PendingWrite> PendingChanges() const;
 
     LabeledSlider& Slider(const char* name) const;
     // The option group of each device, in RenderDevices() order.
@@ -53,7 +58,10 @@ private:
     };
     Snapshot Take() const;
     void LoadTextureDetail(QComboBox* list, const char* key);
-    void SaveTextureDetail(QComboBox* list, const char* key);
+    void CollectTextureDetail(ini::PageWrites& w, QComboBox* list, const char* key) const;
+    void CollectWrites(ini::PageWrites& w) const;
+    void FillScreenModes();
+    void LoadScreenMode(const ini::TIniFile& main, const std::string& viewport);
     QCheckBox* Check(const char* name) const;
     QLineEdit* Edit(const char* name) const;
 
@@ -64,6 +72,8 @@ private:
     std::vector<QRadioButton*> deviceRadios_;
     std::vector<QComboBox*> textureLists_;
     QComboBox* pickScreenmode_ = nullptr;
+    QButtonGroup* radioGroup_ = nullptr;
+    ini::PageBaseline baseline_;
     Snapshot snapshot_;
 };
 

@@ -78,7 +78,8 @@ private slots:
         QCOMPARE(label("lblBob"), QStringLiteral("Weapon bob: 0.001 (Default = 0.006)"));
         QCOMPARE(c<QSlider>("tbWeaponbob")->property("thumbVisible").toBool(), false);
         QCOMPARE(c<QSlider>("tbHUDScale")->property("thumbVisible").toBool(), true);
-        QVERIFY(c<QRadioButton>("rbTeamRed")->isChecked());
+        QVERIFY(!c<QRadioButton>("rbTeamRed")->isChecked()); // no key: the game's "no preference"
+        QVERIFY(!c<QRadioButton>("rbTeamBlue")->isChecked());
         QCOMPARE(c<QLineEdit>("edtPlayername")->text(), QString());
         QCOMPARE(c<QComboBox>("dropChar")->currentIndex(), -1);
         QVERIFY(c<QComboBox>("dropChar")->count() > 0);
@@ -88,6 +89,7 @@ private slots:
     void decimalsAndWholeNumbersRoundTripWithADot() {
         withFiles("[Engine.PlayerController]\r\nDefaultFOV=130\r\n[Engine.PlayerInput]\r\nMouseSensitivity=2.5\r\n"
                   "[Engine.Pawn]\r\nBob=0.006\r\nbWeaponBob=True\r\n[DefaultPlayer]\r\nTeam=2\r\nCharacter=Nobody\r\n");
+        const QByteArray before = ReadAll(h->UserIniPath());
         QVERIFY(page->LoadGeneralSettings());
         QCOMPARE(pos("tbVOF"), 125);
         QCOMPARE(label("lblVOF"), QStringLiteral("Field of View: 130 (Default 85)"));
@@ -95,16 +97,63 @@ private slots:
         QCOMPARE(label("lblMouseSens"), QStringLiteral("Mouse sensitivity: 2.50 (Default = 3.00)"));
         QCOMPARE(pos("tbWeaponbob"), 600);
         QCOMPARE(c<QSlider>("tbWeaponbob")->property("thumbVisible").toBool(), true);
-        QVERIFY(c<QRadioButton>("rbTeamRed")->isChecked());
-        QCOMPARE(c<QComboBox>("dropChar")->currentIndex(), -1);
+        QVERIFY(!c<QRadioButton>("rbTeamRed")->isChecked());
+        QVERIFY(!c<QRadioButton>("rbTeamBlue")->isChecked());
+        QCOMPARE(c<QComboBox>("dropChar")->currentText(), QStringLiteral("Nobody"));
+        // Untouched controls write nothing, even where they cannot hold the stored value.
         QVERIFY(page->SaveGeneralSettings());
-        QCOMPARE(user("Engine.PlayerController", "DefaultFOV"), QStringLiteral("125"));
-        QCOMPARE(user("Engine.PlayerController", "DesiredFOV"), QStringLiteral("125"));
-        QCOMPARE(user("Engine.PlayerInput", "MouseSensitivity"), QStringLiteral("2.50"));
-        QCOMPARE(user("Engine.Pawn", "Bob"), QStringLiteral("0.006000"));
-        QCOMPARE(user("Engine.HUD", "HudScale"), QStringLiteral("1.00"));
+        QCOMPARE(ReadAll(h->UserIniPath()), before);
+
+        c<QSlider>("tbVOF")->setValue(100);
+        c<QSlider>("tbMouseSens")->setValue(275);
+        c<QSlider>("tbWeaponbob")->setValue(700);
+        c<QSlider>("tbHUDScale")->setValue(50);
+        c<QRadioButton>("rbTeamRed")->click();
+        QVERIFY(page->SaveGeneralSettings());
+        QCOMPARE(user("Engine.PlayerController", "DefaultFOV"), QStringLiteral("100"));
+        QCOMPARE(user("Engine.PlayerController", "DesiredFOV"), QStringLiteral("100"));
+        QCOMPARE(user("Engine.PlayerInput", "MouseSensitivity"), QStringLiteral("2.75"));
+        QCOMPARE(user("Engine.Pawn", "Bob"), QStringLiteral("0.007000"));
+        QCOMPARE(user("Engine.HUD", "HudScale"), QStringLiteral("0.50"));
         QCOMPARE(user("DefaultPlayer", "Team"), QStringLiteral("0"));
-        QCOMPARE(user("DefaultPlayer", "Character"), QString());
+        QCOMPARE(user("DefaultPlayer", "Character"), QStringLiteral("Nobody"));
+    }
+
+    void gameWrittenValuesAreReadAsTheGameMeansThem() {
+        withFiles("[DefaultPlayer]\r\nCharacter=Jakob\r\nteam=255\r\n[Engine.PlayerController]\r\n"
+                  "DefaultFOV=90.000000\r\nDesiredFOV=90.000000\r\nbNoVoiceTaunts=True ;quiet\r\n"
+                  "[Engine.HUD]\r\nHudScale=0.579633\r\n");
+        const QByteArray before = ReadAll(h->UserIniPath());
+        QVERIFY(page->LoadGeneralSettings());
+        QCOMPARE(pos("tbVOF"), 90);
+        QCOMPARE(pos("tbHUDScale"), 58);
+        QCOMPARE(c<QComboBox>("dropChar")->currentText(), QStringLiteral("Jakob"));
+        QVERIFY(!checked("cbVoiceTaunts"));
+        QVERIFY(page->SaveGeneralSettings());
+        QCOMPARE(ReadAll(h->UserIniPath()), before);
+        // Moving one control writes its keys only, keeping the comment after a value.
+        c<QSlider>("tbVOF")->setValue(95);
+        c<QCheckBox>("cbVoiceTaunts")->setChecked(true);
+        QVERIFY(page->SaveGeneralSettings());
+        QCOMPARE(user("Engine.PlayerController", "DefaultFOV"), QStringLiteral("95"));
+        QCOMPARE(user("Engine.PlayerController", "DesiredFOV"), QStringLiteral("95"));
+        QCOMPARE(user("Engine.PlayerController", "bNoVoiceTaunts"), QStringLiteral("False ;quiet"));
+        QCOMPARE(user("Engine.HUD", "HudScale"), QStringLiteral("0.579633"));
+        QCOMPARE(user("DefaultPlayer", "team"), QStringLiteral("255"));
+    }
+
+    void charactersComeFromEveryPlayerList() {
+        WriteAll(h->game.SystemDir() + QStringLiteral("xplayersB.upl"),
+                 "[Public]\r\nPlayer=(DefaultName=\"Xan\",Race=\"Robot\")\r\n");
+        withFiles("[DefaultPlayer]\r\nCharacter=xan\r\n");
+        QVERIFY(page->LoadGeneralSettings());
+        auto* list = c<QComboBox>("dropChar");
+        QCOMPARE(list->currentText(), QStringLiteral("Xan"));
+        const int count = list->count();
+        QVERIFY(count > 1);
+        // A reload does not pile the list up.
+        QVERIFY(page->LoadGeneralSettings());
+        QCOMPARE(list->count(), count);
     }
 
     void characterIsMatchedIgnoringCase() {
@@ -113,8 +162,13 @@ private slots:
         QCOMPARE(c<QComboBox>("dropChar")->currentText(), QStringLiteral("Tamika"));
         QVERIFY(c<QRadioButton>("rbTeamBlue")->isChecked());
         QVERIFY(page->SaveGeneralSettings());
-        QCOMPARE(user("DefaultPlayer", "Character"), QStringLiteral("Tamika"));
+        QCOMPARE(user("DefaultPlayer", "Character"), QStringLiteral("tamika")); // untouched: as the player wrote it
         QCOMPARE(user("DefaultPlayer", "Team"), QStringLiteral("1"));
+        auto* list = c<QComboBox>("dropChar");
+        list->setCurrentIndex(list->currentIndex() == 0 ? 1 : 0);
+        const QString picked = list->currentText();
+        QVERIFY(page->SaveGeneralSettings());
+        QCOMPARE(user("DefaultPlayer", "Character"), picked);
     }
 
     void characterListCornerCases() {
@@ -131,10 +185,12 @@ private slots:
         page->FillCharacterList();
         QCOMPARE(list->count(), 0);
         QCOMPARE(h->prompter.Texts(), QStringList{QStringLiteral("Error retreiving available character names")});
-        // The load goes on and the save writes an empty character.
+        // The load goes on; the stored character is still shown and kept.
+        const QString stored = user("DefaultPlayer", "Character");
         QVERIFY(page->LoadGeneralSettings());
+        QCOMPARE(list->currentText(), stored == QStringLiteral("<missing>") ? QString() : stored);
         QVERIFY(page->SaveGeneralSettings());
-        QCOMPARE(user("DefaultPlayer", "Character"), QString());
+        QCOMPARE(user("DefaultPlayer", "Character"), stored);
     }
 
     void weaponPriorities() {
@@ -239,6 +295,12 @@ private slots:
         QVERIFY(page->LoadGeneralSettings());
         const QStringList shown = ControlStates(page.get());
         QVERIFY(page->SaveGeneralSettings());
+        QCOMPARE(ReadAll(h->UserIniPath()), before); // nothing the player left alone is written
+        for (QCheckBox* box : page->findChildren<QCheckBox*>()) box->toggle();
+        for (QSlider* slider : page->findChildren<QSlider*>()) slider->setValue(slider->value() == 100 ? 101 : 100);
+        c<QLineEdit>("edtPlayername")->setText(QStringLiteral("Renamed"));
+        const QStringList edited = ControlStates(page.get());
+        QVERIFY(page->SaveGeneralSettings());
         // Every line that changed is one of the page's own keys.
         static const QStringList ownKeys = {
             QStringLiteral("Name"), QStringLiteral("bNeverSwitchOnPickup"), QStringLiteral("bNoVoiceMessages"),
@@ -256,7 +318,8 @@ private slots:
             QVERIFY2(ownKeys.contains(line.section(QLatin1Char('='), 0, 0).trimmed(), Qt::CaseInsensitive), qPrintable(line));
         }
         QVERIFY(page->LoadGeneralSettings());
-        QCOMPARE(ControlStates(page.get()), shown);
+        QCOMPARE(ControlStates(page.get()), edited);
+        QVERIFY(edited != shown);
     }
 };
 

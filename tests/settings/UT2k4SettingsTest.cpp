@@ -96,7 +96,8 @@ private slots:
         QVERIFY(page->LoadUT2k4Settings());
         QCOMPARE(visibleDeviceGroups(), QStringList{QStringLiteral("groupOpenGL")});
         QVERIFY(page->SaveUT2k4Settings());
-        QCOMPARE(main("Engine.Engine", "RenderDevice"), QStringLiteral("OpenGLDrv.OpenGLRenderDevice"));
+        // Untouched, the player's spelling stays.
+        QCOMPARE(main("Engine.Engine", "RenderDevice"), QStringLiteral("opengldrv.OPENGLRenderDevice"));
         // A click shows that device's group only.
         c<QRadioButton>("rbPixo")->click();
         QCOMPARE(visibleDeviceGroups(), QStringList{QStringLiteral("gbPixo")});
@@ -114,25 +115,45 @@ private slots:
         QCOMPARE(main("Engine.Engine", "RenderDevice"), QStringLiteral("SoftDrv.SoftwareRenderDevice"));
     }
 
-    void screenModeRanges_data() {
-        QTest::addColumn<int>("x");
-        QTest::addColumn<QString>("mode");
-        QTest::newRow("720") << 720 << QStringLiteral("640x480");
-        QTest::newRow("721") << 721 << QStringLiteral("800x600");
-        QTest::newRow("1152") << 1152 << QStringLiteral("1024x768");
-        QTest::newRow("1153") << 1153 << QStringLiteral("1280x1024");
-        QTest::newRow("1800") << 1800 << QStringLiteral("1600x1200");
-        QTest::newRow("1920 keeps") << 1920 << QStringLiteral("800x600");
-        QTest::newRow("negative keeps") << -1 << QStringLiteral("800x600");
+    void screenModes_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("none: the game's start mode") << QByteArray() << QStringLiteral("640x480");
+        QTest::newRow("4:3") << QByteArray("X=1024\r\nY=768") << QStringLiteral("1024x768");
+        QTest::newRow("5:4") << QByteArray("X=1280\r\nY=1024") << QStringLiteral("1280x1024");
+        QTest::newRow("16:9") << QByteArray("X=1920\r\nY=1080") << QStringLiteral("1920x1080");
+        QTest::newRow("16:10") << QByteArray("X=1920\r\nY=1200") << QStringLiteral("1920x1200");
+        QTest::newRow("4k") << QByteArray("X=3840\r\nY=2160") << QStringLiteral("3840x2160");
+        QTest::newRow("width alone") << QByteArray("X=1600") << QStringLiteral("1600x900");
+        QTest::newRow("unlisted, as itself") << QByteArray("X=1234\r\nY=567") << QStringLiteral("1234x567");
+        QTest::newRow("negative: none") << QByteArray("X=-1\r\nY=480") << QString();
     }
 
-    void screenModeRanges() {
-        QFETCH(int, x);
-        QFETCH(QString, mode);
-        c<QComboBox>("pickScreenmode")->setCurrentIndex(1);
-        withMain("[WinDrv.WindowsClient]\r\nFullscreenViewportX=" + QByteArray::number(x) + "\r\n");
+    void screenModes() {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, shown);
+        stored.replace("X=", "FullscreenViewportX=").replace("Y=", "FullscreenViewportY=");
+        withMain("[WinDrv.WindowsClient]\r\n" + stored + "\r\n");
+        const QByteArray before = ReadAll(mainPath());
+        auto* modes = c<QComboBox>("pickScreenmode");
+        modes->setCurrentIndex(1); // a reload must not keep what was picked before
         QVERIFY(page->LoadUT2k4Settings());
-        QCOMPARE(c<QComboBox>("pickScreenmode")->currentText(), mode);
+        QCOMPARE(modes->currentText(), shown);
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(ReadAll(mainPath()), before);
+    }
+
+    void unlistedModeSurvivesAPresetAndAReload() {
+        withMain("[WinDrv.WindowsClient]\r\nFullscreenViewportX=1234\r\nFullscreenViewportY=567\r\n");
+        QVERIFY(page->LoadUT2k4Settings());
+        auto* modes = c<QComboBox>("pickScreenmode");
+        modes->setCurrentIndex(modes->findText(QStringLiteral("1024x768")));
+        QVERIFY(page->LoadUT2k4Settings());
+        QCOMPARE(modes->currentText(), QStringLiteral("1234x567"));
+        QCOMPARE(modes->findText(QStringLiteral("1234x567")), modes->count() - 1); // listed once, not twice
+        QVERIFY(page->LoadUT2k4Settings());
+        QCOMPARE(modes->findText(QStringLiteral("1234x567")), modes->count() - 1);
+        QCOMPARE(modes->count(), 22);
     }
 
     void screenModeSavesBothSizesAndIgnoresTyping() {
@@ -141,47 +162,114 @@ private slots:
         auto* modes = c<QComboBox>("pickScreenmode");
         QTest::keyClicks(modes, QStringLiteral("1"));
         QCOMPARE(modes->currentText(), QStringLiteral("640x480"));
-        modes->setCurrentIndex(3);
+        modes->setCurrentIndex(modes->findText(QStringLiteral("1280x1024")));
         QVERIFY(page->SaveUT2k4Settings());
         QCOMPARE(main("WinDrv.WindowsClient", "FullscreenViewportX"), QStringLiteral("1280"));
         QCOMPARE(main("WinDrv.WindowsClient", "FullscreenViewportY"), QStringLiteral("1024"));
+        // A mode of the same width writes its height.
+        modes->setCurrentIndex(modes->findText(QStringLiteral("1280x720")));
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(main("WinDrv.WindowsClient", "FullscreenViewportY"), QStringLiteral("720"));
     }
 
     void textureDetails() {
         withMain("[WinDrv.WindowsClient]\r\nTextureDetailWorld=Insane\r\nTextureDetailTerrain=HIGHER\r\n");
         auto* world = c<QComboBox>("pickworld");
         QVERIFY(page->LoadUT2k4Settings());
-        QCOMPARE(world->currentIndex(), -1); // an unknown level leaves the list as it was
+        QCOMPARE(world->currentIndex(), -1); // an unknown level is shown as it is
+        QCOMPARE(world->currentText(), QStringLiteral("Insane"));
         QCOMPARE(c<QComboBox>("pickTerrain")->currentText(), QStringLiteral("Higher"));
         QVERIFY(page->SaveUT2k4Settings());
         QCOMPARE(main("WinDrv.WindowsClient", "TextureDetailWorld"), QStringLiteral("Insane"));
-        QCOMPARE(main("WinDrv.WindowsClient", "TextureDetailTerrain"), QStringLiteral("Higher"));
+        QCOMPARE(main("WinDrv.WindowsClient", "TextureDetailTerrain"), QStringLiteral("HIGHER"));
         h->state.PagesLoaded = true;
         c<QComboBox>("pickInterface")->setEditText(QStringLiteral("Something"));
         QVERIFY(page->UT2k4SettingsChanged()); // typing counts
         QVERIFY(page->SaveUT2k4Settings());
-        QCOMPARE(main("WinDrv.WindowsClient", "TextureDetailInterface"), QStringLiteral("Normal"));
+        QCOMPARE(main("WinDrv.WindowsClient", "TextureDetailInterface"), QStringLiteral("<missing>"));
+        c<QComboBox>("pickTerrain")->setCurrentIndex(4);
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(main("WinDrv.WindowsClient", "TextureDetailTerrain"), QStringLiteral("UltraHigh"));
+        // A reload shows the file's level, not the one typed before.
+        world->setEditText(QStringLiteral("Low"));
+        QVERIFY(page->LoadUT2k4Settings());
+        QCOMPARE(world->currentText(), QStringLiteral("Insane"));
     }
 
     void volumeIsWrittenToBothSectionsWithADot() {
+        // Only the older key: it is the fallback, and a save without edits adds nothing.
         withMain("[Engine.AmbientSound]\r\nAmbientVolume=0.75\r\n");
         QVERIFY(page->LoadUT2k4Settings());
         QCOMPARE(c<QSlider>("tbVolume")->value(), 75);
         QCOMPARE(c<QLabel>("lblVolume")->text(), QStringLiteral("Volume: 0.75 (Default = 0.25)"));
         QVERIFY(page->SaveUT2k4Settings());
-        QCOMPARE(main("Engine.AmbientSound", "AmbientVolume"), QStringLiteral("0.75"));
-        QCOMPARE(main("ALAudio.ALAudioSubsystem", "AmbientVolume"), QStringLiteral("0.75"));
-        QCOMPARE(main("WinDrv.WindowsClient", "Gamma"), QStringLiteral("0.80"));
+        QCOMPARE(main("ALAudio.ALAudioSubsystem", "AmbientVolume"), QStringLiteral("<missing>"));
+        c<QSlider>("tbVolume")->setValue(80);
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(main("Engine.AmbientSound", "AmbientVolume"), QStringLiteral("0.80"));
+        QCOMPARE(main("ALAudio.ALAudioSubsystem", "AmbientVolume"), QStringLiteral("0.80"));
+        QCOMPARE(main("WinDrv.WindowsClient", "Gamma"), QStringLiteral("<missing>"));
+    }
+
+    void audioSystemVolumeWinsAndFractionsStayUntilMoved() {
+        withMain("[Engine.AmbientSound]\r\nAmbientVolume=0.25\r\n[ALAudio.ALAudioSubsystem]\r\n"
+                 "AmbientVolume=0.500000\r\n[WinDrv.WindowsClient]\r\nGamma=0.579633\r\n");
+        const QByteArray before = ReadAll(mainPath());
+        QVERIFY(page->LoadUT2k4Settings());
+        QCOMPARE(c<QSlider>("tbVolume")->value(), 50);
+        QCOMPARE(c<QSlider>("tbGamma")->value(), 58);
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(ReadAll(mainPath()), before);
+        c<QSlider>("tbVolume")->setValue(40);
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(main("Engine.AmbientSound", "AmbientVolume"), QStringLiteral("0.40"));
+        QCOMPARE(main("ALAudio.ALAudioSubsystem", "AmbientVolume"), QStringLiteral("0.40"));
+        QCOMPARE(main("WinDrv.WindowsClient", "Gamma"), QStringLiteral("0.579633"));
+    }
+
+    void netspeedLivesInTheUserFile() {
+        withMain("[Engine.Player]\r\nConfiguredInternetSpeed=5000\r\nConfiguredLanSpeed=15000\r\n");
+        WriteAll(h->UserIniPath(), "[Engine.Player]\r\nConfiguredInternetSpeed=10000\r\n");
+        const QByteArray mainBefore = ReadAll(mainPath());
+        QVERIFY(page->LoadUT2k4Settings());
+        QCOMPARE(c<QLineEdit>("edtNetspeed")->text(), QStringLiteral("10000"));
+        QCOMPARE(c<QLineEdit>("edtLanNetspeed")->text(), QStringLiteral("15000")); // only UT2004.ini has it
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(h->User("Engine.Player", "ConfiguredLanSpeed"), QStringLiteral("<missing>"));
+        c<QLineEdit>("edtLanNetspeed")->setText(QStringLiteral("20000"));
+        c<QLineEdit>("edtNetspeed")->setText(QStringLiteral("9636"));
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(h->User("Engine.Player", "ConfiguredLanSpeed"), QStringLiteral("20000"));
+        QCOMPARE(h->User("Engine.Player", "ConfiguredInternetSpeed"), QStringLiteral("9636"));
+        QCOMPARE(ReadAll(mainPath()), mainBefore);
+    }
+
+    void inlineCommentIsReadAndKept() {
+        withMain("[OpenGLDrv.OpenGLRenderDevice]\r\nReduceMouseLag=False #False for highest stable fps.\r\n");
+        QVERIFY(page->LoadUT2k4Settings());
+        auto* lag = c<QCheckBox>("cbOpenMouseLag");
+        QVERIFY(!lag->isChecked());
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(main("OpenGLDrv.OpenGLRenderDevice", "ReduceMouseLag"),
+                 QStringLiteral("False #False for highest stable fps."));
+        lag->setChecked(true);
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(main("OpenGLDrv.OpenGLRenderDevice", "ReduceMouseLag"),
+                 QStringLiteral("True #False for highest stable fps."));
     }
 
     void invertedAndPrecachingBoxesWriteTheirOwnKeys() {
-        withMain("");
+        withMain("[WinDrv.WindowsClient]\r\nNoLighting=true\r\n[D3DDrv.D3DRenderDevice]\r\nUsePrecaching=False\r\n"
+                 "[ALAudio.ALAudioSubsystem]\r\nUsePrecache=1\r\n");
         QVERIFY(page->LoadUT2k4Settings());
-        c<QCheckBox>("cbLighting")->setChecked(false);
+        QVERIFY(!c<QCheckBox>("cbLighting")->isChecked());
+        QVERIFY(!c<QCheckBox>("cbPrecaching")->isChecked());
+        QVERIFY(c<QCheckBox>("cbPrecache")->isChecked());
+        c<QCheckBox>("cbLighting")->setChecked(true);
         c<QCheckBox>("cbPrecaching")->setChecked(true);
         c<QCheckBox>("cbPrecache")->setChecked(false);
         QVERIFY(page->SaveUT2k4Settings());
-        QCOMPARE(main("WinDrv.WindowsClient", "NoLighting"), QStringLiteral("True"));
+        QCOMPARE(main("WinDrv.WindowsClient", "NoLighting"), QStringLiteral("False"));
         QCOMPARE(main("D3DDrv.D3DRenderDevice", "UsePrecaching"), QStringLiteral("True"));
         QCOMPARE(main("ALAudio.ALAudioSubsystem", "UsePrecache"), QStringLiteral("False"));
     }
@@ -189,6 +277,9 @@ private slots:
     void openGlWritesCompressedLightmapsBeforeMouseLag() {
         withMain("");
         QVERIFY(page->LoadUT2k4Settings());
+        for (const char* name : {"cbOpenCompressedLightmaps", "cbOpenMouseLag", "cbCompressedLightmaps", "cbMouseLag"})
+            c<QCheckBox>(name)->toggle();
+        c<QLineEdit>("edtRefreshrate")->setText(QStringLiteral("60 "));
         QVERIFY(page->SaveUT2k4Settings());
         const QString text = QString::fromLatin1(ReadAll(mainPath()));
         const auto gl = text.indexOf(QStringLiteral("[OpenGLDrv.OpenGLRenderDevice]"));
@@ -198,7 +289,7 @@ private slots:
         const auto d3d = text.indexOf(QStringLiteral("[D3DDrv.D3DRenderDevice]"));
         const QString d3dSection = text.mid(d3d, text.indexOf(QLatin1Char('['), d3d + 1) - d3d);
         QVERIFY(d3dSection.indexOf(QStringLiteral("ReduceMouseLag=")) < d3dSection.indexOf(QStringLiteral("UseCompressedLightmaps=")));
-        QVERIFY(d3dSection.endsWith(QStringLiteral("DesiredRefreshRate=60\r\n\r\n")));
+        QVERIFY(d3dSection.endsWith(QStringLiteral("DesiredRefreshRate=60 \r\n\r\n")));
     }
 
     void untrackedValuesNeverCountAsAChange() {
@@ -242,6 +333,11 @@ private slots:
         QVERIFY(page->LoadUT2k4Settings());
         const QStringList shown = ControlStates(page.get());
         QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(ReadAll(mainPath()), before); // a save without edits writes nothing
+        for (QCheckBox* box : page->findChildren<QCheckBox*>()) box->toggle();
+        for (QSlider* slider : page->findChildren<QSlider*>()) slider->setValue(slider->value() == 10 ? 11 : 10);
+        const QStringList edited = ControlStates(page.get());
+        QVERIFY(page->SaveUT2k4Settings());
         QStringList keys;
         for (const char* k : {"PurgeCacheDays", "CacheSizeMegs", "MinDesiredFrameRate", "ConfiguredInternetSpeed",
                               "ConfiguredLanSpeed", "Brightness", "Contrast", "Gamma", "AmbientVolume",
@@ -259,7 +355,8 @@ private slots:
                      qPrintable(line));
         }
         QVERIFY(page->LoadUT2k4Settings());
-        QCOMPARE(ControlStates(page.get()), shown);
+        QCOMPARE(ControlStates(page.get()), edited);
+        QVERIFY(edited != shown);
     }
 };
 

@@ -1,11 +1,11 @@
 #include "platform/Files.h"
 
+#include "platform/FileJournal.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
-#include <memory>
 
 namespace platform {
 
@@ -17,33 +17,21 @@ QDate& fakeToday() {
 } // namespace
 
 bool ReplaceFiles(const std::vector<std::pair<QString, QString>>& sourceToTarget) {
-    std::vector<std::unique_ptr<QSaveFile>> staged;
-    for (const auto& [source, target] : sourceToTarget) {
-        QFile in(source);
-        if (!in.open(QIODevice::ReadOnly)) return false; // staged files are discarded unwritten
-        const QByteArray bytes = in.readAll();
-        if (in.error() != QFileDevice::NoError) return false;
-        // A read-only target gets its write bit, as Windows' archive-only attribute.
-        if (QFileInfo(target).exists() && !QFileInfo(target).isWritable())
-            QFile::setPermissions(target, QFile::permissions(target) | QFileDevice::WriteOwner);
-        auto out = std::make_unique<QSaveFile>(target);
-        out->setDirectWriteFallback(false);
-        if (!out->open(QIODevice::WriteOnly) || out->write(bytes) != bytes.size()) return false;
-        staged.push_back(std::move(out));
-    }
-    bool ok = true;
-    for (auto& out : staged) ok = out->commit() && ok;
-    return ok;
+    return journal::Replace(sourceToTarget);
 }
 
-bool ExchangeFiles(const QString& a, const QString& b) {
-    const QString tmp = a + QStringLiteral(".exchange");
-    QFile::remove(tmp);
-    if (!QFile::copy(a, tmp)) return false;
-    const bool ok = ReplaceFiles({{b, a}, {tmp, b}});
-    QFile::remove(tmp);
-    return ok;
+bool ExchangeFiles(const std::vector<std::pair<QString, QString>>& pairs) {
+    std::vector<std::pair<QString, QString>> swaps;
+    for (const auto& [a, b] : pairs) {
+        swaps.emplace_back(b, a);
+        swaps.emplace_back(a, b);
+    }
+    return journal::Replace(swaps);
 }
+
+bool ExchangeFiles(const QString& a, const QString& b) { return ExchangeFiles({{a, b}}); }
+
+void RecoverInterruptedReplacements(const QString& dir) { journal::Recover(dir); }
 
 QDate LastWriteDate(const QString& path) {
     const QFileInfo info(path);

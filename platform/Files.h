@@ -6,14 +6,23 @@
 
 namespace platform {
 
-// Replaces each target by a copy of its source, all or nothing as far as the
-// disk allows: every copy is written to a temporary file beside its target
-// first, and only when all of them are complete are they moved into place.
-// A read-only target is replaced all the same. False when anything failed.
+// Replaces each target by a copy of its source, all or nothing, also across
+// a crash: every copy is staged and made durable beside its target first,
+// and several targets are moved into place under a journal that the next
+// write to the folder, or the next start, completes or undoes. A read-only
+// target is replaced all the same. False when anything failed; the targets
+// are then as they were.
 bool ReplaceFiles(const std::vector<std::pair<QString, QString>>& sourceToTarget);
 
-// Swaps two files' contents in place of each other (each replaced in one step).
+// Swaps the contents of each pair of files, all pairs as one change of the
+// kind above; at no moment is either version of a file only in memory.
+bool ExchangeFiles(const std::vector<std::pair<QString, QString>>& pairs);
 bool ExchangeFiles(const QString& a, const QString& b);
+
+// Completes or undoes a replacement in `dir` that an ended run left half
+// done, and removes that run's temporary files. To be called before the
+// folder's files are read at start-up.
+void RecoverInterruptedReplacements(const QString& dir);
 
 // The date of a file's last change; invalid when there is no such file.
 QDate LastWriteDate(const QString& path);

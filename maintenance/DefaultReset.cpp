@@ -17,8 +17,9 @@ void ResetToDefaults(ui::PageContext& ctx, const std::function<void()>& reloadAl
     const QString engine = platform::FindIgnoringCase(dir, QStringLiteral("UT2004.INI"));
     QFile::remove(dir + QStringLiteral("User.BAK"));
     QFile::remove(dir + QStringLiteral("UT2004.BAK"));
-    const bool kept = platform::ReplaceFiles({{user, dir + QStringLiteral("User.BAK")}}) &&
-                      platform::ReplaceFiles({{engine, dir + QStringLiteral("UT2004.BAK")}});
+    // One change for the pair, so a crash never leaves a .BAK pair of two different days.
+    const bool kept = platform::ReplaceFiles(
+        {{user, dir + QStringLiteral("User.BAK")}, {engine, dir + QStringLiteral("UT2004.BAK")}});
     if (!kept && p.Ask(ui::PromptKind::Warning, QStringLiteral("Could not backup the INI files\nWant to continue anyway?"),
                        ui::Buttons::YesNo) != ui::Answer::Yes)
         return;

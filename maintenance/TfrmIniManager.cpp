@@ -87,8 +87,9 @@ void TfrmIniManager::btnRestoreClick() {
     const QString engine = platform::FindIgnoringCase(dir, QStringLiteral("UT2004.INI"));
     QFile::remove(dir + QStringLiteral("User.BAK"));
     QFile::remove(dir + QStringLiteral("UT2004.BAK"));
-    const bool kept = platform::ReplaceFiles({{user, dir + QStringLiteral("User.BAK")}}) &&
-                      platform::ReplaceFiles({{engine, dir + QStringLiteral("UT2004.BAK")}});
+    // One change for the pair, so a crash never leaves a .BAK pair of two different days.
+    const bool kept = platform::ReplaceFiles(
+        {{user, dir + QStringLiteral("User.BAK")}, {engine, dir + QStringLiteral("UT2004.BAK")}});
     if (kept)
         RefreshBakButton();
     else if (p.Ask(ui::PromptKind::Warning, QStringLiteral("Could not backup the current INI files\nWant to continue anyway?"),
@@ -108,12 +109,9 @@ void TfrmIniManager::btnBAKClick() {
     const QString dir = Dir();
     const QString user = platform::FindIgnoringCase(dir, QStringLiteral("User.ini"));
     const QString engine = platform::FindIgnoringCase(dir, QStringLiteral("UT2004.ini"));
-    // An exchange, so that the replaced settings really are in the .BAK files now.
-    if (!platform::ExchangeFiles(dir + QStringLiteral("User.BAK"), user)) {
-        ctx_.prompter.Warning(QStringLiteral("Could not copy the files\nSettings have not been restored"));
-        return;
-    }
-    if (!platform::ExchangeFiles(dir + QStringLiteral("UT2004.BAK"), engine)) {
+    // An exchange, so that the replaced settings really are in the .BAK files
+    // now; both pairs as one change, so the INI files never end up from two days.
+    if (!platform::ExchangeFiles({{dir + QStringLiteral("User.BAK"), user}, {dir + QStringLiteral("UT2004.BAK"), engine}})) {
         ctx_.prompter.Warning(QStringLiteral("Could not copy the files\nSettings have not been restored"));
         return;
     }

@@ -171,6 +171,22 @@ private slots:
         QCOMPARE(reloads, 2);
     }
 
+    void restoringTheBakFilesIsBothOrNeither() {
+        // Without UT2004.BAK the exchange cannot be whole: User.ini and
+        // User.BAK stay as they are, so the INI files never come from two days.
+        WriteAll(sys() + QStringLiteral("User.BAK"), "bak user");
+        const QByteArray currentUser = user(), currentEngine = engine();
+        auto m = manager();
+        QVERIFY(m->btnBAK->isEnabled());
+        m->btnBAK->click();
+        QCOMPARE(h->prompter.Texts(), QStringList{QStringLiteral("Could not copy the files\nSettings have not been restored")});
+        QCOMPARE(user(), currentUser);
+        QCOMPARE(engine(), currentEngine);
+        QCOMPARE(ReadAll(sys() + QStringLiteral("User.BAK")), QByteArray("bak user"));
+        QCOMPARE(reloads, 0);
+        QCOMPARE(QDir(sys()).entryList({QStringLiteral("*quorlex-*")}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
     void restoringADayWithoutItsEngineBackupChangesNothing() {
         backup(false);
         QFile::remove(engineBackup());

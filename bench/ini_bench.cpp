@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -143,6 +144,41 @@ void BM_CachedReadText(benchmark::State& state) {
 }
 BENCHMARK(BM_CachedReadText)->Unit(benchmark::kMicrosecond);
 
+// A big file shaped like a busy server's UT2004.ini: many sections of
+// ordinary entries. ~32 MB keeps a run short; the cost grows with the size.
+const std::string& largeFile() {
+    static const std::string path = [] {
+        const std::string p = fixture().dir + "/Large.ini";
+        std::string text;
+        text.reserve(34u << 20);
+        for (int s = 0; text.size() < (32u << 20); ++s) {
+            text += "[XGame.xPawnSection" + std::to_string(s) + "]\r\n";
+            for (int k = 0; k < 20; ++k)
+                text += "Setting" + std::to_string(k) + "=Value text for the setting number " +
+                        std::to_string(k * s) + ", " + std::to_string(s) + "\r\n";
+            text += "Aliases[3]=(Command=\"say hello\",Alias=Greet)\r\n\r\n";
+        }
+        std::ofstream(p, std::ios::binary) << text;
+        return p;
+    }();
+    return path;
+}
+
+void BM_LoadLargeFile(benchmark::State& state) {
+    const std::string& path = largeFile();
+    const auto bytes = static_cast<std::int64_t>(std::filesystem::file_size(path));
+    for (auto _ : state) {
+        ini::TIniFile fresh(path); // every iteration parses the whole file
+        benchmark::DoNotOptimize(fresh.ReadText("XGame.xPawnSection1000", "Setting3", ""));
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+    struct rusage ru {};
+    ::getrusage(RUSAGE_SELF, &ru);
+    state.counters["file_MB"] = static_cast<double>(bytes) / (1 << 20);
+    state.counters["peak_rss_MB"] = static_cast<double>(ru.ru_maxrss) / 1024;
+}
+BENCHMARK(BM_LoadLargeFile)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 // Collects the mean time of each benchmark for the summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
@@ -169,11 +205,16 @@ int main(int argc, char** argv) {
     const double save = get("BM_SavePattern"), saveNaive = get("BM_SavePatternNaive");
     const double load = get("BM_LoadPattern"), loadNaive = get("BM_LoadPatternNaive");
     const double read = get("BM_CachedReadText");
+    const double large = get("BM_LoadLargeFile");
     std::printf("\nsave pattern (500 writes, 5 batches, fsync included): %.2f ms; naive %.1f ms; %.0fx faster (goal: >= 50x, < 20 ms)\n",
                 save * 1e3, saveNaive * 1e3, save > 0 ? saveNaive / save : 0);
     std::printf("load pattern (600 reads): %.3f ms; naive %.1f ms; %.0fx faster\n", load * 1e3,
                 loadNaive * 1e3, load > 0 ? loadNaive / load : 0);
     std::printf("cached ReadText: %.2f us (goal: < 2 us)\n", read * 1e6);
+    if (large > 0) {
+        const double mb = static_cast<double>(std::filesystem::file_size(largeFile())) / (1 << 20);
+        std::printf("large file load (%.0f MB): %.0f ms, %.0f MB/s\n", mb, large * 1e3, mb / large);
+    }
     std::filesystem::remove_all(fixture().dir);
     return 0;
 }

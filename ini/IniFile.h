@@ -27,16 +27,37 @@ struct Document;
 // when it starts with a UTF-8 byte-order mark).
 //
 // Decisions where the Windows behaviour is not pinned down:
+//  - A header's name runs from its '[' to the LAST ']' of the line (players'
+//    files hold sections such as [VCTF-Dinora][.OLVCTFManualGunPawn]); text
+//    after that ']' is ignored. A header with an empty name ([]) ends the
+//    section before it but is never listed or matched.
 //  - A section name that occurs twice: only its first occurrence is read and
 //    written; later ones are kept byte for byte and never matched.
+//    ReadSectionNames lists every header in file order, repeats included.
 //  - A new section is appended after one blank line when the file does not
 //    already end with a blank line, so the file keeps the game's own layout.
 //  - A new entry goes after the last non-blank line of its section, so the
 //    blank line that separates it from the next section stays in place.
-//  - Line ends: LF ends a line, a CR before it belongs to the line end; new
-//    lines take the line end of the line they follow (CR LF in a new file).
-//  - A line is a comment when its first non-blank character is ';'.
+//  - Line ends: LF, CR LF or a lone CR ends a line; every line keeps its own
+//    end. New lines take the line end of the line they follow; when that is
+//    the file's last line and has none, it gets the file's first line end
+//    (CR LF in a new file).
+//  - A line is a comment when its first non-blank character is ';'. The key
+//    of "=value" is the empty name.
+//  - Names compare without regard to case: in a Windows-1252 file ASCII and
+//    Latin letters fold; in a UTF-8 file ASCII and Latin-1 letters do, and
+//    no two other characters are ever taken for each other.
 //  - CR and LF inside a written value are dropped: they would split the entry.
+//  - WriteText raises std::invalid_argument (and leaves the file alone) for a
+//    name that would not read back as the one entry meant: a section that is
+//    empty or holds CR or LF, a NEW section whose name starts with '[' or holds
+//    ']' (an existing one of that name is written as usual), a key that holds
+//    CR, LF or '=', or starts with '[' or ';'.
+//  - Flags, numbers and decimals are read without an inline comment behind
+//    them ("False #for stable fps", "0.5 ;half"); ReadText keeps the whole text.
+//  - A save goes through ".<name>.qxtmp.<pid>.XXXXXX" beside the file. A save
+//    removes such files of its folder that a killed save left behind: older
+//    than this process, and their PID gone or started after they were written.
 //
 // The parsed file is cached and revalidated by stat (size, mtime ns, inode) on
 // every call, so a change by another route is always seen.

@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace ini {
@@ -12,5 +14,10 @@ struct ValueAndComment {
     std::string_view comment; // from the first blank before the marker to the end; "" when none
 };
 ValueAndComment SplitInlineComment(std::string_view text);
+
+// A whole number as the game may have written it: "2", "2.000000", "0x10",
+// with or without an inline comment. Decimals are rounded (halves away from
+// zero) and clamped to 32 bits; text that is no number gives nothing.
+std::optional<std::int32_t> ParseRoundedNumber(std::string_view text);
 
 } // namespace ini

@@ -49,7 +49,8 @@ TEST_F(IniFileTest, OnlyFirstOfRepeatedKeysAndSectionsIsMatched) {
     ini.WriteText("S", "Paths", "z");
     ini.WriteText("S", "other", "3");
     EXPECT_EQ(slurp(path), "[S]\nPaths=z\nPaths=b\nother=3\n[T]\nk=1\n[s]\nPaths=c\nother=2\n");
-    EXPECT_EQ(ini.ReadSectionNames(), (std::vector<std::string>{"S", "T"}));
+    EXPECT_EQ(ini.ReadSectionNames(), (std::vector<std::string>{"S", "T", "s"}))
+        << "every header is listed, as Windows lists them";
 }
 
 TEST_F(IniFileTest, LongValueIsCutTo2047Characters) {
@@ -119,6 +120,83 @@ TEST_F(IniFileTest, Utf8FileWithByteOrderMarkStaysUtf8) {
     EXPECT_EQ(ini.ReadText("A", "Name", ""), "Ren\u00e9");
     ini.WriteText("A", "Name", "Zo\u00eb");
     EXPECT_EQ(slurp(path), "\xEF\xBB\xBF[A]\nName=Zo\xC3\xAB\n");
+}
+
+TEST_F(IniFileTest, SectionNameRunsToTheLastBracketOfItsLine) {
+    // Sections of this shape are in players' User.ini files.
+    const std::string before = "[AS-VL-Trial-[MULTI-ROOM]-V3.MyScorpion]\r\nPriority=3\r\n"
+                               "[VCTF-Dinora][.OLVCTFManualGunPawn]\r\nbHidden=True\r\n"
+                               "[Plain] text after the bracket\r\nx=2\r\n";
+    TIniFile ini(with(before));
+    EXPECT_EQ(ini.ReadText("AS-VL-Trial-[MULTI-ROOM]-V3.MyScorpion", "Priority", ""), "3");
+    EXPECT_EQ(ini.ReadText("vctf-dinora][.olvctfmanualgunpawn", "bHidden", ""), "True");
+    EXPECT_EQ(ini.ReadText("Plain", "x", ""), "2");
+    EXPECT_EQ(ini.ReadText("AS-VL-Trial-[MULTI-ROOM", "Priority", "none"), "none");
+    EXPECT_EQ(ini.ReadSectionNames(),
+              (std::vector<std::string>{"AS-VL-Trial-[MULTI-ROOM]-V3.MyScorpion",
+                                        "VCTF-Dinora][.OLVCTFManualGunPawn", "Plain"}));
+    ini.WriteText("AS-VL-Trial-[MULTI-ROOM]-V3.MyScorpion", "Priority", "5");
+    ini.WriteText("VCTF-Dinora][.OLVCTFManualGunPawn", "bHidden", "False");
+    EXPECT_EQ(slurp(path), "[AS-VL-Trial-[MULTI-ROOM]-V3.MyScorpion]\r\nPriority=5\r\n"
+                           "[VCTF-Dinora][.OLVCTFManualGunPawn]\r\nbHidden=False\r\n"
+                           "[Plain] text after the bracket\r\nx=2\r\n");
+}
+
+TEST_F(IniFileTest, LoneCarriageReturnEndsALineAndEveryLineEndIsKept) {
+    TIniFile cr(with("[A]\rk=1\rm=2\r"));
+    EXPECT_EQ(cr.ReadText("A", "k", ""), "1");
+    EXPECT_EQ(cr.ReadText("A", "m", ""), "2");
+    cr.WriteText("A", "k", "9");
+    cr.WriteText("A", "n", "3");
+    cr.WriteText("B", "x", "y");
+    EXPECT_EQ(slurp(path), "[A]\rk=9\rm=2\rn=3\r\r[B]\rx=y\r");
+
+    // Each new line takes the end of the line it follows; the last line of
+    // the file, which has none, gets the file's first line end.
+    TIniFile mixed(with("[A]\r\nk=1\rm=2\n[B]\rx=1"));
+    EXPECT_EQ(mixed.ReadText("A", "m", ""), "2");
+    EXPECT_EQ(mixed.ReadText("B", "x", ""), "1");
+    mixed.WriteText("A", "z", "0");
+    mixed.WriteText("B", "x", "1");
+    EXPECT_EQ(slurp(path), "[A]\r\nk=1\rm=2\nz=0\n[B]\rx=1") << "other bytes exactly as they were";
+    mixed.WriteText("C", "c", "1");
+    EXPECT_EQ(slurp(path), "[A]\r\nk=1\rm=2\nz=0\n[B]\rx=1\r\n\r\n[C]\r\nc=1\r\n");
+}
+
+TEST_F(IniFileTest, EmptyNamesAndRepeatedHeaders) {
+    TIniFile ini(with("[A]\n=empty key\nk=1\n[B]\n[]\nlost=1\n[ ]\n[a]\nk=2\n[C]\n"));
+    EXPECT_EQ(ini.ReadSectionNames(), (std::vector<std::string>{"A", "B", "a", "C"}));
+    EXPECT_EQ(ini.ReadText("A", "", "d"), "empty key");
+    EXPECT_EQ(ini.ReadText("A", "k", ""), "1") << "only the first [A]/[a] is read";
+    EXPECT_EQ(ini.ReadText("", "lost", "d"), "d");
+    ini.WriteText("A", "", "x");
+    EXPECT_EQ(slurp(path), "[A]\n=x\nk=1\n[B]\n[]\nlost=1\n[ ]\n[a]\nk=2\n[C]\n");
+}
+
+TEST_F(IniFileTest, Utf8NamesDifferingOutsideLatin1AreDifferentNames) {
+    // U+010A and U+011A share their first byte and differ by 0x10 in the second.
+    TIniFile ini(with("\xEF\xBB\xBF[S]\n\u010A=1\n[\u014C]\nk=a\n"));
+    ini.WriteText("S", "\u011A", "2");
+    ini.WriteText("\u015C", "k", "b");
+    EXPECT_EQ(ini.ReadText("S", "\u010A", ""), "1");
+    EXPECT_EQ(ini.ReadText("S", "\u011A", ""), "2");
+    EXPECT_EQ(ini.ReadText("\u014C", "k", ""), "a");
+    EXPECT_EQ(ini.ReadText("s", "\u011A", ""), "2") << "ASCII still folds";
+    EXPECT_EQ(slurp(path), "\xEF\xBB\xBF[S]\n\u010A=1\n\u011A=2\n[\u014C]\nk=a\n\n[\u015C]\nk=b\n");
+    // In a Windows-1252 file, Š and š (0x8A, 0x9A) are one letter in two cases.
+    spit(path, "[S]\r\n\x8A=1\r\n");
+    EXPECT_EQ(ini.ReadText("S", "\u0161", ""), "1");
+}
+
+TEST_F(IniFileTest, TypedReadsIgnoreAnInlineComment) {
+    TIniFile ini(with("[S]\r\nbFix=False #False for highest stable fps.\r\nHalf=0.5 ;half\r\n"
+                      "N=42\t; answer\r\nOn=1;x\r\nT=True #yes\r\n"));
+    EXPECT_FALSE(ini.ReadFlag("S", "bFix", true));
+    EXPECT_TRUE(ini.ReadFlag("S", "On", false));
+    EXPECT_TRUE(ini.ReadFlag("S", "T", false));
+    EXPECT_DOUBLE_EQ(ini.ReadFraction("S", "Half", 9), 0.5);
+    EXPECT_EQ(ini.ReadNumber("S", "N", 7), 42);
+    EXPECT_EQ(ini.ReadText("S", "bFix", ""), "False #False for highest stable fps.");
 }
 
 struct FlagCase {

@@ -38,20 +38,24 @@ std::vector<Entry> entriesOf(const std::string& bytes) {
     bool live = false;
     std::size_t pos = 0;
     while (pos < bytes.size()) {
-        auto nl = bytes.find('\n', pos);
+        // LF, CR LF and a lone CR end a line.
+        auto nl = bytes.find_first_of("\r\n", pos);
         std::size_t end = nl == std::string::npos ? bytes.size() : nl;
         std::size_t next = nl == std::string::npos ? bytes.size() : nl + 1;
-        if (nl != std::string::npos && end > pos && bytes[end - 1] == '\r') --end;
+        if (nl != std::string::npos && bytes[nl] == '\r' && nl + 1 < bytes.size() &&
+            bytes[nl + 1] == '\n')
+            ++next;
         const std::string line = bytes.substr(pos, end - pos);
         const std::string t = trim(line);
-        if (!t.empty() && t[0] == '[' && t.find(']') != std::string::npos) {
-            section = trim(t.substr(1, t.find(']') - 1));
-            live = sectionsSeen.insert(lower(section)).second;
+        if (!t.empty() && t[0] == '[' && t.rfind(']') != std::string::npos) {
+            // The name runs to the last ']' of the line.
+            section = trim(t.substr(1, t.rfind(']') - 1));
+            live = !section.empty() && sectionsSeen.insert(lower(section)).second;
             keysSeen.clear();
         } else if (live && !t.empty() && t[0] != ';' && line.find('=') != std::string::npos) {
             const auto eq = line.find('=');
             const std::string key = trim(line.substr(0, eq));
-            if (!key.empty() && keysSeen.insert(lower(key)).second)
+            if (keysSeen.insert(lower(key)).second)
                 out.push_back({section, key, pos + eq + 1, end - pos - eq - 1});
         }
         pos = next;

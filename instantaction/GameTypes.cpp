@@ -33,7 +33,7 @@ constexpr RuleKey kRules[] = {
     {"MaxTeamSize", K::Number, "Maxteamsize:",
      {{X, {"tdmMaxTeamSize", 16, nullptr}, {"ctfMaxTeamSize", 16, nullptr}, X, {"ddMaxTeamSize", 16, nullptr},
        {"brMaxTeamSize", 16, nullptr}, X}}},
-    {"FriendlyFireScale", K::Number, "Friendlyfire:",
+    {"FriendlyFireScale", K::Percent, "Friendlyfire:",
      {{X, {"tdmFriendlyFire", 0, nullptr}, {"ctfFriendlyFire", 0, nullptr}, {"onsFriendlyFire", 0, nullptr},
        {"ddFriendlyFire", 0, nullptr}, {"brFriendlyFire", 0, nullptr}, {"spinASSFriendlyFire", 0, nullptr}}}},
     {"TimeToScore", K::Number, "Time to score:", {{X, X, X, X, {"ddTimeToScore", 10, nullptr}, X, X}}},

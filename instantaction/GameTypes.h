@@ -14,7 +14,8 @@ struct GameType {
     const char* mapPrefix;
 };
 
-enum class RuleKind { Number, Flag };
+// Percent: a stored fraction (0.5) shown as a whole percentage (50).
+enum class RuleKind { Number, Flag, Percent };
 
 // One rule key and the control that holds it in each game type's group
 // (null: that game type has no such rule).

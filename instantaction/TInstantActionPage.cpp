@@ -1,6 +1,8 @@
 #include "instantaction/TInstantActionPage.h"
 
+#include "ini/FormatFixed.h"
 #include "ini/IniHandles.h"
+#include "ini/ValueText.h"
 #include "instantaction/GameTypes.h"
 #include "imaging/JpegImage.h"
 #include "instantaction/MapList.h"
@@ -25,7 +27,9 @@
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <climits>
+#include <cmath>
 
 namespace instantaction {
 
@@ -89,6 +93,12 @@ TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : 
             QWidget* control = nullptr;
             if (rule.kind == RuleKind::Number) {
                 control = unboundedSpin(box);
+                form->addRow(caption, control);
+            } else if (rule.kind == RuleKind::Percent) {
+                auto* spin = new QSpinBox(box);
+                spin->setRange(0, 100);
+                spin->setSuffix(QStringLiteral(" %"));
+                control = spin;
                 form->addRow(caption, control);
             } else {
                 control = new QCheckBox(caption, box);
@@ -195,42 +205,77 @@ void TInstantActionPage::LoadGameTypeRules() {
                 const auto& cell = rule.cells[g];
                 if (!cell.control) continue;
                 QWidget* control = ruleControls_.at(L(cell.control));
-                if (rule.kind == RuleKind::Number)
-                    static_cast<QSpinBox*>(control)->setValue(main.ReadNumber(types[g].gameClass, rule.key, cell.def));
-                else
+                const std::string stored = main.ReadText(types[g].gameClass, rule.key, "");
+                switch (rule.kind) {
+                case RuleKind::Number:
+                    // The game writes "2.000000" for a whole number of seconds.
+                    static_cast<QSpinBox*>(control)->setValue(ini::ParseRoundedNumber(stored).value_or(cell.def));
+                    break;
+                case RuleKind::Percent: {
+                    const double fraction = ini::ParseIniFraction(ini::SplitInlineComment(stored).value).value_or(cell.def / 100.0);
+                    static_cast<QSpinBox*>(control)->setValue(static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * 100)));
+                    break;
+                }
+                case RuleKind::Flag:
                     static_cast<QCheckBox*>(control)->setChecked(main.ReadFlag(types[g].gameClass, rule.key, cell.def != 0));
+                    break;
+                }
             }
-        spinBotCount_->setValue(main.ReadNumber(kMain, "LastBotCount", 0));
-        pickDiff_->setCurrentIndex(main.ReadNumber(kMain, "LastBotSkill", 1) - 1);
+        spinBotCount_->setValue(ini::ParseRoundedNumber(main.ReadText(kMain, "LastBotCount", "")).value_or(0));
+        pickDiff_->setCurrentIndex(ini::ParseRoundedNumber(main.ReadText(kMain, "LastBotSkill", "")).value_or(1) - 1);
         cbTrans_->setChecked(main.ReadFlag(kBaseRules, "LastTranslocator", true));
     }
     const QString last = Q(main.ReadText(kMain, "LastGameType", "XGame.xDeathMatch")).toLower();
     for (int g = 0; g < kGameTypeCount; ++g)
         if (last == L(GameTypes()[g].gameClass).toLower()) SelectGameType(g);
     RestoreLastMap();
+    ini::PageWrites loaded;
+    CollectWrites(loaded);
+    baseline_.Reset(loaded);
 }
 
-void TInstantActionPage::SaveGameTypeRules() {
-    if (!ctx_.ini.Ut2004Ini) return;
+void TInstantActionPage::CollectWrites(ini::PageWrites& w) const {
     auto& main = *ctx_.ini.Ut2004Ini;
-    ini::TIniFile::Batch batch(main);
     const auto types = GameTypes();
     for (int g = 0; g < kGameTypeCount; ++g)
         for (const auto& rule : RuleKeys()) {
             const auto& cell = rule.cells[g];
             if (!cell.control) continue;
             QWidget* control = ruleControls_.at(L(cell.control));
-            if (rule.kind == RuleKind::Number)
-                main.WriteNumber(types[g].gameClass, rule.key, static_cast<QSpinBox*>(control)->value());
-            else
-                main.WriteFlag(types[g].gameClass, rule.key, static_cast<QCheckBox*>(control)->isChecked());
+            switch (rule.kind) {
+            case RuleKind::Number:
+                w.Number(main, types[g].gameClass, rule.key, static_cast<QSpinBox*>(control)->value());
+                break;
+            case RuleKind::Percent:
+                w.Decimal(main, types[g].gameClass, rule.key,
+                          ini::FormatFixed("0.000000", static_cast<QSpinBox*>(control)->value() / 100.0));
+                break;
+            case RuleKind::Flag:
+                w.Flag(main, types[g].gameClass, rule.key, static_cast<QCheckBox*>(control)->isChecked());
+                break;
+            }
         }
-    main.WriteNumber(kMain, "LastBotCount", spinBotCount_->value());
-    main.WriteNumber(kMain, "LastBotSkill", pickDiff_->currentIndex() + 1);
-    main.WriteFlag(kBaseRules, "LastTranslocator", cbTrans_->isChecked());
+    w.Number(main, kMain, "LastBotCount", spinBotCount_->value());
+    w.Number(main, kMain, "LastBotSkill", pickDiff_->currentIndex() + 1);
+    w.Flag(main, kBaseRules, "LastTranslocator", cbTrans_->isChecked());
     if (const int g = pickGameType_->currentIndex(); g >= 0 && g < kGameTypeCount)
-        main.WriteText(kMain, "LastGameType", types[g].gameClass);
-    if (const QString map = SelectedMap(); !map.isEmpty()) main.WriteText(kMain, "LastMap", S(map));
+        w.Text(main, kMain, "LastGameType", types[g].gameClass);
+    if (const QString map = SelectedMap(); !map.isEmpty()) w.Text(main, kMain, "LastMap", S(map));
+}
+
+std::vector<ini::PendingWrite> TInstantActionPage::PendingChanges() const {
+    if (!ctx_.ini.Ut2004Ini) return {};
+    ini::PageWrites now;
+    CollectWrites(now);
+    return baseline_.Changed(now);
+}
+
+void TInstantActionPage::SaveGameTypeRules() {
+    if (!ctx_.ini.Ut2004Ini) return;
+    ini::TIniFile::Batch batch(*ctx_.ini.Ut2004Ini);
+    ini::PageWrites now;
+    CollectWrites(now);
+    baseline_.WriteChanged(now);
     batch.finish();
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "ini/PageWrites.h"
 #include "platform/GameLauncher.h"
 
 #include <QString>
@@ -31,6 +32,8 @@ public:
     // Neither catches: an error goes to the caller's general error report.
     void LoadGameTypeRules();
     void SaveGameTypeRules();
+    // The keys a save would write now: those whose control the player changed.
+    std::vector<ini::PendingWrite> PendingChanges() const;
 
     void SelectGameType(int position);
     void BuildMapList(const QString& prefix);
@@ -53,6 +56,7 @@ public slots:
 
 private:
     QString SelectedMap() const;
+    void CollectWrites(ini::PageWrites& w) const;
 
     ui::PageContext& ctx_;
     std::map<QString, QWidget*> ruleControls_;
@@ -67,6 +71,7 @@ private:
     QLineEdit* edtCmdLn_ = nullptr;
     QString mapsDir_; // determined on first use, kept until the program ends
     bool refreshing_ = false;
+    ini::PageBaseline baseline_;
     Starter starter_ = platform::StartGame;
 };
 

@@ -87,6 +87,9 @@ bool TAliasesPage::LoadAliases() {
         for (int n = 0; n < kSlots; ++n)
             SetValue(slotName(n), QString::fromStdString(ctx_.ini.UserIni->ReadText(
                                       kInputSection, slotName(n).toStdString(), empty)));
+        ini::PageWrites loaded;
+        CollectWrites(loaded);
+        baseline_.Reset(loaded);
     } catch (const std::exception& e) {
         ctx_.prompter.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
         return false;
@@ -99,10 +102,23 @@ void TAliasesPage::SaveAliases() {
     if (!ctx_.ini.UserIni) return;
     auto& userIni = *ctx_.ini.UserIni;
     ini::TIniFile::Batch batch(userIni);
-    for (int n = 0; n < kSlots; ++n)
-        userIni.WriteText(kInputSection, slotName(n).toStdString(), Value(slotName(n)).toStdString());
+    ini::PageWrites now;
+    CollectWrites(now);
+    baseline_.WriteChanged(now);
     batch.finish();
     snapshot_ = SlotValues();
+}
+
+void TAliasesPage::CollectWrites(ini::PageWrites& w) const {
+    for (int n = 0; n < kSlots; ++n)
+        w.Text(*ctx_.ini.UserIni, kInputSection, slotName(n).toStdString(), Value(slotName(n)).toStdString());
+}
+
+std::vector<ini::PendingWrite> TAliasesPage::PendingChanges() const {
+    if (!ctx_.ini.UserIni) return {};
+    ini::PageWrites now;
+    CollectWrites(now);
+    return baseline_.Changed(now);
 }
 
 bool TAliasesPage::AliasesChanged() const { return SlotValues() != snapshot_; }

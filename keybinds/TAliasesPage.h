@@ -1,4 +1,6 @@
 #pragma once
+#include "ini/PageWrites.h"
+
 #include <QStringList>
 #include <QWidget>
 
@@ -26,6 +28,8 @@ public:
     // Lets a failed write through to the caller.
     void SaveAliases();
     bool AliasesChanged() const;
+    // The keys a save would write now: those whose field the player changed.
+    std::vector<ini::PendingWrite> PendingChanges() const;
 
     // Row access by name, ignoring letter case; a missing name reads empty.
     QString Value(const QString& name) const;
@@ -37,6 +41,8 @@ private:
     ui::PageContext& ctx_;
     QTableWidget* vlEdt_ = nullptr;
     QStringList snapshot_;
+    ini::PageBaseline baseline_;
+    void CollectWrites(ini::PageWrites& w) const;
 };
 
 } // namespace keybinds

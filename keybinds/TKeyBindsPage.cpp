@@ -165,6 +165,9 @@ bool TKeyBindsPage::LoadKeyBinds() {
             if (rows[i].key)
                 rowFields_[i]->setText(
                     QString::fromStdString(userIni.ReadText(kInputSection, rows[i].key, "")));
+        ini::PageWrites loaded;
+        CollectWrites(loaded);
+        baseline_.Reset(loaded);
     } catch (const std::exception& e) {
         ctx_.prompter.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
         return false;
@@ -178,10 +181,9 @@ bool TKeyBindsPage::SaveKeyBinds() {
     auto& userIni = *ctx_.ini.UserIni;
     try {
         ini::TIniFile::Batch batch(userIni);
-        const auto rows = KeyRows();
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            if (rows[i].key)
-                userIni.WriteText(kInputSection, rows[i].key, rowFields_[i]->text().toStdString());
+        ini::PageWrites now;
+        CollectWrites(now);
+        baseline_.WriteChanged(now);
         batch.finish();
     } catch (const std::exception& e) {
         ctx_.prompter.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
@@ -189,6 +191,19 @@ bool TKeyBindsPage::SaveKeyBinds() {
     }
     snapshot_ = SnapshotTexts();
     return true;
+}
+
+void TKeyBindsPage::CollectWrites(ini::PageWrites& w) const {
+    const auto rows = KeyRows();
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].key) w.Text(*ctx_.ini.UserIni, kInputSection, rows[i].key, rowFields_[i]->text().toStdString());
+}
+
+std::vector<ini::PendingWrite> TKeyBindsPage::PendingChanges() const {
+    if (!ctx_.ini.UserIni) return {};
+    ini::PageWrites now;
+    CollectWrites(now);
+    return baseline_.Changed(now);
 }
 
 bool TKeyBindsPage::KeyBindsChanged() const {

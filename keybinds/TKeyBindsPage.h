@@ -1,4 +1,6 @@
 #pragma once
+#include "ini/PageWrites.h"
+
 #include <QStringList>
 #include <QWidget>
 #include <vector>
@@ -30,6 +32,8 @@ public:
     bool LoadKeyBinds();
     bool SaveKeyBinds();
     bool KeyBindsChanged() const;
+    // The keys a save would write now: those whose field the player changed.
+    std::vector<ini::PendingWrite> PendingChanges() const;
 
     QLineEdit* Field(const char* objectName) const;
 
@@ -60,6 +64,8 @@ private:
     std::vector<QGroupBox*> groups_;
     std::vector<QLineEdit*> rowFields_; // parallel to KeyRows()
     QStringList snapshot_;
+    ini::PageBaseline baseline_;
+    void CollectWrites(ini::PageWrites& w) const;
 };
 
 } // namespace keybinds

@@ -94,9 +94,18 @@ private slots:
     }
 
     void rulesOfAllTypesSurviveSaveAndReload() {
-        WriteAll(mainPath(), "[XGame.xTeamGame]\r\nFriendlyFireScale=0.5\r\n");
+        WriteAll(mainPath(), "[XGame.xTeamGame]\r\nFriendlyFireScale=0.5\r\n[Onslaught.ONSOnslaughtGame]\r\n"
+                             "SpawnProtectionTime=2.000000\r\nFriendlyFireScale=0.333333 ; a third\r\n");
         page->LoadGameTypeRules();
-        QCOMPARE(c<QSpinBox>("tdmFriendlyFire")->value(), 0); // a fraction is no whole number
+        QCOMPARE(c<QSpinBox>("tdmFriendlyFire")->value(), 50); // a fraction, shown in percent
+        QCOMPARE(c<QSpinBox>("onsFriendlyFire")->value(), 33);
+        QCOMPARE(c<QSpinBox>("onsSpawnprotection")->value(), 2); // a whole number the game wrote with decimals
+        page->SaveGameTypeRules();
+        QCOMPARE(main("Onslaught.ONSOnslaughtGame", "FriendlyFireScale"), QStringLiteral("0.333333 ; a third"));
+        QCOMPARE(main("Onslaught.ONSOnslaughtGame", "SpawnProtectionTime"), QStringLiteral("2.000000"));
+        QCOMPARE(main("XGame.xCTFGame", "MaxTeamSize"), QStringLiteral("<missing>")); // untouched: not added
+        c<QSpinBox>("tdmFriendlyFire")->setValue(25);
+        c<QSpinBox>("onsSpawnprotection")->setValue(4);
         c<QSpinBox>("ctfMaxTeamSize")->setValue(-3);
         c<QCheckBox>("cbASSAllowTaunts")->setChecked(false);
         c<QCheckBox>("tdmPlayersReady")->setChecked(true);
@@ -108,8 +117,10 @@ private slots:
         QCOMPARE(main("XGame.xCTFGame", "MaxTeamSize"), QStringLiteral("-3"));
         QCOMPARE(main("UT2k4Assault.ASGameInfo", "bAllowTaunts"), QStringLiteral("False"));
         QCOMPARE(main("XGame.xTeamGame", "bPlayersMustBeReady"), QStringLiteral("True"));
-        QCOMPARE(main("XGame.xTeamGame", "FriendlyFireScale"), QStringLiteral("0"));
-        QCOMPARE(main("Onslaught.ONSOnslaughtGame", "bRandSetupAfterReset"), QStringLiteral("False"));
+        QCOMPARE(main("XGame.xTeamGame", "FriendlyFireScale"), QStringLiteral("0.250000"));
+        QCOMPARE(main("Onslaught.ONSOnslaughtGame", "SpawnProtectionTime"), QStringLiteral("4"));
+        QCOMPARE(main("Onslaught.ONSOnslaughtGame", "FriendlyFireScale"), QStringLiteral("0.333333 ; a third"));
+        QCOMPARE(main("Onslaught.ONSOnslaughtGame", "bRandSetupAfterReset"), QStringLiteral("<missing>"));
         QCOMPARE(main("xInterface.Tab_InstantActionMain", "LastGameType"), QStringLiteral("XGame.xBombingRun"));
         QCOMPARE(main("xInterface.Tab_InstantActionMain", "LastBotSkill"), QStringLiteral("5"));
         QCOMPARE(main("xInterface.Tab_InstantActionMain", "LastBotCount"), QStringLiteral("6"));

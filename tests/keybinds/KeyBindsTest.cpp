@@ -85,18 +85,19 @@ private slots:
         QCOMPARE(ReadAll(userPath()), before);
     }
 
-    void saveWritesEveryRowAndAddsMissingOnes() {
+    void saveWritesEditedRowsOnly() {
         loadFrom("[Engine.Input]\r\nSpace=\"Jump\"\r\nBackSpace=\r\n\r\n[Other]\r\nx=1\r\n");
         f("edtBackSpace")->setText(QStringLiteral("Suicide"));
         f("edtJoySlider1")->setText(QStringLiteral("not written"));
+        f("edtJoyV")->setText(QStringLiteral("Jump"));
         QVERIFY(page->SaveKeyBinds());
-        const QByteArray after = ReadAll(userPath());
-        QVERIFY(after.startsWith("[Engine.Input]\r\nSpace=Jump\r\nBackSpace=Suicide\r\nA=\r\n"));
-        QVERIFY(after.endsWith("Joy16=\r\n\r\n[Other]\r\nx=1\r\n"));
-        QVERIFY(after.contains("\r\nJoyV=\r\n"));
-        QVERIFY(!after.contains("not written"));
-        QCOMPARE(after.count("\r\n") - 4, 130); // header, blank line and [Other] are the rest
+        // The quoted Space stays as the player wrote it; a new key goes after the section's last line.
+        QCOMPARE(ReadAll(userPath()), QByteArray("[Engine.Input]\r\nSpace=\"Jump\"\r\nBackSpace=Suicide\r\nJoyV=Jump\r\n"
+                                                 "\r\n[Other]\r\nx=1\r\n"));
         QVERIFY(!page->KeyBindsChanged());
+        f("edtJoyV")->setText(QString());
+        QVERIFY(page->SaveKeyBinds());
+        QVERIFY(ReadAll(userPath()).contains("\r\nJoyV=\r\n")); // an emptied field empties its key
     }
 
     void changeTrackingCoversTheTableAndSlidersButNotTheOwnKeyFields() {
@@ -293,6 +294,7 @@ private slots:
         env.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
         app::TfrmMain w(env);
         QFile::setPermissions(userPath(), QFile::ReadOwner);
+        Find<QLineEdit>(&w, "edtSpace")->setText(QStringLiteral("Duck"));
         w.Save1Click();
         QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Error occured:Unable to write to ") + userPath()});
     }

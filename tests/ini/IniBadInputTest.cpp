@@ -3,9 +3,12 @@
 #include "ini/IniFile.h"
 #include "tests/ini/IniTestUtil.h"
 
+#include <ctime>
 #include <random>
+#include <stdexcept>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 using ini::EIniFileException;
 using ini::TIniFile;
@@ -187,6 +190,75 @@ TEST_F(FailingWriteTest, UnreadableFileIsNeverOverwritten) {
     EXPECT_EQ(ini.ReadText("Engine.Input", "Space", "d"), "d");
     EXPECT_THROW(ini.WriteText("Engine.Input", "Space", "Jump"), EIniFileException);
     EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+TEST(BadNameTest, NamesThatWouldNotReadBackAreRefusedAndTheFileStaysAsItWas) {
+    initest::TempDir dir;
+    const std::string path = dir.file("User.ini");
+    const std::string original = "[A]\r\nk=1\r\n[VCTF-Dinora][.OLVCTFManualGunPawn]\r\nx=1\r\n";
+    spit(path, original);
+    TIniFile ini(path);
+    const std::pair<const char*, const char*> bad[] = {
+        {"A\r\n[Evil]", "k"}, {"New\nSection", "k"}, {"New]Section", "k"}, {"[New", "k"},
+        {"", "k"},            {"  ", "k"},           {"A", "k=v"},          {"A", "k\r\nx=2"},
+        {"A", "k\rx"},        {"A", "[Evil]"},       {"A", ";k"},           {"A", " [x"},
+    };
+    for (const auto& [section, key] : bad) {
+        SCOPED_TRACE(std::string(section) + " / " + key);
+        EXPECT_THROW(ini.WriteText(section, key, "v"), std::invalid_argument);
+    }
+    EXPECT_EQ(slurp(path), original);
+    EXPECT_EQ(dir.entries(), 1u);
+    // A section that already stands in the file with brackets in its name is
+    // written like any other.
+    ini.WriteText("VCTF-Dinora][.OLVCTFManualGunPawn", "x", "2");
+    EXPECT_EQ(slurp(path), "[A]\r\nk=1\r\n[VCTF-Dinora][.OLVCTFManualGunPawn]\r\nx=2\r\n");
+}
+
+TEST(StaleTemporaryTest, ASaveRemovesOnlyTheLeftoversOfKilledSaves) {
+    initest::TempDir dir;
+    const std::string path = dir.file("User.ini");
+    spit(path, "[A]\r\nk=1\r\n");
+    // A PID that is surely gone: a child that has ended.
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ASSERT_GT(child, 0);
+    ::waitpid(child, nullptr, 0);
+    const std::string gone = std::to_string(child), self = std::to_string(::getpid());
+    auto plant = [&](const std::string& name, bool anHourAgo) {
+        spit(dir.file(name), "[A]\r\nk=");
+        if (!anHourAgo) return;
+        const timespec then{std::time(nullptr) - 3600, 0};
+        const timespec times[2] = {then, then};
+        ::utimensat(AT_FDCWD, dir.file(name).c_str(), times, 0);
+    };
+    const std::vector<std::string> stale = {
+        ".User.ini.qxtmp." + gone + ".Ab12Cd",
+        // Our own PID, but written before this process began: a reused PID.
+        ".UT2004.ini.qxtmp." + self + ".x9Y8z7",
+    };
+    const std::vector<std::string> kept = {
+        ".User.ini.qxtmp." + self + ".Qw3Er4", // this process may be writing it now
+        ".User.ini.qxtmp." + gone + ".Ab12C",  // look-alikes of other shapes
+        "User.ini.qxtmp." + gone + ".Ab12Cd",
+        ".User.ini." + gone + ".Ab12Cd",
+        ".User.ini.qxtmp." + gone + ".Ab12Cd.bak",
+        ".User.ini.qxtmp.x" + gone + ".Ab12Cd",
+        "User.ini.bak",
+    };
+    for (const auto& n : stale) plant(n, true);
+    plant(kept[0], false);
+    for (std::size_t i = 1; i < kept.size(); ++i) plant(kept[i], true);
+    const std::string lookAlikeFolder = dir.file(".User.ini.qxtmp." + gone + ".Dir123");
+    std::filesystem::create_directory(lookAlikeFolder);
+
+    TIniFile ini(path);
+    ini.WriteText("A", "k", "2");
+    EXPECT_EQ(slurp(path), "[A]\r\nk=2\r\n");
+    for (const auto& n : stale) EXPECT_FALSE(std::filesystem::exists(dir.file(n))) << n;
+    for (const auto& n : kept) EXPECT_TRUE(std::filesystem::exists(dir.file(n))) << n;
+    EXPECT_TRUE(std::filesystem::is_directory(lookAlikeFolder));
+    EXPECT_EQ(dir.entries(), 1 + kept.size() + 1) << "and no temporary of this save is left";
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "ini/IniDocument.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -145,13 +146,18 @@ bool Document::parse(std::string data) {
     const std::size_t n = all.size();
     const char* p = all.data();
 
-    std::size_t lfCount = 0;
-    for (std::size_t at = pos; at < n; ++at, ++lfCount) {
-        const void* lf = std::memchr(p + at, '\n', n - at);
-        if (!lf) break;
-        at = static_cast<std::size_t>(static_cast<const char*>(lf) - p);
-    }
-    lines.reserve(lfCount + 1);
+    // The line array is sized once: a file has at least as many lines as it
+    // has LFs, or CRs (a file of lone CRs), and at most both together.
+    auto count = [&](char c) {
+        std::size_t found = 0;
+        for (std::size_t at = pos; at < n; ++at, ++found) {
+            const void* hit = std::memchr(p + at, c, n - at);
+            if (!hit) break;
+            at = static_cast<std::size_t>(static_cast<const char*>(hit) - p);
+        }
+        return found;
+    };
+    lines.reserve(std::max(count('\n'), count('\r')) + 1);
 
     bool eolSeen = false;
     std::size_t nextLf = 0;

@@ -18,6 +18,7 @@
 #include "settings/TGeneralSettingsPage.h"
 #include "settings/TUT2k4SettingsPage.h"
 #include "platform/Shell.h"
+#include "ui/PendingEdits.h"
 #include "ui/Prompter.h"
 #include "ui/TfrmProgress.h"
 #include "update/TUpdateClient.h"
@@ -463,6 +464,7 @@ void TfrmMain::LoadAllPagesAtStartup() {
     // The page area stays disabled until every loader has run: after an
     // uncaught loader error, the later pages still hold their initial
     // contents, and a save must not write those over the player's files.
+    CommitEdits();
     PageCtrl_->setEnabled(false);
     try {
         SetSplashPosition(2);
@@ -493,13 +495,17 @@ void TfrmMain::LoadAllPagesAtStartup() {
     StartupFinished = true;
 }
 
-bool TfrmMain::AnyPageChanged() const {
+void TfrmMain::CommitEdits() { ui::CommitPendingEdits(this); }
+
+bool TfrmMain::AnyPageChanged() {
+    CommitEdits();
     for (const auto& page : tracked_)
         if (page.changed()) return true;
-    return false;
+    return iniFiles_->RawTextChanged();
 }
 
 bool TfrmMain::SaveAllPages() {
+    CommitEdits();
     const std::function<bool()> savers[] = {
         [this] { return keyBinds_->SaveKeyBinds(); },
         [this] { aliases_->SaveAliases(); return true; },
@@ -526,6 +532,8 @@ bool TfrmMain::SaveAllPages() {
 }
 
 void TfrmMain::ReloadAllPages() {
+    // An editor left open would write its text back over the loaded value.
+    CommitEdits();
     keyBinds_->LoadKeyBinds();
     aliases_->LoadAliases();
     iniFiles_->LoadRawIniText();
@@ -536,6 +544,7 @@ void TfrmMain::ReloadAllPages() {
 
 void TfrmMain::Save1Click() {
     if (!PageCtrl_->isEnabled()) return;
+    CommitEdits();
     splash_ = new ui::TfrmProgress(this);
     splash_->SetText(QStringLiteral("Saving...."));
     splash_->show();
@@ -550,10 +559,11 @@ void TfrmMain::Save1Click() {
         delete splash_;
         throw;
     }
-    if (PageCtrl_->currentWidget() == tabIniFiles_)
-        iniFiles_->btnSaveInisClick();
-    else
-        iniFiles_->Refill(true);
+    // The raw text is written after the pages and merged with what they just
+    // wrote, so neither overwrites the other; untouched text is not written.
+    const bool onIniFiles = PageCtrl_->currentWidget() == tabIniFiles_;
+    if (onIniFiles && iniFiles_->RawTextChanged()) iniFiles_->btnSaveInisClick();
+    iniFiles_->Refill(!onIniFiles);
     delete splash_;
     if (ok) prompter_.Information(QStringLiteral("The changes has been succesfully saved!"));
 }
@@ -573,6 +583,7 @@ void TfrmMain::Exit1Click() {
         prompter_.Confirm(QStringLiteral("You have made some changes\nDo you want to save your changes?"))) {
         // A failed save keeps the window and the edits: nothing was saved to exit on.
         if (!SaveAllPages()) return;
+        iniFiles_->WriteEditedText();
         if (prompter_.Ask(ui::PromptKind::Confirmation,
                           QStringLiteral("Your changes have been saved, press OK to exit"),
                           ui::Buttons::OkCancel) == ui::Answer::Cancel)
@@ -593,7 +604,7 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
             if (answer == ui::Answer::No)
                 keepOpen = false;
             else if (answer == ui::Answer::Yes)
-                keepOpen = !SaveAllPages();
+                keepOpen = !SaveAllPages() || (iniFiles_->WriteEditedText(), false);
         });
         if (keepOpen) {
             e->ignore();
@@ -614,6 +625,7 @@ void TfrmMain::ReleaseIniHandles() {
 }
 
 void TfrmMain::PageCtrlPageChanging(int leaving) {
+    CommitEdits();
     QWidget* left = PageCtrl_->widget(leaving);
     for (const auto& page : tracked_) {
         if (page.tab != left || !page.changed()) continue;

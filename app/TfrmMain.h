@@ -76,7 +76,8 @@ public:
     maintenance::TIniFilesPage* IniFilesPage() const { return iniFiles_; }
 
     void LoadSetup(bool showDialog);
-    bool AnyPageChanged() const;
+    // Also counts edited raw text. Commits open cell editors first.
+    bool AnyPageChanged();
     // False when a saver failed and told the user; raises what a saver lets through.
     bool SaveAllPages();
     void ReloadAllPages();
@@ -127,6 +128,8 @@ private:
     };
 
     void FormCreate();
+    // What the player typed into a control that has not taken it yet.
+    void CommitEdits();
     void BuildMenuAndToolBar();
     void LoadAllPagesAtStartup();
     bool RunSetupLoop(bool showDialog);

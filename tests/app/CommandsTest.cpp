@@ -7,10 +7,12 @@
 #include "keybinds/TAliasesPage.h"
 #include "keybinds/TKeyBindsPage.h"
 #include "keybinds/TfrmTaunts.h"
+#include "maintenance/TIniFilesPage.h"
 #include "platform/Shell.h"
 #include "tests/support/Dialogs.h"
 #include "tests/support/GameFolder.h"
 #include "tests/support/ScriptedPrompter.h"
+#include "ui/PendingEdits.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -21,8 +23,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QtTest>
 
 using namespace testsupport;
@@ -31,7 +36,9 @@ using ui::Answer;
 namespace {
 const QString kAskSave = QStringLiteral("You have made some changes\nDo you want to save your changes?");
 const QString kSaved = QStringLiteral("The changes has been succesfully saved!");
-} // namespace
+const QString kAskRawSave = QStringLiteral("Are you sure you want to save the ini files?");
+const QString kTyped = QStringLiteral("(Command=\"say hi\",Alias=Hi)");
+} // namespace // namespace
 
 class CommandsTest : public QObject {
     Q_OBJECT
@@ -60,6 +67,35 @@ class CommandsTest : public QObject {
         env.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
         w = std::make_unique<app::TfrmMain>(env);
         QVERIFY(w->StartupFinished);
+    }
+    void showActive() {
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    }
+    // Types an alias into the grid's cell editor the way a player does, and
+    // leaves the editor open: no Enter, no click elsewhere.
+    void typeAliasWithoutEnter() {
+        w->PageCtrl()->setCurrentIndex(1);
+        aliases()->setFocus();
+        aliases()->setCurrentCell(0, 1);
+        aliases()->edit(aliases()->currentIndex()); // F2 is the About box's key here
+        auto* editor = qobject_cast<QLineEdit*>(aliases()->indexWidget(aliases()->currentIndex()));
+        QVERIFY(editor);
+        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(editor, kTyped);
+        QVERIFY(aliases()->indexWidget(aliases()->currentIndex()));
+    }
+    QString onDiskAlias0() const {
+        return QString::fromStdString(ini::TIniFile(userPath().toStdString()).ReadText("Engine.Input", "Aliases[0]", ""));
+    }
+    QPlainTextEdit* rawUser() const { return w->IniFilesPage()->reUser(); }
+    void editRawUser(const QString& from, const QString& to) {
+        QTextCursor c = rawUser()->document()->find(from);
+        QVERIFY(!c.isNull());
+        rawUser()->setTextCursor(c);
+        QTest::keyClicks(rawUser(), to);
     }
     void expectNoQuestionsLeft() {
         QVERIFY2(prompter->unexpected.isEmpty(), qPrintable(prompter->unexpected.join(QStringLiteral(" | "))));
@@ -310,9 +346,134 @@ private slots:
 
     void savingOnTheInifilesTabEndsWithTheRawSave() {
         w->PageCtrl()->setCurrentIndex(5);
+        editRawUser(QStringLiteral("Space=Jump"), QStringLiteral("Space=Duck"));
         prompter->Answer(Answer::No); // the raw page's own question
         w->Save1Click();
-        QCOMPARE(prompter->Texts(), (QStringList{QStringLiteral("Are you sure you want to save the ini files?"), kSaved}));
+        QCOMPARE(prompter->Texts(), (QStringList{kAskRawSave, kSaved}));
+        QCOMPARE(onDisk("Space"), QStringLiteral("Jump"));
+        // Answering No kept the edit in the editor, still unsaved.
+        QVERIFY(rawUser()->toPlainText().contains(QStringLiteral("Space=Duck")));
+        QVERIFY(w->AnyPageChanged());
+    }
+
+    // Every way of saving reaches an alias still in its open cell editor.
+    void typedAliasIsSavedByEverySave_data() {
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"tool button", "Ctrl+S", "menu"}) QTest::newRow(how) << QString::fromLatin1(how);
+    }
+    void typedAliasIsSavedByEverySave() {
+        QFETCH(QString, how);
+        showActive();
+        typeAliasWithoutEnter();
+        if (how == QStringLiteral("tool button"))
+            QTest::mouseClick(w->findChild<QToolButton*>(QStringLiteral("cxButton3")), Qt::LeftButton);
+        else if (how == QStringLiteral("Ctrl+S"))
+            QTest::keyClick(aliases()->indexWidget(aliases()->currentIndex()), Qt::Key_S, Qt::ControlModifier);
+        else
+            action("Save1")->trigger();
+        QTRY_COMPARE(prompter->Texts(), QStringList{kSaved});
+        QCOMPARE(onDiskAlias0(), kTyped);
+        QCOMPARE(aliases()->item(0, 1)->text(), kTyped);
+        QVERIFY(!w->AnyPageChanged());
+        // The player goes on in the grid (the save's splash may have taken
+        // activation from the window, so its focus child is what counts).
+        QCOMPARE(w->focusWidget(), static_cast<QWidget*>(aliases()));
+    }
+
+    void typedAliasMakesExitAndCloseAsk() {
+        showActive();
+        typeAliasWithoutEnter();
+        prompter->Answer(Answer::No);
+        action("Exit1")->trigger();
+        QCOMPARE(prompter->Texts(), QStringList{kAskSave});
+        QVERIFY(w->Closed());
+        QVERIFY(onDiskAlias0() != kTyped);
+
+        w.reset();
+        prompter->Clear();
+        start();
+        showActive();
+        typeAliasWithoutEnter();
+        prompter->Answer(Answer::Yes);
+        QVERIFY(w->close());
+        QCOMPARE(prompter->Texts(), QStringList{kAskSave});
+        QCOMPARE(onDiskAlias0(), kTyped);
+        expectNoQuestionsLeft();
+    }
+
+    void typedSpinBoxValueIsTaken() {
+        QWidget window;
+        auto* spin = new QSpinBox(&window);
+        spin->setRange(0, 100);
+        spin->setKeyboardTracking(false);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        spin->setFocus();
+        QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(spin, QStringLiteral("42"));
+        QCOMPARE(spin->value(), 0);
+        ui::CommitPendingEdits(&window);
+        QCOMPARE(spin->value(), 42);
+        QVERIFY(spin->hasFocus());
+    }
+
+    void inifilesTabSaveKeepsThePageEdits() {
+        space()->setText(QStringLiteral("Jump | Fire"));
+        prompter->Answer(Answer::No); // leaving the tab: not saved now,
+        prompter->Answer(Answer::No); // and not undone
+        w->PageCtrl()->setCurrentIndex(5);
+        prompter->Clear();
+        w->Save1Click();
+        // The raw text was not edited: nothing of it is written or asked about.
+        QCOMPARE(prompter->Texts(), QStringList{kSaved});
+        QCOMPARE(onDisk("Space"), QStringLiteral("Jump | Fire"));
+        QVERIFY(rawUser()->toPlainText().contains(QStringLiteral("Space=Jump | Fire")));
+        expectNoQuestionsLeft();
+    }
+
+    void inifilesTabSaveKeepsTheRawEdit() {
+        w->PageCtrl()->setCurrentIndex(5);
+        editRawUser(QStringLiteral("Space=Jump"), QStringLiteral("Space=Duck"));
+        prompter->Answer(Answer::Yes);
+        w->Save1Click();
+        QCOMPARE(prompter->Texts(), (QStringList{kAskRawSave, kSaved}));
+        QCOMPARE(onDisk("Space"), QStringLiteral("Duck"));
+        QCOMPARE(space()->text(), QStringLiteral("Duck"));
+        QVERIFY(!w->AnyPageChanged());
+        expectNoQuestionsLeft();
+    }
+
+    void inifilesTabSaveKeepsBothEditsOfOneFile() {
+        const QByteArray before = ReadAll(userPath());
+        aliases()->item(0, 1)->setText(kTyped);
+        w->PageCtrl()->setCurrentIndex(5); // the aliases tab was not the one left
+        editRawUser(QStringLiteral("Space=Jump"), QStringLiteral("Space=Duck"));
+        prompter->Answer(Answer::Yes);
+        w->Save1Click();
+        QCOMPARE(prompter->Texts(), (QStringList{kAskRawSave, kSaved}));
+        QCOMPARE(onDisk("Space"), QStringLiteral("Duck"));
+        QCOMPARE(onDiskAlias0(), kTyped);
+        // Still CR LF throughout, as the file was.
+        QVERIFY(before.count('\n') == before.count("\r\n"));
+        QCOMPARE(ReadAll(userPath()).count('\n'), ReadAll(userPath()).count("\r\n"));
+        expectNoQuestionsLeft();
+    }
+
+    void rawEditSurvivesTabSwitchesAndExitAsks() {
+        w->PageCtrl()->setCurrentIndex(5);
+        editRawUser(QStringLiteral("Space=Jump"), QStringLiteral("Space=Duck"));
+        w->PageCtrl()->setCurrentIndex(0);
+        w->PageCtrl()->setCurrentIndex(5);
+        QVERIFY(rawUser()->toPlainText().contains(QStringLiteral("Space=Duck")));
+        QVERIFY(prompter->prompts.isEmpty());
+        prompter->Answer(Answer::Yes);
+        prompter->Answer(Answer::Ok);
+        w->Exit1Click();
+        QCOMPARE(prompter->Texts(), (QStringList{kAskSave, QStringLiteral("Your changes have been saved, press OK to exit")}));
+        QVERIFY(w->Closed());
+        QCOMPARE(onDisk("Space"), QStringLiteral("Duck"));
+        expectNoQuestionsLeft();
     }
 
     void helpAndAbout() {

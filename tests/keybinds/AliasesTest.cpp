@@ -1,8 +1,10 @@
 #include "keybinds/TAliasesPage.h"
 #include "keybinds/TfrmTaunts.h"
 #include "tests/support/PageHarness.h"
+#include "ui/PendingEdits.h"
 
 #include <QFile>
+#include <QLineEdit>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -106,6 +108,22 @@ private slots:
         QVERIFY(raised);
         QVERIFY(page->AliasesChanged());
         QVERIFY(h->prompter.prompts.isEmpty());
+    }
+
+    // Text still in the cell editor counts once the window commits it.
+    void textInAnOpenCellEditorIsCommitted() {
+        QVERIFY(page->LoadAliases());
+        grid()->setCurrentCell(3, 1);
+        grid()->edit(grid()->currentIndex());
+        auto* editor = qobject_cast<QLineEdit*>(grid()->indexWidget(grid()->currentIndex()));
+        QVERIFY(editor);
+        QTest::keyClicks(editor, QStringLiteral("typed"));
+        QVERIFY(!page->AliasesChanged());
+        ui::CommitPendingEdits(page.get());
+        QVERIFY(page->AliasesChanged());
+        QVERIFY(!grid()->indexWidget(grid()->currentIndex()));
+        page->SaveAliases();
+        QVERIFY(h->User("Engine.Input", "Aliases[3]").endsWith(QStringLiteral("typed")));
     }
 
     void tauntListHas171LinesInOrder() {

@@ -3,11 +3,13 @@
 
 #include <QCheckBox>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QtTest>
 
 using maintenance::TIniFilesPage;
 using namespace testsupport;
 using ui::Answer;
+Q_DECLARE_METATYPE(ui::Answer)
 
 class IniFilesTest : public QObject {
     Q_OBJECT
@@ -18,6 +20,13 @@ class IniFilesTest : public QObject {
 
     QString userPath() const { return h->UserIniPath(); }
     QString enginePath() const { return h->game.SystemDir() + QStringLiteral("UT2004.ini"); }
+    // Typed, as a player would: select the text and type over it.
+    void replaceInUser(const QString& from, const QString& to) {
+        QTextCursor c = page->reUser()->document()->find(from);
+        QVERIFY(!c.isNull());
+        page->reUser()->setTextCursor(c);
+        QTest::keyClicks(page->reUser(), to);
+    }
     void ctrlF(QPlainTextEdit* e, Qt::KeyboardModifiers mods = Qt::ControlModifier) { QTest::keyClick(e, Qt::Key_F, mods); }
 
 private slots:
@@ -57,8 +66,7 @@ private slots:
         page->LoadRawIniText();
         h->prompter.Answer(Answer::Yes);
         page->btnSaveInisClick();
-        // Every byte comes back; only line ends become CR LF.
-        bytes.replace("\r\n", "\n").replace("\n", "\r\n");
+        // Every byte comes back, line ends included.
         QVERIFY(ReadAll(userPath()) == bytes);
     }
 
@@ -118,6 +126,96 @@ private slots:
         ctrlF(page->reUser());
         QCOMPARE(page->reUser()->toPlainText(), before);
         QCOMPARE(h->prompter.inputDialogs.size(), 4);
+    }
+
+    // The player's text edit changes only the line he edited; every other
+    // byte, line end and the encoding stay as the file had them.
+    void anEditKeepsTheFilesOwnBytes_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("LF") << QByteArray("[Engine.Input]\nSpace=Jump\nTab=ShowScores\n")
+                            << QByteArray("[Engine.Input]\nSpace=Duck\nTab=ShowScores\n");
+        QTest::newRow("CRLF") << QByteArray("[Engine.Input]\r\nSpace=Jump\r\nTab=ShowScores\r\n")
+                              << QByteArray("[Engine.Input]\r\nSpace=Duck\r\nTab=ShowScores\r\n");
+        QTest::newRow("mixed") << QByteArray("[Engine.Input]\r\nSpace=Jump\nTab=ShowScores\r\nF1=Help\n")
+                               << QByteArray("[Engine.Input]\r\nSpace=Duck\nTab=ShowScores\r\nF1=Help\n");
+        QTest::newRow("no end at the end") << QByteArray("[Engine.Input]\nSpace=Jump") << QByteArray("[Engine.Input]\nSpace=Duck");
+        QTest::newRow("Windows-1252") << QByteArray("[Engine.Input]\r\nName=Jos\xe9\r\nSpace=Jump\r\n")
+                                      << QByteArray("[Engine.Input]\r\nName=Jos\xe9\r\nSpace=Duck\r\n");
+        QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF[Engine.Input]\nName=Jos\xc3\xa9\nSpace=Jump\n")
+                                        << QByteArray("\xEF\xBB\xBF[Engine.Input]\nName=Jos\xc3\xa9\nSpace=Duck\n");
+    }
+    void anEditKeepsTheFilesOwnBytes() {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        WriteAll(userPath(), before);
+        page->LoadRawIniText();
+        QVERIFY(!page->RawTextChanged());
+        replaceInUser(QStringLiteral("Space=Jump"), QStringLiteral("Space=Duck"));
+        QVERIFY(page->RawTextChanged());
+        h->prompter.Answer(Answer::Yes);
+        page->btnSaveInisClick();
+        QCOMPARE(ReadAll(userPath()), after);
+        QVERIFY(!page->RawTextChanged());
+    }
+
+    void addedLinesTakeTheFilesLineEnd() {
+        WriteAll(userPath(), "[Engine.Input]\nSpace=Jump\n");
+        page->LoadRawIniText();
+        replaceInUser(QStringLiteral("Space=Jump"), QStringLiteral("Space=Jump"));
+        for (const QString& line : {QStringLiteral("F2=Duck"), QStringLiteral("F3=Fire")}) {
+            QTest::keyClick(page->reUser(), Qt::Key_Return);
+            QTest::keyClicks(page->reUser(), line);
+        }
+        h->prompter.Answer(Answer::Yes);
+        page->btnSaveInisClick();
+        QCOMPARE(ReadAll(userPath()), QByteArray("[Engine.Input]\nSpace=Jump\nF2=Duck\nF3=Fire\n"));
+    }
+
+    // Another page saved into the file after the editor was filled.
+    void editedTextIsMergedWithWhatTheFileGotMeanwhile() {
+        replaceInUser(QStringLiteral("Space=Jump"), QStringLiteral("Space=Duck"));
+        h->handles.UserIni->WriteText("Engine.Input", "Tab", "Fire");
+        QVERIFY(page->WriteEditedText());
+        QCOMPARE(h->User("Engine.Input", "Space"), QStringLiteral("Duck"));
+        QCOMPARE(h->User("Engine.Input", "Tab"), QStringLiteral("Fire"));
+        QVERIFY(h->prompter.prompts.isEmpty());
+        // The engine file's text was not edited: it is not written.
+        const QByteArray engine = ReadAll(enginePath());
+        QVERIFY(!page->WriteEditedText());
+        QCOMPARE(ReadAll(enginePath()), engine);
+    }
+
+    void bothChangingOneLineAsksWhichToKeep_data() {
+        QTest::addColumn<Answer>("answer");
+        QTest::addColumn<QString>("space");
+        QTest::newRow("the text") << Answer::Yes << QStringLiteral("Duck");
+        QTest::newRow("the pages'") << Answer::No << QStringLiteral("Fire");
+    }
+    void bothChangingOneLineAsksWhichToKeep() {
+        QFETCH(Answer, answer);
+        QFETCH(QString, space);
+        replaceInUser(QStringLiteral("Space=Jump"), QStringLiteral("Space=Duck"));
+        replaceInUser(QStringLiteral("Tab=ShowScores"), QStringLiteral("Tab=Walk"));
+        h->handles.UserIni->WriteText("Engine.Input", "Space", "Fire");
+        h->prompter.Answer(answer);
+        page->WriteEditedText();
+        QCOMPARE(h->prompter.Texts(), QStringList{QStringLiteral(
+                     "User.ini was also changed by the other pages, in lines you edited here.\nDo you want to keep "
+                     "your text for those lines?\n(No keeps what the other pages saved there; the rest of both is kept.)")});
+        QCOMPARE(h->User("Engine.Input", "Space"), space);
+        QCOMPARE(h->User("Engine.Input", "Tab"), QStringLiteral("Walk"));
+    }
+
+    void editsSurviveTheShellsRefill() {
+        replaceInUser(QStringLiteral("Space=Jump"), QStringLiteral("Space=Duck"));
+        h->handles.Ut2004Ini->WriteText("Engine.Engine", "RenderDevice", "Changed.Device");
+        page->Refill(true);
+        QVERIFY(page->reUser()->toPlainText().contains(QStringLiteral("Space=Duck")));
+        QVERIFY(page->reUt2004()->toPlainText().contains(QStringLiteral("RenderDevice=Changed.Device")));
+        QVERIFY(page->RawTextChanged());
+        page->LoadRawIniText();
+        QVERIFY(!page->RawTextChanged());
     }
 
     void unreadableFileNamesItself() {

@@ -36,7 +36,9 @@ QStringList MutatorEntries(const std::vector<std::string>& sectionNames) {
     QStringList out;
     for (const auto& n : sectionNames) {
         const QString name = QString::fromStdString(n);
-        if (name.contains(QStringLiteral("Mut"))) out << name.mid(3);
+        // A section the file repeats is still one mutator.
+        if (name.contains(QStringLiteral("Mut")) && !out.contains(name.mid(3), Qt::CaseInsensitive))
+            out << name.mid(3);
     }
     SortIgnoringCase(out);
     return out;

@@ -52,6 +52,9 @@ TEST(MapListTest, MutatorsFromSectionNames) {
     EXPECT_EQ(MutatorEntries({"Public", "MutInstaGib", "MutAlpha", "xMutFoo", "mutant", "Mutator"}),
               (QStringList{QStringLiteral("Alpha"), QStringLiteral("ator"), QStringLiteral("InstaGib"),
                            QStringLiteral("tFoo")}));
+    // A file that repeats a section lists the mutator once.
+    EXPECT_EQ(MutatorEntries({"MutInstaGib", "MutLowGrav", "MutInstaGib", "mutinstagib"}),
+              (QStringList{QStringLiteral("InstaGib"), QStringLiteral("LowGrav")}));
 }
 
 TEST(MapListTest, CommandLine) {

@@ -19,7 +19,8 @@ QAbstractItemView* viewOfEditor(QWidget* w) {
 }
 
 QWidget* editorOnViewport(QAbstractItemView* view, QWidget* w) {
-    while (w && w->parentWidget() != view->viewport()) w = w->parentWidget();
+    while (w && w->parentWidget() != view->viewport())
+        w = w->parentWidget();
     return w;
 }
 

@@ -182,6 +182,10 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     ut2k4_ = new settings::TUT2k4SettingsPage(ctx_, PageCtrl_);
     instantAction_ = new instantaction::TInstantActionPage(ctx_, PageCtrl_);
     iniFiles_ = new maintenance::TIniFilesPage(ctx_, [this] { ReloadAllPages(); }, PageCtrl_);
+    iniFiles_->SetSavePages([this] {
+        CommitEdits();
+        return SaveAllPages();
+    });
     QWidget* pages[] = {keyBinds_, aliases_, general_, ut2k4_, instantAction_, iniFiles_};
     int index = 0;
     for (const auto& tab : kTabs) {

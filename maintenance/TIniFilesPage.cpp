@@ -355,6 +355,7 @@ bool TIniFilesPage::WriteEditedText() {
 
 void TIniFilesPage::btnSaveInisClick() {
     if (!ctx_.prompter.Confirm(QStringLiteral("Are you sure you want to save the ini files?"))) return;
+    if (savePages_ && !savePages_()) return; // the failing saver has told why; the raw text stays unsaved
     WriteEditedText();
     reloadAllPages_();
 }

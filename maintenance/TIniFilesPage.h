@@ -53,6 +53,10 @@ public:
     QPlainTextEdit* reUser() const { return reUser_; }
     QPlainTextEdit* reUt2004() const { return reUt2004_; }
 
+    // Saves the other pages' edits before the raw text is written, so the
+    // reload that follows a raw save shows them instead of dropping them.
+    void SetSavePages(std::function<bool()> savePages) { savePages_ = std::move(savePages); }
+
 public slots:
     void btnSaveInisClick();
     void btnReloadInisClick();
@@ -77,6 +81,7 @@ private:
 
     ui::PageContext& ctx_;
     std::function<void()> reloadAllPages_;
+    std::function<bool()> savePages_;
     QPlainTextEdit* reUser_ = nullptr;
     QPlainTextEdit* reUt2004_ = nullptr;
     Side user_, engine_;

@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTabWidget>
@@ -369,6 +370,22 @@ private slots:
         // Answering No kept the edit in the editor, still unsaved.
         QVERIFY(rawUser()->toPlainText().contains(QStringLiteral("Space=Duck")));
         QVERIFY(w->AnyPageChanged());
+    }
+
+    // The raw page's own Save keeps what the other pages hold unsaved.
+    void rawSaveButtonKeepsUnsavedPageEdits() {
+        space()->setText(QStringLiteral("Crouch"));
+        prompter->Answer(Answer::No); // leaving the page: neither saved
+        prompter->Answer(Answer::No); // nor undone
+        w->PageCtrl()->setCurrentIndex(5);
+        editRawUser(QStringLiteral("Enter=InGameChat"), QStringLiteral("Enter=Talk"));
+        prompter->Answer(Answer::Yes);
+        w->findChild<QPushButton*>(QStringLiteral("btnSaveInis"))->click();
+        QCOMPARE(onDisk("Space"), QStringLiteral("Crouch"));
+        QCOMPARE(onDisk("Enter"), QStringLiteral("Talk"));
+        QCOMPARE(space()->text(), QStringLiteral("Crouch"));
+        QVERIFY(!w->AnyPageChanged());
+        expectNoQuestionsLeft();
     }
 
     // Every way of saving reaches an alias still in its open cell editor.

@@ -393,6 +393,9 @@ void TfrmMain::LoadSetup(bool showDialog) {
         if (!SystemDir.isEmpty()) break;
         if (!RunSetupLoop(showDialog)) return;
     }
+    // A pair of files a crash left half replaced is finished or undone
+    // before anything reads them; it may bring back a missing User.ini.
+    platform::RecoverInterruptedReplacements(SystemDir);
     if (!LocateGameFiles()) return;
     LoadAllPagesAtStartup();
 }

@@ -3,12 +3,14 @@
 #include "app/TfrmReadme.h"
 #include "ini/IniFile.h"
 #include "keybinds/TKeyBindsPage.h"
+#include "platform/FileJournal.h"
 #include "platform/Registry.h"
 #include "tests/support/Dialogs.h"
 #include "tests/support/GameFolder.h"
 #include "tests/support/ScriptedPrompter.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +18,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QtTest>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <map>
 
 using namespace testsupport;
@@ -182,6 +186,48 @@ private slots:
         QVERIFY(!w.CheckOnStartup);
         QCOMPARE(w.ViewportManager, QStringLiteral("WinDrv.WindowsClient"));
         QCOMPARE(field(w, "edtLeftMouse"), QStringLiteral("Fire"));
+    }
+
+    // A crash in the middle of replacing both files (a restore, the reset)
+    // is finished or undone before the start reads them: never one of each.
+    void interruptedPairIsSettledBeforeTheFilesAreRead() {
+        game->WriteSettings();
+        const QString user = game->SystemDir() + QStringLiteral("User.ini");
+        const QString main = game->SystemDir() + QStringLiteral("UT2004.ini");
+        const QByteArray oldUser = ReadAll(user), oldMain = ReadAll(main);
+        const QByteArray newUser = oldUser + "\r\n[Crash]\r\nNew=1\r\n", newMain = oldMain + "\r\n[Crash]\r\nNew=1\r\n";
+        const QString srcUser = game->ProgramDir() + QStringLiteral("newUser.ini");
+        const QString srcMain = game->ProgramDir() + QStringLiteral("newMain.ini");
+        WriteAll(srcUser, newUser);
+        WriteAll(srcMain, newMain);
+        int sawOld = 0, sawNew = 0;
+        for (int crashAt = 1; crashAt <= 12; ++crashAt) {
+            WriteAll(user, oldUser);
+            WriteAll(main, oldMain);
+            const pid_t child = ::fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                platform::journal::SetStepHookForTesting([crashAt](int step) {
+                    if (step == crashAt) ::_exit(0);
+                });
+                platform::journal::Replace({{srcUser, user}, {srcMain, main}});
+                ::_exit(0);
+            }
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            prompter.Clear();
+            {
+                app::TfrmMain w(env());
+                QVERIFY2(prompter.prompts.isEmpty(), qPrintable(prompter.Texts().join(QLatin1Char('|'))));
+                QVERIFY(w.StartupFinished);
+            }
+            const QByteArray u = ReadAll(user), m = ReadAll(main);
+            QVERIFY2((u == oldUser && m == oldMain) || (u == newUser && m == newMain), qPrintable(QString::number(crashAt)));
+            (u == oldUser ? sawOld : sawNew)++;
+            for (const QString& name : QDir(game->SystemDir()).entryList(QDir::Files | QDir::Hidden))
+                QVERIFY2(!platform::journal::IsTemporaryName(name), qPrintable(name));
+        }
+        QVERIFY(sawOld > 0 && sawNew > 0); // the crash points cover both outcomes
     }
 
     void missingUserIniLeavesThePagesLocked() {

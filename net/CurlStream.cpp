@@ -2,8 +2,13 @@
 
 #include <curl/curl.h>
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <algorithm>
+#include <chrono>
 #include <mutex>
+#include <set>
 
 namespace net {
 
@@ -14,6 +19,13 @@ void globalInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+using Clock = std::chrono::steady_clock;
+
+bool onUiThread() {
+    auto* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
 } // namespace
 
 struct Session::Impl {
@@ -22,21 +34,91 @@ struct Session::Impl {
     bool running = false;
     bool done = false;
     bool headersIn = false;
+    bool tooLarge = false;
+    bool stopped = false; // ended by a cancel
     CURLcode result = CURLE_OK;
     std::string pending; // bytes libcurl delivered that the caller has not read
+    std::size_t offset = 0;
+    std::int64_t received = 0;
     std::string post;
+    Request request;
+    std::atomic<bool> cancelled{false};
+    Clock::time_point lastTurn = Clock::now();
+
+    // The low-speed rule, kept by us: libcurl averages its speed over the
+    // last seconds, so after a burst it notices a stall only much later.
+    Clock::time_point windowStart = Clock::now();
+    std::int64_t windowBytes = 0;
+    bool tooSlow = false;
+
+    void moved(std::size_t bytes) {
+        windowBytes += static_cast<std::int64_t>(bytes);
+        if (windowBytes >= request.lowSpeedBytes * request.lowSpeedSeconds) {
+            windowStart = Clock::now();
+            windowBytes = 0;
+        }
+    }
+    bool stalled() const {
+        return request.lowSpeedBytes > 0 && request.lowSpeedSeconds > 0 &&
+               Clock::now() - windowStart >= std::chrono::seconds(request.lowSpeedSeconds);
+    }
 
     static size_t onData(char* data, size_t size, size_t n, void* self) {
         auto* d = static_cast<Impl*>(self);
         d->headersIn = true;
-        d->pending.append(data, size * n);
+        const auto bytes = size * n;
+        d->moved(bytes);
+        d->received += static_cast<std::int64_t>(bytes);
+        // Stop before holding more than the caller allows: a server that
+        // sends forever must not fill the memory.
+        if (d->request.maxBytes > 0 && d->received > d->request.maxBytes) {
+            d->tooLarge = true;
+            return 0;
+        }
+        if (d->offset > 0 && d->offset == d->pending.size()) {
+            d->pending.clear();
+            d->offset = 0;
+        }
+        d->pending.append(data, bytes);
+        return bytes;
+    }
+    static size_t onHeader(char*, size_t size, size_t n, void* self) {
+        static_cast<Impl*>(self)->moved(size * n);
         return size * n;
     }
-    static size_t onHeader(char*, size_t size, size_t n, void*) { return size * n; }
 
-    // One step of libcurl's work; true while the transfer goes on.
+    std::size_t available() const { return pending.size() - offset; }
+
+    bool cancelRequested() const {
+        return cancelled.load() || (request.cancel && request.cancel->load()) ||
+               (request.keepGoing && !request.keepGoing());
+    }
+
+    // The caller's turn: the UI thread handles its events.
+    void turn() {
+        lastTurn = Clock::now();
+        if (onUiThread()) QCoreApplication::processEvents();
+    }
+    void turnIfDue() {
+        if (Clock::now() - lastTurn >= std::chrono::milliseconds(kTurnMilliseconds)) turn();
+    }
+
+    // One step of libcurl's work, waiting at most one turn; true while the
+    // transfer goes on.
     bool pump() {
         if (done) return false;
+        if (cancelRequested()) {
+            stopped = true;
+            done = true;
+            result = CURLE_ABORTED_BY_CALLBACK;
+            return false;
+        }
+        if (stalled()) {
+            tooSlow = true;
+            done = true;
+            result = CURLE_OPERATION_TIMEDOUT;
+            return false;
+        }
         int still = 0;
         curl_multi_perform(multi, &still);
         int queued = 0;
@@ -45,28 +127,61 @@ struct Session::Impl {
                 result = msg->data.result;
                 done = true;
             }
-        if (!done && still > 0) curl_multi_poll(multi, nullptr, 0, 50, nullptr);
         if (!done && still == 0) done = true;
+        if (!done && available() == 0) {
+            curl_multi_poll(multi, nullptr, 0, kTurnMilliseconds, nullptr);
+            turnIfDue();
+        }
         return !done;
     }
 };
+
+namespace {
+
+std::mutex registryMutex;
+std::set<Session*>& registry() {
+    static std::set<Session*> sessions;
+    return sessions;
+}
+
+} // namespace
 
 Session::Session() : d_(std::make_unique<Impl>()) {
     globalInit();
     d_->easy = curl_easy_init();
     d_->multi = curl_multi_init();
+    const std::lock_guard lock(registryMutex);
+    registry().insert(this);
 }
 
 Session::~Session() {
+    {
+        const std::lock_guard lock(registryMutex);
+        registry().erase(this);
+    }
     Close();
     curl_multi_cleanup(d_->multi);
     curl_easy_cleanup(d_->easy);
+}
+
+void Session::Cancel() {
+    d_->cancelled = true;
+    curl_multi_wakeup(d_->multi); // a wait in progress ends now
+}
+
+bool Session::Cancelled() const { return d_->stopped; }
+
+void CancelAll() {
+    const std::lock_guard lock(registryMutex);
+    for (Session* s : registry()) s->Cancel();
 }
 
 bool Session::Open(const Request& r) {
     Close();
     error_.clear();
     code_ = 0;
+    d_->cancelled = false;
+    d_->request = r;
     auto* e = d_->easy;
     curl_easy_reset(e);
     curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
@@ -75,7 +190,16 @@ bool Session::Open(const Request& r) {
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Impl::onData);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, d_.get());
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, d_.get());
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, r.connectTimeoutSeconds);
+    // A server that stops sending (or never starts) ends the transfer.
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, r.lowSpeedBytes);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, r.lowSpeedSeconds);
+    curl_easy_setopt(e, CURLOPT_TIMEOUT, r.TotalSeconds());
+    // An FTP server that accepts and never replies is bounded the same way.
+    curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, std::max(r.lowSpeedSeconds, r.connectTimeoutSeconds));
+    if (r.maxBytes > 0) curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(r.maxBytes));
+    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 64L * 1024);
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L); // a redirect is an answer of its own
     // Never a cached copy: the update must see the server's file.
     static curl_slist* noCache = curl_slist_append(curl_slist_append(nullptr, "Pragma: no-cache"), "Cache-Control: no-cache");
@@ -94,8 +218,15 @@ bool Session::Open(const Request& r) {
     }
     d_->done = false;
     d_->headersIn = false;
+    d_->tooLarge = false;
+    d_->stopped = false;
+    d_->tooSlow = false;
+    d_->windowStart = Clock::now();
+    d_->windowBytes = 0;
     d_->result = CURLE_OK;
     d_->pending.clear();
+    d_->offset = 0;
+    d_->received = 0;
     curl_multi_add_handle(d_->multi, e);
     d_->running = true;
     while (!d_->headersIn && d_->pump()) {
@@ -103,13 +234,13 @@ bool Session::Open(const Request& r) {
         curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
         if (status > 0 && r.noBody) break;
     }
-    if (d_->done && d_->result != CURLE_OK && d_->pending.empty()) {
+    if (d_->done && d_->result != CURLE_OK && d_->available() == 0) {
         code_ = static_cast<int>(d_->result);
-        error_ = curl_easy_strerror(d_->result);
+        error_ = d_->stopped ? "cancelled" : curl_easy_strerror(d_->result);
         // An HTTP error status is an answer, not a failed request.
         long status = 0;
         curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
-        if (status == 0) {
+        if (status == 0 || d_->stopped) {
             Close();
             return false;
         }
@@ -137,19 +268,23 @@ std::string Session::ContentType() const {
 
 std::int64_t Session::Read(char* buffer, std::int64_t max) {
     if (!d_->running) return -1;
-    while (d_->pending.empty() && d_->pump()) {
+    while (d_->available() == 0 && d_->pump()) {
     }
-    if (d_->pending.empty()) {
-        if (d_->result != CURLE_OK) {
-            code_ = static_cast<int>(d_->result);
-            error_ = curl_easy_strerror(d_->result);
+    if (d_->available() == 0) {
+        if (d_->result != CURLE_OK || d_->tooLarge) {
+            code_ = static_cast<int>(d_->tooLarge ? CURLE_FILESIZE_EXCEEDED : d_->result);
+            error_ = d_->stopped    ? "cancelled"
+                     : d_->tooLarge ? "too large"
+                                    : curl_easy_strerror(d_->result);
             return -1;
         }
         return 0;
     }
-    const auto n = static_cast<std::int64_t>(std::min<std::size_t>(d_->pending.size(), static_cast<std::size_t>(max)));
-    std::copy_n(d_->pending.data(), n, buffer);
-    d_->pending.erase(0, static_cast<std::size_t>(n));
+    // A fast server never starves the event loop either.
+    d_->turnIfDue();
+    const auto n = static_cast<std::int64_t>(std::min<std::size_t>(d_->available(), static_cast<std::size_t>(max)));
+    std::copy_n(d_->pending.data() + d_->offset, n, buffer);
+    d_->offset += static_cast<std::size_t>(n);
     return n;
 }
 
@@ -158,32 +293,27 @@ void Session::Close() {
     curl_multi_remove_handle(d_->multi, d_->easy);
     d_->running = false;
     d_->pending.clear();
+    d_->offset = 0;
 }
 
-Fetched FetchAll(const Request& r, std::int64_t maxBytes, const std::function<bool()>& keepGoing) {
+Fetched FetchAll(const Request& request, std::int64_t maxBytes, const std::function<bool()>& keepGoing) {
     Fetched f;
+    Request r = request;
+    r.maxBytes = maxBytes;
+    if (keepGoing) r.keepGoing = keepGoing;
     Session s;
-    if (!s.Open(r)) {
+    const auto failed = [&] {
         f.error = s.Error();
+        f.cancelled = s.Cancelled();
         return f;
-    }
+    };
+    if (!s.Open(r)) return failed();
     f.status = s.Status();
-    char buffer[4096];
+    char buffer[16384];
     for (;;) {
-        if (keepGoing && !keepGoing()) {
-            f.error = "cancelled";
-            return f;
-        }
         const auto n = s.Read(buffer, sizeof buffer);
-        if (n < 0) {
-            f.error = s.Error();
-            return f;
-        }
+        if (n < 0) return failed();
         if (n == 0) break;
-        if (static_cast<std::int64_t>(f.body.size()) + n > maxBytes) {
-            f.error = "too large";
-            return f;
-        }
         f.body.append(buffer, static_cast<std::size_t>(n));
     }
     f.ok = true;

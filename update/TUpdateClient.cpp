@@ -304,6 +304,7 @@ bool TUpdateClient::DownloadFile(const QString& url, const QString& targetDir, b
     }
     const QString realUrl = AddProxyCredentials(url, ProxyUserID, ProxyPassword);
     auto transfer = OpenTransfer();
+    if (transfer) transfer->control = targetDir == TempDir();
     if (!transfer || !transfer->Open(TransferUrl(realUrl))) {
         REPORT(917, url);
         return false;
@@ -746,6 +747,7 @@ int TUpdateClient::ProcessActions() {
             net::Request r;
             r.url = page.toStdString();
             r.proxy = Proxy.toStdString();
+            r.kind = net::Kind::Control;
             const auto got = net::FetchAll(r, 4 << 20, [] {
                 QCoreApplication::processEvents();
                 return true;
@@ -931,6 +933,7 @@ public:
     ~CurlTransfer() override { s_.Close(); }
     bool Open(const QString& url) override {
         base_.url = url.toStdString();
+        base_.kind = control ? net::Kind::Control : net::Kind::File;
         const bool ok = s_.Open(base_);
         if (!ok) {
             error_ = QString::fromStdString(s_.Error());
@@ -1032,6 +1035,7 @@ void TUpdateClient::PostUpdateResults() {
     const QString server = ResultPost.Server.contains(QLatin1Char(':')) ? ResultPost.Server : ResultPost.Server + QStringLiteral(":80");
     r.url = (QStringLiteral("http://") + server + action).toStdString();
     r.postBody = ResultPost.Data.isEmpty() ? std::string(" ") : ResultPost.Data.toStdString();
+    r.kind = net::Kind::Control;
     net::Session s;
     if (!s.Open(r)) {
         const bool unreachable = s.ErrorCode() == CURLE_COULDNT_CONNECT || s.ErrorCode() == CURLE_COULDNT_RESOLVE_HOST ||

@@ -241,6 +241,8 @@ public:
         virtual ~Transfer() = default;
         // Opens the request; false when it could not be opened.
         virtual bool Open(const QString& url) = 0;
+        // Control and text files: the whole transfer is capped in time.
+        bool control = false;
         virtual int HttpStatus() const { return 200; }
         virtual qint64 ExpectedSize() const = 0;
         // Up to 4096 bytes; -1 on failure, 0 at the end.

@@ -9,6 +9,10 @@ stdin closes. Paths:
   /drop/NAME       half of the file, then the connection is dropped
   /status/CODE     an answer with that status (302 carries a Location)
   /html/NAME       an HTML page in place of the file
+  /stall/ANY       accepts the request and never answers
+  /stopmid/NAME    headers and half of the file, then silence on an open connection
+  /endless/NAME    a 200 answer whose body never ends (NAME picks the type)
+  /trickle/NAME    the file one byte per 200 ms, then silence
   POST /echo       the request body back
 """
 import http.server
@@ -19,6 +23,10 @@ import threading
 import time
 
 ROOT = sys.argv[1]
+# Misbehaving answers end by themselves after this long, so no test server
+# outlives its test by much.
+LIMIT_SECONDS = 90
+STOP = threading.Event()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -83,6 +91,42 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
                 self.wfile.write(body)
+            elif kind == "stall":
+                STOP.wait(LIMIT_SECONDS)
+                self.close_connection = True
+            elif kind == "stopmid":
+                body = self.body_of(rest)
+                self.send_response(200)
+                self.send_header("Content-Type", mimetypes.guess_type(self.path)[0] or "application/octet-stream")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body[: len(body) // 2])
+                self.wfile.flush()
+                STOP.wait(LIMIT_SECONDS)
+                self.close_connection = True
+            elif kind == "endless":
+                self.send_response(200)
+                self.send_header("Content-Type", mimetypes.guess_type(self.path)[0] or "application/octet-stream")
+                self.send_header("Connection", "close")
+                self.end_headers()
+                chunk = b"GIF89a" + b"\0" * 65530
+                until = time.monotonic() + LIMIT_SECONDS
+                while not STOP.is_set() and time.monotonic() < until:
+                    self.wfile.write(chunk)
+                self.close_connection = True
+            elif kind == "trickle":
+                body = self.body_of(rest)
+                self.send_response(200)
+                self.send_header("Content-Type", mimetypes.guess_type(self.path)[0] or "application/octet-stream")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                for i in range(len(body)):
+                    if STOP.wait(0.2):
+                        break
+                    self.wfile.write(body[i:i + 1])
+                    self.wfile.flush()
+                STOP.wait(LIMIT_SECONDS)
+                self.close_connection = True
             elif kind == "html":
                 self.send_body(b"<html><body>Sign in to the network</body></html>", ctype="text/html")
             else:
@@ -107,6 +151,7 @@ def main():
     print(server.server_address[1], flush=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     sys.stdin.read()  # ends when the test closes our stdin or goes away
+    STOP.set()
     server.shutdown()
 
 

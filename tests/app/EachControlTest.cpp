@@ -4,9 +4,11 @@
 // own tables.
 #include "instantaction/TInstantActionPage.h"
 #include "keybinds/TKeyBindsPage.h"
+#include "maintenance/DefaultReset.h"
 #include "settings/Presets.h"
 #include "settings/TGeneralSettingsPage.h"
 #include "settings/TUT2k4SettingsPage.h"
+#include "tests/support/ControlStates.h"
 #include "tests/support/IniDiff.h"
 #include "tests/support/PageHarness.h"
 #include "tests/support/TableData.h"
@@ -390,6 +392,109 @@ private slots:
                 [=](auto& p) { c<QComboBox>(&p, QStringLiteral("pickworld"))->setCurrentIndex(details.at(other, 1).toInt()); });
             QCOMPARE(got, QStringList{Entry(QStringLiteral("main"), QStringLiteral("viewport"), QStringLiteral("TextureDetailWorld"), details.at(other, 0))});
         }
+    }
+
+    // A preset sets every control of its table; a save then writes exactly
+    // the keys whose control now differs from what the empty file loaded.
+    void presetsEveryCell_data() {
+        QTest::addColumn<int>("column");
+        QTest::newRow("low") << 1;
+        QTest::newRow("high") << 2;
+    }
+    void presetsEveryCell() {
+        QFETCH(int, column);
+        const TableData preset("presets.tsv");
+        const TableData keys("video_audio_keys.tsv");
+        const TableData options("render_device_options.tsv");
+        const TableData devices("render_devices.tsv");
+        const TableData modes("screen_modes.tsv");
+        // control -> {section, key, kind, default}
+        QMap<QString, QStringList> where;
+        for (const auto& r : keys.rows) where.insert(r[0], {SectionOf(r[2]), r[3], r[4], r.value(5)});
+        for (const auto& r : options.rows) where.insert(r[2], {r[1], r[0], QStringLiteral("direct"), r[3]});
+
+        reset("", "");
+        settings::TUT2k4SettingsPage page(h->ctx);
+        QVERIFY(page.LoadUT2k4Settings());
+        QStringList untouched;
+        for (const QString& state : ControlStates(&page)) {
+            const QString name = state.section(QLatin1Char('='), 0, 0);
+            bool inPreset = name.startsWith(QStringLiteral("rb"));
+            for (const auto& r : preset.rows) inPreset = inPreset || r[0] == name;
+            if (!inPreset) untouched << state;
+        }
+        settings::ApplyPreset(page, column == 1 ? settings::Quality::Low : settings::Quality::High);
+
+        QStringList want;
+        for (const auto& r : preset.rows) {
+            const QString name = r[0], value = r[column];
+            if (name == QStringLiteral("renderer")) {
+                QVERIFY2(c<QRadioButton>(&page, value)->isChecked(), qPrintable(value));
+                for (const auto& d : devices.rows) {
+                    QCOMPARE(!c<QGroupBox>(&page, d[2])->isHidden(), d[0] == value);
+                    if (d[0] == value && value != QStringLiteral("rbDirect3d"))
+                        want << Entry(QStringLiteral("main"), QStringLiteral("Engine.Engine"), QStringLiteral("RenderDevice"), d[4]);
+                }
+            } else if (name == QStringLiteral("pickScreenmode")) {
+                QCOMPARE(c<QComboBox>(&page, name)->currentText(), value);
+                for (const auto& m : modes.rows)
+                    if (m[0] == value && value != QStringLiteral("640x480"))
+                        want << Entry(QStringLiteral("main"), kViewport, QStringLiteral("FullscreenViewportX"), m[1])
+                             << Entry(QStringLiteral("main"), kViewport, QStringLiteral("FullscreenViewportY"), m[2]);
+            } else {
+                QVERIFY2(where.contains(name), qPrintable(name));
+                const QStringList& w = where[name];
+                const QString kind = w[2], def = w[3];
+                if (kind == QStringLiteral("detail")) {
+                    QCOMPARE(c<QComboBox>(&page, name)->currentText(), value);
+                    if (value != def) want << Entry(QStringLiteral("main"), w[0], w[1], value);
+                } else if (kind == QStringLiteral("text")) {
+                    QCOMPARE(c<QLineEdit>(&page, name)->text(), value);
+                    if (value != def) want << Entry(QStringLiteral("main"), w[0], w[1], value);
+                } else {
+                    const bool on = value == QStringLiteral("1");
+                    QVERIFY2(c<QCheckBox>(&page, name)->isChecked() == on, qPrintable(name));
+                    const QString stored = Flag(kind == QStringLiteral("direct") ? on : !on);
+                    if (stored != def) want << Entry(QStringLiteral("main"), w[0], w[1], stored);
+                }
+            }
+        }
+        QStringList after;
+        for (const QString& state : ControlStates(&page))
+            if (untouched.contains(state)) after << state;
+        QCOMPARE(after, untouched);
+        QVERIFY(page.UT2k4SettingsChanged());
+        QVERIFY(page.SaveUT2k4Settings());
+        QCOMPARE(changes(), sorted(want));
+    }
+
+    // The reset puts the game's default files in place byte for byte, keeps
+    // the player's as the .BAK pair, and reloads the pages once.
+    void resetToDefaults() {
+        const QString sys = h->game.SystemDir();
+        const QByteArray defUser = ReadAll(sys + QStringLiteral("DefUser.ini"));
+        const QByteArray defMain = ReadAll(sys + QStringLiteral("Default.ini"));
+        QVERIFY(!defUser.isEmpty() && !defMain.isEmpty());
+        reset("[Engine.Input]\r\nA=mine\r\n", "[Engine.Engine]\r\nRenderDevice=Engine.NullRenderDevice\r\n");
+        h->state.CurrentUserIniName = QStringLiteral("User.ini");
+        h->prompter.Answer(ui::Answer::Yes);
+        int reloads = 0;
+        maintenance::ResetToDefaults(h->ctx, [&] { ++reloads; });
+        QCOMPARE(reloads, 1);
+        QCOMPARE(ReadAll(h->UserIniPath()), defUser);
+        QCOMPARE(ReadAll(h->MainIniPath()), defMain);
+        QCOMPARE(ReadAll(sys + QStringLiteral("User.BAK")), userBase);
+        QCOMPARE(ReadAll(sys + QStringLiteral("UT2004.BAK")), mainBase);
+        // Each page loads the defaults and, saved untouched, writes nothing.
+        const QByteArray user = ReadAll(h->UserIniPath()), main = ReadAll(h->MainIniPath());
+        keybinds::TKeyBindsPage keys(h->ctx);
+        settings::TGeneralSettingsPage general(h->ctx);
+        settings::TUT2k4SettingsPage video(h->ctx);
+        instantaction::TInstantActionPage action(h->ctx);
+        load(keys), load(general), load(video), load(action);
+        save(keys), save(general), save(video), save(action);
+        QCOMPARE(ReadAll(h->UserIniPath()), user);
+        QCOMPARE(ReadAll(h->MainIniPath()), main);
     }
 };
 

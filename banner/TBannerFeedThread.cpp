@@ -1,5 +1,6 @@
 #include "banner/TBannerFeedThread.h"
 
+#include "banner/TBannerImage.h"
 #include "ini/IniFile.h"
 #include "net/CurlStream.h"
 
@@ -7,16 +8,46 @@
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
+#include <QUrl>
 
 namespace banner {
 
-TBannerFeedThread::TBannerFeedThread(Setup setup, QObject* parent)
-    : QThread(parent), setup_(std::move(setup)), clickLink_(setup_.defaultLink) {}
+namespace {
+// A feed is a few lines; a megabyte is plenty.
+constexpr std::int64_t kMaxFeed = 1 << 20;
+} // namespace
 
-std::optional<QStringList> TBannerFeedThread::FetchFeedList(const QString& url, const QString& dataDir) {
+bool IsWebLink(const QString& link) {
+    // The link comes over plain HTTP: a file:, javascript: or any other
+    // scheme would let whoever sits on the way run things on the player's machine.
+    const QUrl url(link, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QStringLiteral("http") || scheme == QStringLiteral("https")) && !url.host().isEmpty();
+}
+
+TBannerFeedThread::TBannerFeedThread(Setup setup, QObject* parent)
+    : QThread(parent), setup_(std::move(setup)), clickLink_(setup_.defaultLink),
+      owner_(parent ? parent : QCoreApplication::instance()), cancel_(net::MakeCancelFlag()) {}
+
+TBannerFeedThread::~TBannerFeedThread() {
+    Cancel();
+    wait();
+}
+
+void TBannerFeedThread::Cancel() {
+    const std::lock_guard lock(mutex_);
+    owner_ = nullptr;
+    cancel_->store(true);
+}
+
+std::optional<QStringList> TBannerFeedThread::FetchFeedList(const QString& url, const QString& dataDir,
+                                                            const std::shared_ptr<std::atomic<bool>>& cancel) {
     net::Request r;
     r.url = url.toStdString();
     r.agent = "Quorlex";
+    r.kind = net::Kind::Control; // a stalled feed ends well before the next tick
+    r.maxBytes = kMaxFeed;
+    r.cancel = cancel;
     net::Session s;
     if (!s.Open(r) || s.Status() >= 300) return std::nullopt;
     const QString staging = QDir(dataDir).filePath(QStringLiteral("bla.inf"));
@@ -25,8 +56,7 @@ std::optional<QStringList> TBannerFeedThread::FetchFeedList(const QString& url, 
     char block[4096];
     qint64 total = 0, n = 0;
     bool failed = false;
-    // A feed is a few lines; a megabyte is plenty.
-    while ((n = s.Read(block, sizeof block)) > 0 && total < (1 << 20)) {
+    while ((n = s.Read(block, sizeof block)) > 0) {
         if (out.write(block, n) != n) failed = true;
         total += n;
     }
@@ -58,8 +88,8 @@ std::optional<QStringList> TBannerFeedThread::FetchFeedList(const QString& url, 
 }
 
 void TBannerFeedThread::run() {
-    const auto lines = FetchFeedList(setup_.feedUrl, setup_.dataDir);
-    if (!lines) return;
+    const auto lines = FetchFeedList(setup_.feedUrl, setup_.dataDir, cancel_);
+    if (!lines || cancel_->load()) return;
     const QString copy = QDir(setup_.dataDir).filePath(QStringLiteral("banner.inf"));
     {
         QSaveFile f(copy);
@@ -72,16 +102,35 @@ void TBannerFeedThread::run() {
     int n = 1;
     if (nr > 0 && setup_.random) n = 1 + std::uniform_int_distribution<int>(0, nr - 1)(*setup_.random);
     const QString picture = QString::fromStdString(feed.ReadText("urls", "url" + std::to_string(n), ""));
-    const QString link = QString::fromStdString(feed.ReadText("urls", "onclick" + std::to_string(n), ""));
+    QString link = QString::fromStdString(feed.ReadText("urls", "onclick" + std::to_string(n), ""));
+    if (!IsWebLink(link)) link.clear(); // a click then opens nothing
     // The click link and the picture change together, on the UI thread.
-    // Queued, not blocking: so a window that goes away can wait for us.
+    // Queued, not blocking: so a window that goes away can wait for us. The
+    // owner cannot go away while the call is posted, and a call that is
+    // still pending when it does is dropped with it.
+    const std::lock_guard lock(mutex_);
+    if (!owner_) return;
     QMetaObject::invokeMethod(
-        parent() ? parent() : QCoreApplication::instance(),
-        [self = QPointer<TBannerFeedThread>(this), show = setup_.show, link, picture] {
+        owner_,
+        [self = QPointer<TBannerFeedThread>(this), cancel = cancel_, show = setup_.show, link, picture] {
+            if (cancel->load()) return;
             if (self) self->clickLink_ = link;
             if (show) show(link, picture);
         },
         Qt::QueuedConnection);
+}
+
+bool StopBannerThreads(TBannerFeedThread* feed, TBannerImage* image, QDeadlineTimer deadline) {
+    // Both are cancelled before either is waited for, so they end side by
+    // side within the one deadline.
+    if (feed) feed->Cancel();
+    bool ended = !image || image->BannerPicture()->StopDownload(deadline);
+    if (feed && !feed->wait(deadline)) {
+        feed->setParent(nullptr); // not deleted under its running thread by its owner
+        QObject::connect(feed, &QThread::finished, feed, &QObject::deleteLater, Qt::UniqueConnection);
+        ended = false;
+    }
+    return ended;
 }
 
 } // namespace banner

@@ -1,12 +1,20 @@
 #pragma once
 #include <QPointer>
 #include <QString>
+#include <QDeadlineTimer>
 #include <QThread>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 
 namespace banner {
+
+class TBannerImage;
+
+// A click link the banner may open: http:// or https:// with a host.
+bool IsWebLink(const QString& link);
 
 // One fetch of the banner feed: the feed is kept as banner.inf, one entry
 // is drawn, and its picture URL and click link are handed to the UI thread
@@ -24,11 +32,17 @@ public:
     };
     explicit TBannerFeedThread(Setup setup, QObject* parent = nullptr);
 
+    ~TBannerFeedThread() override;
+
     QString ClickLink() const { return clickLink_; }
 
+    // Any thread: the fetch ends at once and hands nothing over any more.
+    void Cancel();
+
     // The feed's lines, or none (status 300 or more, no connection, a file
-    // that could not be written).
-    static std::optional<QStringList> FetchFeedList(const QString& url, const QString& dataDir);
+    // that could not be written, a cancel).
+    static std::optional<QStringList> FetchFeedList(const QString& url, const QString& dataDir,
+                                                    const std::shared_ptr<std::atomic<bool>>& cancel = {});
 
 protected:
     void run() override;
@@ -36,6 +50,15 @@ protected:
 private:
     Setup setup_;
     QString clickLink_;
+    // Hand-overs post to `owner_` under the mutex; Cancel clears it first.
+    std::mutex mutex_;
+    QObject* owner_;
+    std::shared_ptr<std::atomic<bool>> cancel_;
 };
+
+// The window closes: cancels the feed fetch and the banner's download, and
+// waits for both threads until `deadline`. A feed thread that has not ended
+// by then is let go (it deletes itself once done); false then.
+bool StopBannerThreads(TBannerFeedThread* feed, TBannerImage* image, QDeadlineTimer deadline = QDeadlineTimer(2000));
 
 } // namespace banner

@@ -41,7 +41,8 @@ void TBannerImage::SetAnimate(bool on) {
         timer_->setInterval(10);
         ticks_ = dueTick_ = 0;
         connect(timer_, &QTimer::timeout, this, &TBannerImage::AnimationTick);
-        timer_->start();
+        // A still picture needs no ticks: the timer runs while there is something to play.
+        if (animated_) timer_->start();
     } else {
         delete timer_;
         timer_ = nullptr;
@@ -70,6 +71,7 @@ void TBannerImage::PictureChanged() {
         ticks_ = dueTick_ = 0;
         if (picture_->Frame() != 0) picture_->SetFrame(0);
     }
+    if (timer_ && animated_ != timer_->isActive()) animated_ ? timer_->start() : timer_->stop();
 }
 
 void TBannerImage::FrameChanged() {

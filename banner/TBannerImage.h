@@ -10,7 +10,8 @@ namespace banner {
 enum TPicturePosition { bpTopLeft, bpTopRight, bpBottomLeft, bpBottomRight, bpCenter, bpTiled, bpStretched };
 
 // Shows the picture a URL names, plays animated GIFs, and draws a frame
-// that turns red under the mouse.
+// that turns red under the mouse. The picture is placed by its canvas size,
+// so every frame of an animation lands in the same place.
 class TBannerImage final : public QWidget {
     Q_OBJECT
 public:

@@ -6,45 +6,170 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QImageReader>
 #include <QPainter>
+#include <QSemaphore>
 #include <QThread>
+#include <mutex>
 #include <stdexcept>
 
 namespace banner {
 
+// What a download thread shares with its picture. The picture outlives the
+// thread's use of it: it clears `owner` under the mutex before it goes, and
+// every hand-over posts its call under the same mutex.
+struct DownloadLink {
+    std::mutex mutex;
+    TBannerPicture* owner = nullptr;
+    net::CancelFlag cancel = net::MakeCancelFlag();
+};
+
 namespace {
 
-// The one download of a picture; frees itself when done.
+constexpr qint64 kMaxPicture = 16 << 20;
+constexpr qint64 kBlock = 4096;
+
+using UiCall = std::function<void(TBannerPicture*)>;
+// Runs a call with the picture on the picture's thread and waits for it;
+// false when the picture stopped listening (the call did not run and will not).
+using ToUi = std::function<bool(const UiCall&)>;
+
+bool handOver(const std::shared_ptr<DownloadLink>& link, const UiCall& call) {
+    auto done = std::make_shared<QSemaphore>();
+    {
+        const std::lock_guard lock(link->mutex);
+        if (!link->owner || link->cancel->load()) return false;
+        QMetaObject::invokeMethod(
+            link->owner,
+            [link, call, done] {
+                TBannerPicture* owner = nullptr;
+                {
+                    const std::lock_guard inner(link->mutex);
+                    if (!link->cancel->load()) owner = link->owner;
+                }
+                if (owner) call(owner);
+                done->release();
+            },
+            Qt::QueuedConnection);
+    }
+    // Never an unbounded wait: a picture that goes away stops answering.
+    while (!done->tryAcquire(1, net::kTurnMilliseconds))
+        if (link->cancel->load()) return false;
+    return true;
+}
+
+struct Outcome {
+    QString error;   // set: the download failed with this text
+    QByteArray bytes;
+    bool cancelled = false;
+};
+
+// The network part of a download; touches nothing but its arguments and
+// reaches the picture only through `toUi`.
+Outcome fetch(const QString& url, bool checkLength, const net::CancelFlag& cancelFlag, const ToUi& toUi) {
+    net::Request r;
+    r.url = url.toStdString();
+    r.agent = "QuorlexBanner";
+    r.maxBytes = kMaxPicture;
+    r.cancel = cancelFlag;
+    net::Session s;
+    if (!s.Open(r)) return {s.Cancelled() ? QString() : QStringLiteral("Cannot open http connection"), {}, s.Cancelled()};
+    if (s.Status() != 200) return {QStringLiteral("Cannot open URL ") + url, {}, false};
+    if (!QString::fromStdString(s.ContentType()).toUpper().contains(QStringLiteral("IMAGE")))
+        return {QStringLiteral("Resource is not of image type : ") + url, {}, false};
+    const auto length = static_cast<quint32>(std::clamp<qint64>(s.ContentLength(), 0, 0xFFFFFFFF));
+    if (length == 0 && checkLength) return {QStringLiteral("Image size is 0"), {}, false};
+    if (!toUi([length](TBannerPicture* p) {
+            if (p->OnDownLoadProgress) p->OnDownLoadProgress(p, 0, length);
+        }))
+        return {{}, {}, true};
+    Outcome out;
+    auto userCancel = std::make_shared<std::atomic<bool>>(false);
+    char block[kBlock];
+    qint64 n = 0;
+    do {
+        n = s.Read(block, kBlock);
+        if (n > 0) out.bytes.append(block, n);
+        const auto size = static_cast<quint32>(out.bytes.size());
+        if (!toUi([size, length, userCancel](TBannerPicture* p) {
+                if (p->OnDownLoadProgress) p->OnDownLoadProgress(p, size, length);
+                bool cancel = false;
+                if (p->OnDownLoadCancel) p->OnDownLoadCancel(p, cancel);
+                if (cancel) *userCancel = true;
+            }))
+            return {{}, {}, true};
+    } while (n > 0 && !*userCancel);
+    if (*userCancel) return {{}, {}, true};
+    if (n < 0) return {s.Cancelled() ? QString() : QStringLiteral("Cannot open URL ") + url, {}, s.Cancelled()};
+    return out;
+}
+
+// The picture's events for what the download ended with, on its thread.
+void conclude(TBannerPicture* p, const Outcome& o) {
+    if (o.cancelled) return;
+    if (!o.error.isEmpty()) {
+        if (p->OnDownLoadError) p->OnDownLoadError(p, o.error);
+        return;
+    }
+    try {
+        p->LoadFromBytes(o.bytes);
+    } catch (const std::exception& e) {
+        if (p->OnDownLoadError) p->OnDownLoadError(p, QString::fromStdString(e.what()));
+        return;
+    }
+    if (p->OnDownLoadComplete) p->OnDownLoadComplete(p);
+}
+
+// One asynchronous download; deletes itself once finished.
 class TDownLoadThread final : public QThread {
 public:
-    explicit TDownLoadThread(TBannerPicture* picture) : picture_(picture) {
+    TDownLoadThread(std::shared_ptr<DownloadLink> link, QString url, bool checkLength)
+        : link_(std::move(link)), url_(std::move(url)), checkLength_(checkLength) {
         connect(this, &QThread::finished, this, &QObject::deleteLater);
-        start();
     }
     void run() override {
-        if (picture_) picture_->DownloadPicture();
+        const ToUi toUi = [this](const UiCall& call) { return handOver(link_, call); };
+        const Outcome o = fetch(url_, checkLength_, link_->cancel, toUi);
+        handOver(link_, [o](TBannerPicture* p) {
+            p->StopDownload(QDeadlineTimer(0)); // clears busy; this thread ends right after
+            conclude(p, o);
+        });
     }
 
 private:
-    QPointer<TBannerPicture> picture_;
+    std::shared_ptr<DownloadLink> link_;
+    QString url_;
+    bool checkLength_;
 };
-
-constexpr qint64 kMaxPicture = 16 << 20;
 
 } // namespace
 
 TBannerPicture::TBannerPicture(QObject* parent) : QObject(parent) {}
 
-void TBannerPicture::OnUi(const std::function<void()>& f) {
-    if (QThread::currentThread() == thread())
-        f();
-    else
-        QMetaObject::invokeMethod(this, f, Qt::BlockingQueuedConnection);
+TBannerPicture::~TBannerPicture() { StopDownload(); }
+
+bool TBannerPicture::StopDownload(QDeadlineTimer deadline) {
+    busy_ = false;
+    if (link_) {
+        const std::lock_guard lock(link_->mutex);
+        link_->owner = nullptr;
+        link_->cancel->store(true);
+    }
+    link_.reset();
+    QThread* t = thread_.data();
+    thread_.clear();
+    if (!t || t == QThread::currentThread()) return true;
+    if (!t->wait(deadline)) return false; // it deletes itself once it ends
+    delete t;
+    return true;
 }
 
 bool TBannerPicture::IsGif() const { return imaging::IsGif(raw_); }
-int TBannerPicture::GifFrameCount() const { return imaging::GifFrameCount(raw_); }
-int TBannerPicture::GifFrameDelay(int frame) const { return imaging::GifFrameDelay(raw_, frame); }
+int TBannerPicture::GifFrameCount() const { return decoded_.gif ? static_cast<int>(decoded_.frames.size()) : -1; }
+int TBannerPicture::GifFrameDelay(int frame) const {
+    if (!decoded_.gif || frame < 1 || frame > static_cast<int>(decoded_.delays.size())) return -1;
+    return decoded_.delays[static_cast<std::size_t>(frame - 1)];
+}
 
 void TBannerPicture::LoadFromURL(const QString& url) {
     frame_ = 0;
@@ -61,125 +186,105 @@ void TBannerPicture::LoadFromURL(const QString& url) {
     } else if (!busy_) {
         url_ = url;
         busy_ = true;
-        new TDownLoadThread(this);
+        link_ = std::make_shared<DownloadLink>();
+        link_->owner = this;
+        auto* t = new TDownLoadThread(link_, url, CheckContentLength);
+        thread_ = t;
+        t->start();
     }
 }
 
 void TBannerPicture::DownloadPicture() {
-    auto fail = [this](const QString& text) {
-        OnUi([&] {
-            busy_ = false;
-            if (OnDownLoadError) OnDownLoadError(this, text);
-        });
+    const auto cancel = net::MakeCancelFlag();
+    const ToUi direct = [this](const UiCall& call) {
+        call(this);
+        return true;
     };
-    net::Request r;
-    r.url = url_.toStdString();
-    r.agent = "QuorlexBanner";
-    net::Session s;
-    if (!s.Open(r)) return fail(QStringLiteral("Cannot open http connection"));
-    if (s.Status() != 200) return fail(QStringLiteral("Cannot open URL ") + url_);
-    if (!QString::fromStdString(s.ContentType()).toUpper().contains(QStringLiteral("IMAGE")))
-        return fail(QStringLiteral("Resource is not of image type : ") + url_);
-    const auto length = static_cast<quint32>(std::max<qint64>(0, s.ContentLength()));
-    if (length == 0 && CheckContentLength) return fail(QStringLiteral("Image size is 0"));
-    OnUi([&] {
-        if (OnDownLoadProgress) OnDownLoadProgress(this, 0, length);
-    });
-    QByteArray buffer;
-    bool cancel = false;
-    char block[4096];
-    qint64 n = 0;
-    do {
-        n = s.Read(block, sizeof block);
-        if (n > 0) buffer.append(block, n);
-        OnUi([&] {
-            if (OnDownLoadProgress) OnDownLoadProgress(this, static_cast<quint32>(buffer.size()), length);
-            if (OnDownLoadCancel) OnDownLoadCancel(this, cancel);
-        });
-    } while (n > 0 && !cancel && buffer.size() < kMaxPicture);
-    if (n < 0) return fail(QStringLiteral("Cannot open URL ") + url_);
-    OnUi([&] {
-        busy_ = false;
-        if (cancel) return;
-        try {
-            LoadFromBytes(buffer);
-        } catch (const std::exception& e) {
-            if (OnDownLoadError) OnDownLoadError(this, QString::fromStdString(e.what()));
-            return;
-        }
-        if (OnDownLoadComplete) OnDownLoadComplete(this);
-    });
+    const Outcome o = fetch(url_, CheckContentLength, cancel, direct);
+    busy_ = false;
+    conclude(this, o);
 }
 
-void TBannerPicture::DecodePicture() {
-    frameLeft_ = frameTop_ = 0;
-    decoded_ = QImage();
-    if (raw_.isEmpty()) throw std::runtime_error("Empty image stream created");
-    QByteArray data;
-    try {
-        data.reserve(raw_.size());
-    } catch (const std::bad_alloc&) {
-        throw std::runtime_error("Could not allocate memory for image");
-    }
+TBannerPicture::Decoded TBannerPicture::Decode(const QByteArray& bytes) {
+    if (bytes.isEmpty()) throw std::runtime_error("Empty image stream created");
+    Decoded d;
     QString why;
-    QImage image;
-    if (IsGif() && !imaging::GifFrameMarks(raw_).empty()) {
-        data = imaging::GifFromFrame(raw_, frame_, &frameLeft_, &frameTop_);
-        image = imaging::DecodeGifFirstImage(data, &why);
-    } else if (IsGif()) {
-        image = imaging::DecodeGifFirstImage(raw_, &why);
-    } else if (raw_.startsWith("\xFF\xD8")) {
-        image = imaging::DecodeJpeg(raw_, &why);
-    } else {
-        image.loadFromData(raw_); // PNG, BMP and the rest Qt reads
+    const auto refuse = [&] {
+        // A picture larger than the control can show is not allocated at all.
+        if (why.contains(QStringLiteral("too large"), Qt::CaseInsensitive))
+            throw std::runtime_error("Could not allocate memory for image");
+        throw std::runtime_error("Could not load image. Invalid format");
+    };
+    if (imaging::IsGif(bytes)) {
+        auto gif = imaging::DecodeGif(bytes, &why, kMaxBannerSide);
+        if (gif.frames.empty()) refuse();
+        d.gif = true;
+        d.frames = std::move(gif.frames);
+        d.delays = std::move(gif.delays);
+        return d;
     }
-    if (image.isNull()) throw std::runtime_error("Could not load image. Invalid format");
-    decoded_ = image;
+    QImage image;
+    if (bytes.startsWith("\xFF\xD8")) {
+        image = imaging::DecodeJpeg(bytes, &why, kMaxBannerSide);
+    } else {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer); // PNG, BMP and the rest Qt reads
+        const QSize declared = reader.size();
+        if (declared.width() > kMaxBannerSide || declared.height() > kMaxBannerSide) why = QStringLiteral("too large");
+        else image = reader.read();
+    }
+    if (image.isNull()) refuse();
+    d.frames.push_back(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    return d;
+}
+
+void TBannerPicture::Take(QByteArray bytes, Decoded decoded) {
+    raw_ = std::move(bytes);
+    decoded_ = std::move(decoded);
+    empty_ = false;
 }
 
 void TBannerPicture::LoadFromFile(const QString& name) {
     QFile f(name);
     try {
         if (!f.open(QIODevice::ReadOnly)) throw std::runtime_error("cannot open");
-        raw_ = f.read(kMaxPicture);
-        empty_ = false;
-        DecodePicture();
+        QByteArray bytes = f.read(kMaxPicture);
+        Take(bytes, Decode(bytes));
     } catch (...) {
         empty_ = true;
-        decoded_ = QImage();
+        decoded_ = {};
         return;
     }
     emit Changed();
 }
 
 void TBannerPicture::LoadFromStream(QIODevice& stream) {
-    raw_ = stream.read(kMaxPicture);
-    empty_ = false;
-    DecodePicture();
+    QByteArray bytes = stream.read(kMaxPicture);
+    Decoded decoded = Decode(bytes); // raises before anything changes
+    Take(std::move(bytes), std::move(decoded));
     emit Changed();
 }
 
 void TBannerPicture::LoadFromBytes(const QByteArray& bytes) {
-    QByteArray copy = bytes;
-    QBuffer buffer(&copy);
+    QBuffer buffer;
+    buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     LoadFromStream(buffer);
 }
 
 void TBannerPicture::Assign(const TBannerPicture* source) {
     empty_ = true;
-    decoded_ = QImage();
+    decoded_ = {};
     if (!source) {
         raw_.clear();
         emit Changed();
         return;
     }
     raw_ = source->raw_;
-    empty_ = false;
-    try {
-        DecodePicture();
-    } catch (...) {
-    }
+    decoded_ = source->decoded_; // the same bytes decode to the same frames
+    empty_ = source->empty_ && raw_.isEmpty();
     emit Changed();
 }
 
@@ -188,21 +293,24 @@ void TBannerPicture::SaveToStream(QIODevice& stream) const { stream.write(raw_);
 void TBannerPicture::SetFrame(int frame) {
     frame_ = frame;
     if (raw_.isEmpty()) return;
-    try {
-        DecodePicture();
-    } catch (...) {
-        return; // a frame that does not decode leaves the last one out
-    }
     emit FrameChanged();
     if (OnFrameChange) OnFrameChange(this);
 }
 
-int TBannerPicture::Width() const { return decoded_.isNull() ? 0 : decoded_.width(); }
-int TBannerPicture::Height() const { return decoded_.isNull() ? 0 : decoded_.height(); }
+QImage TBannerPicture::CurrentImage() const {
+    if (empty_ || decoded_.frames.empty()) return {};
+    const int count = static_cast<int>(decoded_.frames.size());
+    return decoded_.frames[static_cast<std::size_t>(std::clamp(frame_, 1, count) - 1)];
+}
+
+int TBannerPicture::Width() const { return decoded_.frames.empty() ? 0 : decoded_.frames.front().width(); }
+int TBannerPicture::Height() const { return decoded_.frames.empty() ? 0 : decoded_.frames.front().height(); }
 
 void TBannerPicture::Draw(QPainter& painter, const QRect& rect) const {
-    if (empty_ || decoded_.isNull()) return;
-    painter.drawImage(rect.translated(frameLeft_, frameTop_), decoded_);
+    const QImage image = CurrentImage();
+    if (image.isNull()) return;
+    // Every frame is the whole canvas: placed by the canvas, never shifted.
+    painter.drawImage(rect, image);
 }
 
 } // namespace banner

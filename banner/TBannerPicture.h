@@ -1,21 +1,34 @@
 #pragma once
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <functional>
+#include <memory>
+#include <vector>
 
 class QIODevice;
 class QPainter;
+class QThread;
 
 namespace banner {
 
-// A picture given by its raw bytes; GIF frames are cut from the bytes
-// and decoded one at a time.
+// The largest picture the banner shows; a header that declares more is
+// refused before anything is allocated for it.
+constexpr int kMaxBannerSide = 4096;
+
+struct DownloadLink;
+
+// A picture given by its raw bytes. Each load decodes the bytes once: a GIF
+// into every frame composited on its canvas, anything else into one image.
+// Changing the frame only picks one of those, so an animation costs painting.
 class TBannerPicture final : public QObject {
     Q_OBJECT
 public:
     explicit TBannerPicture(QObject* parent = nullptr);
+    // Cancels a running download and waits for its thread (at most 2 s).
+    ~TBannerPicture() override;
 
     using Sender = TBannerPicture*;
     std::function<void(Sender)> OnFrameChange;
@@ -26,21 +39,24 @@ public:
 
     void LoadFromURL(const QString& url);
     void LoadFromFile(const QString& name);
-    // Raises the decoding error texts.
+    // Raises the decoding error texts; bytes that do not decode leave the
+    // picture as it was.
     void LoadFromStream(QIODevice& stream);
     void LoadFromBytes(const QByteArray& bytes); // LoadFromStream over memory
     void Assign(const TBannerPicture* source);
     void SaveToStream(QIODevice& stream) const;
     void Draw(QPainter& painter, const QRect& rect) const;
 
-    int Width() const;
+    int Width() const;  // the canvas of a GIF, the image otherwise
     int Height() const;
     bool Empty() const { return empty_; }
     int Frame() const { return frame_; }
     void SetFrame(int frame);
     bool IsGif() const;
-    int GifFrameCount() const;
-    int GifFrameDelay(int frame) const;
+    int GifFrameCount() const;         // -1 when not a GIF
+    int GifFrameDelay(int frame) const; // -1 when there is no such frame
+    // What Draw paints now: the composited canvas of the current frame.
+    QImage CurrentImage() const;
     const QByteArray& RawBytes() const { return raw_; }
     QString URL() const { return url_; }
     bool Busy() const { return busy_; }
@@ -48,25 +64,34 @@ public:
     bool Async = false;
     bool CheckContentLength = false;
 
-    // The network part of a download; on a worker when asynchronous.
+    // The network part of a download, on the calling thread.
     void DownloadPicture();
+    // Ends a running asynchronous download: its events stop at once, and
+    // its thread is waited for until `deadline`. False when it still runs.
+    bool StopDownload(QDeadlineTimer deadline = QDeadlineTimer(2000));
 
 signals:
     void Changed();
     void FrameChanged();
 
 private:
-    void DecodePicture();
-    // Runs on the UI thread: directly there, blocking from the worker.
-    void OnUi(const std::function<void()>& f);
+    struct Decoded {
+        bool gif = false;
+        std::vector<QImage> frames; // one for a still picture
+        std::vector<int> delays;
+    };
+    static Decoded Decode(const QByteArray& bytes); // raises the error texts
+    void Take(QByteArray bytes, Decoded decoded);
+    void Finished(); // the worker's last hand-over
 
     QByteArray raw_;
     bool empty_ = true;
-    QImage decoded_;
+    Decoded decoded_;
     int frame_ = 0;
-    int frameLeft_ = 0, frameTop_ = 0;
     QString url_;
     bool busy_ = false;
+    std::shared_ptr<DownloadLink> link_;
+    QPointer<QThread> thread_;
 };
 
 } // namespace banner

@@ -26,16 +26,10 @@ void onError(j_common_ptr cinfo) {
 
 void onMessage(j_common_ptr, int) {} // warnings (e.g. premature end) are not shown
 
-// Limits what a corrupt header can claim: previews are small pictures.
-constexpr JDIMENSION kMaxSide = 8192;
-
-struct Raw {
-    unsigned char* pixels = nullptr; // malloc'd RGB rows
-    unsigned width = 0, height = 0;
-};
-
-// Only C objects live here, so the jump skips no destructor.
-bool decodeRaw(const unsigned char* data, unsigned long size, Raw* out, char* message) {
+// Only C objects and the caller's image live here; the image is assigned
+// only after the jump target is set, so the jump skips no destructor that
+// matters.
+bool decodeInto(const unsigned char* data, unsigned long size, int maxSide, QImage* image, char* message) {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     std::memset(&cinfo, 0, sizeof cinfo);
@@ -44,32 +38,27 @@ bool decodeRaw(const unsigned char* data, unsigned long size, Raw* out, char* me
     err.pub.emit_message = onMessage;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
-        std::free(out->pixels);
-        out->pixels = nullptr;
         std::strncpy(message, err.message, JMSG_LENGTH_MAX);
         return false;
     }
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data, size);
     jpeg_read_header(&cinfo, TRUE);
-    if (cinfo.image_width > kMaxSide || cinfo.image_height > kMaxSide) {
+    if (cinfo.image_width > static_cast<JDIMENSION>(maxSide) || cinfo.image_height > static_cast<JDIMENSION>(maxSide)) {
         jpeg_destroy_decompress(&cinfo);
         std::strncpy(message, "Picture too large", JMSG_LENGTH_MAX);
         return false;
     }
     cinfo.out_color_space = JCS_RGB;
     jpeg_start_decompress(&cinfo);
-    out->width = cinfo.output_width;
-    out->height = cinfo.output_height;
-    const std::size_t stride = static_cast<std::size_t>(out->width) * 3;
-    out->pixels = static_cast<unsigned char*>(std::malloc(stride * out->height + 1));
-    if (!out->pixels) {
+    *image = QImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), QImage::Format_RGB888);
+    if (image->isNull()) {
         jpeg_destroy_decompress(&cinfo);
         std::strncpy(message, "Out of memory", JMSG_LENGTH_MAX);
         return false;
     }
     while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = out->pixels + stride * cinfo.output_scanline;
+        JSAMPROW row = image->scanLine(static_cast<int>(cinfo.output_scanline));
         jpeg_read_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_decompress(&cinfo);
@@ -79,24 +68,18 @@ bool decodeRaw(const unsigned char* data, unsigned long size, Raw* out, char* me
 
 } // namespace
 
-QImage DecodeJpeg(const QByteArray& bytes, QString* error) {
-    Raw raw;
+QImage DecodeJpeg(const QByteArray& bytes, QString* error, int maxSide) {
     char message[JMSG_LENGTH_MAX] = {};
     if (bytes.isEmpty()) {
         if (error) *error = QStringLiteral("Empty file");
         return {};
     }
-    if (!decodeRaw(reinterpret_cast<const unsigned char*>(bytes.constData()),
-                   static_cast<unsigned long>(bytes.size()), &raw, message)) {
+    QImage image;
+    if (!decodeInto(reinterpret_cast<const unsigned char*>(bytes.constData()), static_cast<unsigned long>(bytes.size()),
+                    maxSide, &image, message)) {
         if (error) *error = QString::fromLatin1(message);
         return {};
     }
-    QImage image(static_cast<int>(raw.width), static_cast<int>(raw.height), QImage::Format_RGB888);
-    for (unsigned y = 0; !image.isNull() && y < raw.height; ++y)
-        std::memcpy(image.scanLine(static_cast<int>(y)), raw.pixels + static_cast<std::size_t>(raw.width) * 3 * y,
-                    static_cast<std::size_t>(raw.width) * 3);
-    std::free(raw.pixels);
-    if (image.isNull() && error) *error = QStringLiteral("Out of memory");
     return image;
 }
 

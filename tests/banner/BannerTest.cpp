@@ -26,6 +26,7 @@ QByteArray png(int w, int h) {
     img.save(&b, "PNG");
     return bytes;
 }
+QColor px(const QImage& image, int x, int y) { return QColor(image.pixel(x, y)); }
 QByteArray threeFrames() {
     return BuildGif(40, 20, {{QRect(0, 0, 40, 20), Qt::red, 10}, {QRect(5, 6, 10, 8), Qt::green, 20}, {QRect(1, 2, 3, 4), Qt::blue, 30}});
 }
@@ -59,15 +60,101 @@ private slots:
         QCOMPARE(imaging::GifFrameCount(gif), 3);
         QCOMPARE(imaging::GifFrameDelay(gif, 2), 20);
         QCOMPARE(imaging::GifFrameDelay(gif, 4), -1);
-        int left = 0, top = 0;
-        const QByteArray second = imaging::GifFromFrame(gif, 2, &left, &top);
-        QCOMPARE(QPoint(left, top), QPoint(5, 6));
-        const QImage own = imaging::DecodeGifFirstImage(second);
-        QCOMPARE(own.size(), QSize(10, 8)); // the frame's own area
-        QCOMPARE(QColor(own.pixel(0, 0)), QColor(Qt::green));
+        // Frame 2 lands at its offset on the canvas, over frame 1.
+        const auto decoded = imaging::DecodeGif(gif);
+        QCOMPARE(decoded.canvas, QSize(40, 20));
+        QCOMPARE(int(decoded.frames.size()), 3);
+        QCOMPARE(decoded.delays, (std::vector<int>{10, 20, 30}));
+        QCOMPARE(px(decoded.frames[1], 5, 6), QColor(Qt::green));
+        QCOMPARE(px(decoded.frames[1], 14, 13), QColor(Qt::green));
+        QCOMPARE(px(decoded.frames[1], 15, 14), QColor(Qt::red));
+        QCOMPARE(px(decoded.frames[1], 4, 6), QColor(Qt::red));
         QCOMPARE(imaging::GifFrameCount(png(2, 2)), -1);
         // The demo's banner animates: its frames are found the same way.
-        QCOMPARE(imaging::GifFrameCount(ReadAll(SourceDir() + QStringLiteral("/demo/site/banner1.gif"))), 3);
+        const QByteArray demo = ReadAll(SourceDir() + QStringLiteral("/demo/site/banner1.gif"));
+        QVERIFY(imaging::GifFrameCount(demo) > 1);
+        QCOMPARE(int(imaging::DecodeGif(demo).frames.size()), imaging::GifFrameCount(demo));
+    }
+
+    // An optimised GIF: a full first frame, then small update areas whose
+    // disposal methods and transparent pixels decide what the canvas shows.
+    void framesCompositedAsBrowsersDrawThem() {
+        const QColor yellow(Qt::yellow);
+        const QByteArray gif =
+            BuildGif(60, 20,
+                     {{QRect(0, 0, 60, 20), Qt::red, 10, 1},
+                      {QRect(40, 0, 20, 20), Qt::green, 10, 2, false, QRect(0, 0, 5, 5)},
+                      {QRect(0, 0, 10, 10), Qt::blue, 10, 3},
+                      {QRect(20, 5, 10, 10), yellow, 10, 1}});
+        const auto d = imaging::DecodeGif(gif);
+        QCOMPARE(int(d.frames.size()), 4);
+        QVERIFY(!d.truncated);
+        for (const QImage& f : d.frames) QCOMPARE(f.size(), QSize(60, 20));
+        QCOMPARE(px(d.frames[0], 59, 19), QColor(Qt::red));
+        QCOMPARE(px(d.frames[1], 45, 10), QColor(Qt::green));
+        QCOMPARE(px(d.frames[1], 41, 1), QColor(Qt::red)); // transparent: the canvas shows
+        QCOMPARE(px(d.frames[1], 10, 10), QColor(Qt::red));
+        // Frame 2 went back to the background (transparent) before frame 3.
+        QCOMPARE(qAlpha(d.frames[2].pixel(45, 10)), 0);
+        QCOMPARE(qAlpha(d.frames[2].pixel(41, 1)), 0);
+        QCOMPARE(px(d.frames[2], 5, 5), QColor(Qt::blue));
+        QCOMPARE(px(d.frames[2], 15, 15), QColor(Qt::red));
+        // Frame 3 asked for the canvas it found to come back.
+        QCOMPARE(px(d.frames[3], 5, 5), QColor(Qt::red));
+        QCOMPARE(qAlpha(d.frames[3].pixel(45, 10)), 0);
+        QCOMPARE(px(d.frames[3], 25, 10), yellow);
+        QCOMPARE(px(d.frames[3], 35, 10), QColor(Qt::red));
+
+        // Interlaced rows go to their own lines: only row 3 is a hole.
+        const auto inter = imaging::DecodeGif(
+            BuildGif(8, 16, {{QRect(0, 0, 8, 16), Qt::red, 5}, {QRect(0, 0, 8, 16), Qt::blue, 5, 1, true, QRect(0, 3, 8, 1)}}));
+        QCOMPARE(int(inter.frames.size()), 2);
+        for (int y : {0, 1, 2, 4, 8, 11, 15}) QCOMPARE(px(inter.frames[1], 2, y), QColor(Qt::blue));
+        QCOMPARE(px(inter.frames[1], 2, 3), QColor(Qt::red));
+
+        // A last frame cut off shows what arrived over the canvas before it.
+        const QByteArray whole = BuildGif(120, 120, {{QRect(0, 0, 120, 120), Qt::red, 5},
+                                                     {QRect(0, 0, 120, 120), Qt::green, 5, 1, false, {}, Qt::blue}});
+        const qsizetype second = imaging::GifFrameMarks(whole).at(1);
+        const auto cut = imaging::DecodeGif(whole.left(second + (whole.size() - second) / 2));
+        QVERIFY(cut.truncated);
+        QCOMPARE(int(cut.frames.size()), 2);
+        QVERIFY(px(cut.frames[1], 0, 0) != QColor(Qt::red));
+        QCOMPARE(px(cut.frames[1], 119, 119), QColor(Qt::red));
+        TBannerPicture picture;
+        picture.LoadFromBytes(whole.left(second + (whole.size() - second) / 2));
+        QCOMPARE(picture.GifFrameCount(), 2);
+    }
+
+    // The banner's layout: top-right in a wider control, small update frames.
+    void optimisedBannerNeverBlinksEmpty() {
+        const QByteArray gif = BuildGif(120, 40, {{QRect(0, 0, 120, 40), Qt::red, 10},
+                                                  {QRect(100, 30, 10, 5), Qt::green, 10},
+                                                  {QRect(0, 0, 4, 4), Qt::blue, 10}});
+        TBannerImage image;
+        image.resize(358, 74);
+        image.PicturePosition = bpTopRight;
+        image.BannerPicture()->LoadFromBytes(gif);
+        QCOMPARE(image.PictureRect(), QRect(238, 0, 120, 40));
+        QList<qint64> keys;
+        for (int t = 0; t < 60; ++t) {
+            image.AnimationTick();
+            const int f = image.BannerPicture()->Frame();
+            QImage shot(image.size(), QImage::Format_ARGB32);
+            shot.fill(Qt::white);
+            image.render(&shot);
+            QCOMPARE(px(shot, 238 + 50, 20), QColor(Qt::red)); // frame 1 stays under every update
+            QCOMPARE(px(shot, 238 + 105, 32), QColor(f >= 2 ? Qt::green : Qt::red));
+            QCOMPARE(px(shot, 238 + 1, 1), QColor(f == 3 ? Qt::blue : Qt::red));
+            if (t % 10 == 0) keys << image.BannerPicture()->CurrentImage().cacheKey();
+        }
+        // Decoded once: the same frame is the same image each time round.
+        QCOMPARE(keys[0], keys[3]);
+        // AutoSize takes the canvas, not the first or the current frame.
+        image.AutoSize = true;
+        image.BannerPicture()->SetFrame(2);
+        image.BannerPicture()->LoadFromBytes(BuildGif(90, 30, {{QRect(10, 10, 5, 5), Qt::red, 10}, {QRect(0, 0, 2, 2), Qt::blue, 10}}));
+        QCOMPARE(image.size(), QSize(90, 30));
     }
 
     void animationPlaysEachFrameForItsDelay() {

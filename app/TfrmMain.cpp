@@ -24,6 +24,7 @@
 #include "update/TUpdateClient.h"
 #include "banner/TBannerFeedThread.h"
 #include "banner/TBannerImage.h"
+#include "net/CurlStream.h"
 #include "platform/Network.h"
 
 #include <QTimer>
@@ -222,7 +223,10 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
 }
 
 TfrmMain::~TfrmMain() {
-    if (feed_) feed_->wait();
+    // Nothing may hold the exit: running transfers end now, and the banner's
+    // threads get two seconds at most.
+    net::CancelAll();
+    banner::StopBannerThreads(feed_.data(), BannerImage1);
     try {
         ReleaseIniHandles();
     } catch (...) {

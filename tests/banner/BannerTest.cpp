@@ -2,6 +2,7 @@
 #include "banner/TBannerFeedThread.h"
 #include "banner/TBannerImage.h"
 #include "imaging/GifImage.h"
+#include "imaging/JpegImage.h"
 #include "platform/Shell.h"
 #include "tests/support/GameFolder.h"
 #include "tests/support/GifBuilder.h"
@@ -10,6 +11,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -25,6 +27,26 @@ QByteArray png(int w, int h) {
     b.open(QIODevice::WriteOnly);
     img.save(&b, "PNG");
     return bytes;
+}
+// A real JPEG whose header now declares a width and height of `side`.
+QByteArray jpegDeclaring(int side) {
+    QByteArray jpeg = ReadAll(SourceDir() + QStringLiteral("/demo/previews/Foundry.jpg"));
+    qsizetype sof = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
+    if (sof < 0) sof = jpeg.indexOf(QByteArray("\xFF\xC2", 2));
+    if (sof < 0) return {};
+    for (int at : {5, 7}) {
+        jpeg[sof + at] = static_cast<char>(side >> 8);
+        jpeg[sof + at + 1] = static_cast<char>(side & 0xFF);
+    }
+    return jpeg;
+}
+QString loadError(TBannerPicture& picture, const QByteArray& bytes) {
+    try {
+        picture.LoadFromBytes(bytes);
+    } catch (const std::exception& e) {
+        return QString::fromStdString(e.what());
+    }
+    return {};
 }
 QColor px(const QImage& image, int x, int y) { return QColor(image.pixel(x, y)); }
 QByteArray threeFrames() {
@@ -45,6 +67,7 @@ private slots:
         WriteAll(site.filePath(QStringLiteral("b1.png")), png(10, 10));
         WriteAll(site.filePath(QStringLiteral("b2.png")), png(20, 10));
         WriteAll(site.filePath(QStringLiteral("b3.png")), png(30, 10));
+        WriteAll(site.filePath(QStringLiteral("bad.png")), "not a picture at all, though the server says it is");
         http = std::make_unique<LocalServer>(HttpServerScript(), site.path());
         QVERIFY(http->Started());
         QByteArray feed = "[urls]\r\nnr=3\r\n";
@@ -52,6 +75,26 @@ private slots:
             feed += "url" + QByteArray::number(i) + "=" + http->Http(QStringLiteral("files/b%1.png").arg(i)).toUtf8() +
                     "\r\nonclick" + QByteArray::number(i) + "=https://example.org/" + QByteArray::number(i) + "\r\n";
         WriteAll(site.filePath(QStringLiteral("banner.txt")), feed);
+        // One feed per misbehaving picture server, and one with a dangerous link.
+        for (const char* kind : {"stall", "stopmid", "endless", "trickle"})
+            WriteAll(site.filePath(QStringLiteral("feed-%1.txt").arg(QLatin1String(kind))),
+                     "[urls]\r\nnr=1\r\nurl1=" + http->Http(QStringLiteral("%1/wide.png").arg(QLatin1String(kind))).toUtf8() +
+                         "\r\nonclick1=https://example.org/\r\n");
+        WriteAll(site.filePath(QStringLiteral("evil.txt")),
+                 "[urls]\r\nnr=1\r\nurl1=" + http->Http(QStringLiteral("files/b1.png")).toUtf8() +
+                     "\r\nonclick1=javascript:alert(1)\r\n");
+    }
+
+    std::unique_ptr<app::TfrmMain> bannerWindow(GameFolder& game, ScriptedPrompter& prompter, const QString& feedPath) {
+        WriteAll(game.SettingsFile(), "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=False\r\nBannerURL=" +
+                                          http->Http(feedPath).toUtf8() + "\r\n\r\n[UT2k4]\r\nDir=" +
+                                          game.GameDir().toUtf8() + "\r\nSystem=" + game.GameDir().toUtf8() + "/System\r\n");
+        app::StartupEnvironment env;
+        env.programDir = env.settingsDir = game.ProgramDir();
+        env.prompter = &prompter;
+        env.updateUrl = QStringLiteral("http://127.0.0.1:9/x.inf");
+        env.isOnline = [] { return true; };
+        return std::make_unique<app::TfrmMain>(env);
     }
 
     void gifFramesByByteScan() {
@@ -282,6 +325,117 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(links.size(), 12);
         QCOMPARE(t->ClickLink(), QStringLiteral("https://home/"));
+    }
+
+    // A picture that goes away while its download runs: its thread is
+    // stopped, and no event of the download reaches anything afterwards.
+    void pictureDeletedDuringItsDownload_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("never answers") << QStringLiteral("stall/wide.png");
+        QTest::newRow("stops mid-body") << QStringLiteral("stopmid/wide.png");
+        QTest::newRow("sends forever") << QStringLiteral("endless/x.gif");
+        QTest::newRow("arrives slowly") << QStringLiteral("trickle/wide.png");
+    }
+    void pictureDeletedDuringItsDownload() {
+        QFETCH(QString, path);
+        int events = 0;
+        auto* picture = new TBannerPicture;
+        picture->Async = true;
+        picture->OnDownLoadProgress = [&](TBannerPicture*, quint32, quint32) { ++events; };
+        picture->OnDownLoadError = [&](TBannerPicture*, const QString&) { ++events; };
+        picture->OnDownLoadComplete = [&](TBannerPicture*) { ++events; };
+        picture->LoadFromURL(http->Http(path));
+        QTest::qWait(300);
+        QElapsedTimer clock;
+        clock.start();
+        delete picture;
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        const int before = events;
+        QTest::qWait(300);
+        QCOMPARE(events, before);
+    }
+
+    // The window closes while the feed or the picture is on its way.
+    void windowClosedDuringTransfers_data() {
+        QTest::addColumn<QString>("feed");
+        QTest::addColumn<bool>("pictureBusy");
+        QTest::newRow("feed never answers") << QStringLiteral("stall/banner.txt") << false;
+        QTest::newRow("feed stops mid-body") << QStringLiteral("stopmid/banner.txt") << false;
+        QTest::newRow("feed sends forever") << QStringLiteral("endless/banner.txt") << false;
+        QTest::newRow("picture never answers") << QStringLiteral("files/feed-stall.txt") << true;
+        QTest::newRow("picture stops mid-body") << QStringLiteral("files/feed-stopmid.txt") << true;
+        QTest::newRow("picture arrives slowly") << QStringLiteral("files/feed-trickle.txt") << true;
+    }
+    void windowClosedDuringTransfers() {
+        QFETCH(QString, feed);
+        QFETCH(bool, pictureBusy);
+        GameFolder game;
+        ScriptedPrompter prompter;
+        auto w = bannerWindow(game, prompter, feed);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        if (pictureBusy) QTRY_VERIFY(w->BannerImage1->BannerPicture()->Busy());
+        QTest::qWait(300);
+        QElapsedTimer clock;
+        clock.start();
+        w.reset();
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QTest::qWait(300); // nothing is handed to the window that is gone
+    }
+
+    void badPictureKeepsTheGoodOne() {
+        TBannerImage image;
+        QStringList errors;
+        int completed = 0;
+        image.OnDownLoadError = [&](TBannerImage*, const QString& e) { errors << e; };
+        image.OnDownLoadComplete = [&](TBannerImage*) { ++completed; };
+        image.SetURL(http->Http(QStringLiteral("files/b2.png")));
+        QCOMPARE(completed, 1);
+        const QByteArray good = image.BannerPicture()->RawBytes();
+        image.SetURL(http->Http(QStringLiteral("files/bad.png")));
+        QCOMPARE(completed, 1);
+        QCOMPARE(errors, QStringList{QStringLiteral("Could not load image. Invalid format")});
+        QVERIFY(!image.BannerPicture()->Empty());
+        QCOMPARE(image.BannerPicture()->RawBytes(), good);
+        QCOMPARE(px(image.BannerPicture()->CurrentImage(), 19, 9), QColor(Qt::darkGreen));
+
+        // Declared sizes beyond what the control shows are refused, the old picture stays.
+        TBannerPicture& picture = *image.BannerPicture();
+        const QString tooLarge = QStringLiteral("Could not allocate memory for image");
+        QCOMPARE(loadError(picture, jpegDeclaring(8192)), tooLarge);
+        QCOMPARE(loadError(picture, png(kMaxBannerSide + 1, 1)), tooLarge);
+        QCOMPARE(loadError(picture, BuildGif(1, kMaxBannerSide + 1, {{QRect(0, 0, 1, 1), Qt::red, 0}})), tooLarge);
+        QCOMPARE(loadError(picture, QByteArray("GIF89a")), QStringLiteral("Could not load image. Invalid format"));
+        QCOMPARE(picture.RawBytes(), good);
+        QCOMPARE(loadError(picture, png(kMaxBannerSide, 2)), QString());
+        // Map previews stop at 2048 by 2048.
+        QString why;
+        QVERIFY(imaging::DecodeJpeg(jpegDeclaring(2049), &why).isNull());
+        QCOMPARE(why, QStringLiteral("Picture too large"));
+        QVERIFY(imaging::DecodeJpeg(jpegDeclaring(2048), &why, 4096).width() == 2048 || why != QStringLiteral("Picture too large"));
+    }
+
+    void onlyWebLinksAreOpened() {
+        QVERIFY(IsWebLink(QStringLiteral("http://example.org/x?y=1")));
+        QVERIFY(IsWebLink(QStringLiteral("HTTPS://example.org")));
+        for (const char* bad : {"file:///etc/passwd", "javascript:alert(1)", "ftp://example.org/", "http://", "mailto:a@example.org",
+                                "", "C:/Windows/notepad.exe", "\\\\server\\share", "/usr/bin/xterm"})
+            QVERIFY2(!IsWebLink(QString::fromLatin1(bad)), bad);
+        // A feed whose link is not a web link: the picture shows, a click opens nothing.
+        QTemporaryDir data;
+        QStringList links;
+        TBannerFeedThread::Setup s;
+        s.feedUrl = http->Http(QStringLiteral("files/evil.txt"));
+        s.dataDir = data.path();
+        s.defaultLink = QStringLiteral("https://home/");
+        s.show = [&](const QString& l, const QString&) { links << l; };
+        QObject owner;
+        auto* t = new TBannerFeedThread(s, &owner);
+        t->start();
+        QVERIFY(t->wait(10000));
+        QTRY_COMPARE(links.size(), 1);
+        QCOMPARE(links[0], QString());
+        QCOMPARE(t->ClickLink(), QString());
     }
 
     void mainWindowShowsTheFeedAndOpensTheLink() {

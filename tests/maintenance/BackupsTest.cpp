@@ -7,8 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <unistd.h>
 
 using namespace testsupport;
 using ui::Answer;
@@ -70,7 +73,6 @@ private slots:
     void secondRunReplacesTodayAndAsksOnlyWhenTold() {
         backup(false);
         WriteAll(sys() + QStringLiteral("User.ini"), "[Engine.Input]\r\nSpace=Duck\r\n");
-        QFile::setPermissions(userBackup(), QFile::ReadOwner); // read-only is replaced all the same
         backup(false);
         QCOMPARE(ReadAll(userBackup()), QByteArray("[Engine.Input]\r\nSpace=Duck\r\n"));
         QVERIFY(h->prompter.prompts.isEmpty());
@@ -82,6 +84,42 @@ private slots:
         QCOMPARE(h->prompter.Texts(), QStringList{QStringLiteral("Found a backup of today, do you want to override this one?")});
         QCOMPARE(ReadAll(userBackup()), QByteArray("[Engine.Input]\r\nSpace=Duck\r\n"));
         QCOMPARE(ReadAll(engineBackup()), engineBefore);
+    }
+
+    // Root writes through any permission, so as root this case runs again in
+    // a child process as the unprivileged user "nobody".
+    void readOnlyBackupOfTodayIsReplacedAllTheSame() {
+        if (::geteuid() == 0) {
+            if (qEnvironmentVariableIsSet("QUORLEX_DROPPED_PRIVILEGES")) QFAIL("setpriv left the process as root");
+            QTemporaryDir home;
+            QFile::setPermissions(home.path(), QFile::Permissions(0x7777));
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("QUORLEX_DROPPED_PRIVILEGES"), QStringLiteral("1"));
+            env.insert(QStringLiteral("HOME"), home.path());
+            env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+            env.insert(QStringLiteral("TMPDIR"), QDir::tempPath());
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                                    QStringLiteral("--clear-groups"), QStringLiteral("--"),
+                                                    QCoreApplication::applicationFilePath(),
+                                                    QStringLiteral("readOnlyBackupOfTodayIsReplacedAllTheSame")});
+            if (!child.waitForStarted()) QSKIP("setpriv is not available to drop root privileges");
+            QVERIFY(child.waitForFinished(60000));
+            const QByteArray out = child.readAll();
+            QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, out.constData());
+            QVERIFY2(out.contains("PASS   : BackupsTest::readOnlyBackupOfTodayIsReplacedAllTheSame()"), out.constData());
+            return;
+        }
+        backup(false);
+        WriteAll(sys() + QStringLiteral("User.ini"), "[Engine.Input]\r\nSpace=Duck\r\n");
+        QVERIFY(QFile::setPermissions(userBackup(), QFile::ReadOwner | QFile::ReadUser));
+        QFile probe(userBackup());
+        QVERIFY2(!probe.open(QIODevice::WriteOnly | QIODevice::Append), "the backup must really be read-only here");
+        backup(false);
+        QCOMPARE(ReadAll(userBackup()), QByteArray("[Engine.Input]\r\nSpace=Duck\r\n"));
+        QVERIFY(h->prompter.prompts.isEmpty());
     }
 
     void customUserIniIsStillTheUserBackupAndFallbackAsksOtherwise() {

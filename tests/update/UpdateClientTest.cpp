@@ -221,7 +221,11 @@ private slots:
             writeControl(text);
             client->RunUpdate();
         }
-        QVERIFY(client->FileList.Items.size() <= 4096u);
+        // A huge count reads no more than 4096 entries.
+        writeControl("[files]\r\ncount=1000000\r\n");
+        QCOMPARE(client->ReadControlFile(), 0);
+        QCOMPARE(client->ReadFileList(), 1000000);
+        QCOMPARE(client->FileList.Items.size(), 4096u);
     }
 
     void oversizedControlFileIsNoControlFile() {

@@ -22,6 +22,7 @@ class UpdateNetTest : public QObject {
     std::unique_ptr<TUpdateClient> client;
     QStringList messages;
     QList<int> errcodes;
+    QList<int> statuscodes;
 
     QString site() const { return root.filePath(QStringLiteral("site")); }
     QString work() const { return root.filePath(QStringLiteral("work")); }
@@ -62,8 +63,10 @@ private slots:
         client->LogDirectory = work();
         messages.clear();
         errcodes.clear();
-        client->OnStatus = [this](TUpdateClient*, const QString& s, int, int err) {
+        statuscodes.clear();
+        client->OnStatus = [this](TUpdateClient*, const QString& s, int status, int err) {
             messages << s;
+            statuscodes << status;
             errcodes << err;
         };
     }
@@ -200,6 +203,11 @@ private slots:
         const auto at = messages.indexOf(QStringLiteral("Connect to host : 127.0.0.1"));
         QVERIFY(at >= 0);
         QVERIFY(messages.size() > at + 1);
+        // The transport's own error comes next, as a connection failure with its code.
+        QCOMPARE(statuscodes[at + 1], 1);
+        QVERIFY(errcodes[at + 1] != 0);
+        QVERIFY(!messages[at + 1].isEmpty());
+        QCOMPARE(statuscodes.count(1), 1);
         QVERIFY(!messages.contains(QStringLiteral("Update control file found")));
     }
 

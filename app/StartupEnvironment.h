@@ -25,6 +25,9 @@ struct StartupEnvironment {
     QString updateUrl = QStringLiteral("http://www.quorlex2004.org/update/quorlex2004.inf");
     // The banner feed, unless Quorlex2004.ini names another ([Quorlex] BannerURL).
     QString bannerUrl = QStringLiteral("http://www.quorlex2004.org/banner/banner.txt");
+    // Where the files' earlier versions are kept; the per-user data folder
+    // when empty.
+    QString historyDir;
     // Tests decide whether the machine counts as online.
     std::function<bool()> isOnline;
 };

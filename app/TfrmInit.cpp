@@ -33,6 +33,7 @@ constexpr Option kOptions[] = {
     {&TfrmInit::cbUpdates, "cbUpdates", "Check for updates on startup (need inet connection)",
      "CheckOnStartup", true},
     {&TfrmInit::cbShowReadme, "cbShowReadme", "Show readme", "ShowReadme", true},
+    {&TfrmInit::cbShowChanges, "cbShowChanges", "Show the changes before each save", "ShowChanges", false},
 };
 
 } // namespace

@@ -29,6 +29,7 @@ public:
     QCheckBox* cbOverrideToday = nullptr;
     QCheckBox* cbUpdates = nullptr;
     QCheckBox* cbShowReadme = nullptr;
+    QCheckBox* cbShowChanges = nullptr;
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
 

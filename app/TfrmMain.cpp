@@ -8,6 +8,7 @@
 #include "keybinds/TAliasesPage.h"
 #include "maintenance/Backups.h"
 #include "maintenance/DefaultReset.h"
+#include "maintenance/SaveHistory.h"
 #include "maintenance/TIniFilesPage.h"
 #include "maintenance/TfrmIniManager.h"
 #include "settings/Presets.h"
@@ -83,6 +84,10 @@ struct MenuItem {
 constexpr MenuItem kMenu[] = {
     {"&File", "Reload1", "&Load", "Ctrl+O", nullptr, "Reload the settings", &TfrmMain::Reload1Click, true},
     {"&File", "Save1", "&Save Changes", "Ctrl+S", nullptr, "Save your settings", &TfrmMain::Save1Click, true},
+    {"&File", "Review1", "&Review changes...", "Ctrl+R", nullptr, "Show what a save would write", &TfrmMain::Review1Click, true},
+    {"&File", "Undolastsave1", "&Undo last save", "Ctrl+Z", nullptr, "Put the files back as they were before the last save", &TfrmMain::Undolastsave1Click, true},
+    {"&File", "Savehistory1", "Save &history...", nullptr, nullptr, "The saves of the past, to see and to undo", &TfrmMain::Savehistory1Click, true},
+    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
     {"&File", "BackupINIfiles1", "&Backup INI files", "Ctrl+B", nullptr, "Backup the ini files now", &TfrmMain::BackupINIs1Click, true},
     {"&File", "Backupmanager1", "&Backup manager", "Ctrl+M", nullptr, "Open the backup manager", &TfrmMain::Backupmanager1Click, true},
     {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
@@ -183,6 +188,9 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     ut2k4_ = new settings::TUT2k4SettingsPage(ctx_, PageCtrl_);
     instantAction_ = new instantaction::TInstantActionPage(ctx_, PageCtrl_);
     iniFiles_ = new maintenance::TIniFilesPage(ctx_, [this] { ReloadAllPages(); }, PageCtrl_);
+    history_ = std::make_unique<maintenance::SaveHistory>(
+        env_.historyDir.isEmpty() ? maintenance::SaveHistory::DefaultFolder() : env_.historyDir);
+    iniFiles_->SetHistory(history_.get());
     iniFiles_->SetSavePages([this] {
         CommitEdits();
         return SaveAllPages();
@@ -387,6 +395,7 @@ void TfrmMain::LoadSetup(bool showDialog) {
     CheckOnStartup = settings.ReadFlag("Quorlex", "CheckOnStartup", true);
     AskBackup = settings.ReadFlag("Quorlex", "AskBackup", false);
     OverrideToday = settings.ReadFlag("Quorlex", "OverrideToday", false);
+    ShowChangesBeforeSave = settings.ReadFlag("Quorlex", "ShowChanges", false);
     const bool init = settings.ReadFlag("Quorlex", "Init", true);
 
     if (showDialog || init) {
@@ -424,8 +433,10 @@ bool TfrmMain::RunSetupLoop(bool showDialog) {
             settings.WriteFlag("Quorlex", "AskBackup", dlg.cbAskBackup->isChecked());
             settings.WriteFlag("Quorlex", "CheckOnStartup", dlg.cbUpdates->isChecked());
             settings.WriteFlag("Quorlex", "ShowReadme", dlg.cbShowReadme->isChecked());
+            settings.WriteFlag("Quorlex", "ShowChanges", dlg.cbShowChanges->isChecked());
             batch.finish();
         }
+        ShowChangesBeforeSave = dlg.cbShowChanges->isChecked();
         AutoBackup = dlg.cbAutoBackup->isChecked();
         OverrideToday = dlg.cbOverrideToday->isChecked();
         AskBackup = dlg.cbAskBackup->isChecked();
@@ -553,9 +564,14 @@ void TfrmMain::ReloadAllPages() {
     ut2k4_->LoadUT2k4Settings();
 }
 
-void TfrmMain::Save1Click() {
+void TfrmMain::Save1Click() { SaveCommand(ShowChangesBeforeSave); }
+
+void TfrmMain::SaveCommand(bool review) {
     if (!PageCtrl_->isEnabled()) return;
     CommitEdits();
+    const std::vector<ReviewRow> changes = PendingReview();
+    if (review && !RunReview(changes)) return;
+    maintenance::HistoryScope history(history_.get(), QStringLiteral("Save"), GameFiles());
     splash_ = new ui::TfrmProgress(this);
     splash_->SetText(QStringLiteral("Saving...."));
     splash_->show();
@@ -576,7 +592,7 @@ void TfrmMain::Save1Click() {
     if (onIniFiles && iniFiles_->RawTextChanged()) iniFiles_->btnSaveInisClick();
     iniFiles_->Refill(!onIniFiles);
     delete splash_;
-    if (ok) prompter_.Information(QStringLiteral("The changes has been succesfully saved!"));
+    if (ok) prompter_.InformationWithDetails(QStringLiteral("The changes has been succesfully saved!"), ReviewText(changes));
 }
 
 void TfrmMain::Reload1Click() {
@@ -713,12 +729,15 @@ void TfrmMain::BackupINIs1Click() {
 
 void TfrmMain::Backupmanager1Click() {
     if (!PageCtrl_->isEnabled()) return;
+    maintenance::HistoryScope history(history_.get(), QStringLiteral("Backup manager"), GameFiles());
     maintenance::TfrmIniManager manager(ctx_, {[this] { BackupIniFiles(true); }, [this] { ReloadAllPages(); }}, this);
     manager.exec();
 }
 
 void TfrmMain::ResettodefaultClick() {
-    if (PageCtrl_->isEnabled()) maintenance::ResetToDefaults(ctx_, [this] { ReloadAllPages(); });
+    if (!PageCtrl_->isEnabled()) return;
+    maintenance::HistoryScope history(history_.get(), QStringLiteral("Reset settings to default"), GameFiles());
+    maintenance::ResetToDefaults(ctx_, [this] { ReloadAllPages(); });
 }
 
 void TfrmMain::ApplyQualityPreset(bool high) {

@@ -1,5 +1,6 @@
 #pragma once
 #include "app/StartupEnvironment.h"
+#include "app/TfrmReview.h"
 #include "ini/IniHandles.h"
 #include "ui/PageContext.h"
 
@@ -23,6 +24,7 @@ class TInstantActionPage;
 }
 namespace maintenance {
 class TIniFilesPage;
+class SaveHistory;
 }
 namespace settings {
 class TGeneralSettingsPage;
@@ -59,6 +61,7 @@ public:
     bool AutoBackup = true;
     bool CheckOnStartup = true;
     bool ManualUpdateCheck = false;
+    bool ShowChangesBeforeSave = false;
 
     ini::TIniFile* SettingsIni() const { return ini_.SettingsIni.get(); }
     ini::TIniFile* Ut2004Ini() const { return ini_.Ut2004Ini.get(); }
@@ -81,6 +84,9 @@ public:
     // False when a saver failed and told the user; raises what a saver lets through.
     bool SaveAllPages();
     void ReloadAllPages();
+    // Every key a save would write now, from the savers' own dry run.
+    std::vector<ReviewRow> PendingReview() const;
+    maintenance::SaveHistory& History() const { return *history_; }
 
     // The general error report: a stop box with the message.
     void ReportError(const std::exception& e);
@@ -89,6 +95,9 @@ public:
 
 public slots:
     void Save1Click();
+    void Review1Click();
+    void Undolastsave1Click();
+    void Savehistory1Click();
     void Reload1Click();
     void Exit1Click();
     void UT2k4Dir1Click();
@@ -149,6 +158,13 @@ private:
     void UpdateClient1AppRestart(bool& allow);
     void BackupIniFiles(bool reportSuccess);
     void ApplyQualityPreset(bool high);
+    void SaveCommand(bool review);
+    // Shows the changes with Save and Cancel; true for Save.
+    bool RunReview(const std::vector<ReviewRow>& rows);
+    // The files a command may replace: the current user INI and UT2004.ini.
+    QStringList GameFiles() const;
+    void ShowEntryChanges(const QString& id);
+    void PutBackEntry(const QString& id, bool latest);
 
     StartupEnvironment env_;
     ui::Prompter& prompter_;
@@ -177,6 +193,7 @@ private:
     bool feedStarted_ = false;
     QString clickLink_;
     std::mt19937 random_;
+    std::unique_ptr<maintenance::SaveHistory> history_;
     bool shownOnce_ = false;
 };
 

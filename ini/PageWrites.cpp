@@ -19,19 +19,19 @@ std::string Lower(std::string_view s) {
 } // namespace
 
 void PageWrites::Text(TIniFile& file, std::string_view section, std::string_view key, std::string_view value) {
-    list_.push_back({&file, std::string(section), std::string(key), std::string(value), false});
+    list_.push_back({&file, std::string(section), std::string(key), std::string(value), false, source_});
 }
 
 void PageWrites::Flag(TIniFile& file, std::string_view section, std::string_view key, bool value) {
-    list_.push_back({&file, std::string(section), std::string(key), value ? "True" : "False", true});
+    list_.push_back({&file, std::string(section), std::string(key), value ? "True" : "False", true, source_});
 }
 
 void PageWrites::Number(TIniFile& file, std::string_view section, std::string_view key, std::int32_t value) {
-    list_.push_back({&file, std::string(section), std::string(key), std::to_string(value), true});
+    list_.push_back({&file, std::string(section), std::string(key), std::to_string(value), true, source_});
 }
 
 void PageWrites::Decimal(TIniFile& file, std::string_view section, std::string_view key, std::string_view value) {
-    list_.push_back({&file, std::string(section), std::string(key), std::string(value), true});
+    list_.push_back({&file, std::string(section), std::string(key), std::string(value), true, source_});
 }
 
 std::string PageBaseline::Id(const PendingWrite& w) {
@@ -76,16 +76,12 @@ void PageBaseline::WriteChanged(const PageWrites& now) {
     Reset(now);
 }
 
-void Apply(const PendingWrite& w) {
-    if (w.typed) {
-        const std::string stored = w.file->ReadText(w.section, w.key, "");
-        const auto parts = SplitInlineComment(stored);
-        if (!parts.comment.empty()) {
-            w.file->WriteText(w.section, w.key, w.value + std::string(parts.comment));
-            return;
-        }
-    }
-    w.file->WriteText(w.section, w.key, w.value);
+std::string WrittenText(const PendingWrite& w) {
+    if (!w.typed) return w.value;
+    const std::string stored = w.file->ReadText(w.section, w.key, "");
+    return w.value + std::string(SplitInlineComment(stored).comment);
 }
+
+void Apply(const PendingWrite& w) { w.file->WriteText(w.section, w.key, WrittenText(w)); }
 
 } // namespace ini

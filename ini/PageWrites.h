@@ -17,6 +17,8 @@ struct PendingWrite {
     // Flags, numbers and decimals: an inline comment after the stored value
     // belongs to the line and is kept when the value is replaced.
     bool typed = false;
+    // The control the value comes from (its object name), for the player's eyes.
+    std::string source;
 };
 
 // What a page's controls say, as the writes a saver would make, in its order.
@@ -24,6 +26,11 @@ struct PendingWrite {
 // only the keys the player changed, and a dry run costs nothing.
 class PageWrites {
 public:
+    // Names the control the following writes come from.
+    PageWrites& From(std::string_view control) {
+        source_ = control;
+        return *this;
+    }
     void Text(TIniFile& file, std::string_view section, std::string_view key, std::string_view value);
     void Flag(TIniFile& file, std::string_view section, std::string_view key, bool value);
     void Number(TIniFile& file, std::string_view section, std::string_view key, std::int32_t value);
@@ -34,6 +41,7 @@ public:
 
 private:
     std::vector<PendingWrite> list_;
+    std::string source_;
 };
 
 // What a page's controls made of the files when they were loaded (or last
@@ -56,7 +64,10 @@ private:
     std::vector<std::pair<std::string, std::string>> values_; // sorted by id
 };
 
-// Performs one write, keeping an inline comment after a typed value.
+// The text a write puts into the file: the value, followed by the inline
+// comment the stored line has when the value is typed.
+std::string WrittenText(const PendingWrite& write);
+// Performs one write.
 void Apply(const PendingWrite& write);
 
 } // namespace ini

@@ -242,6 +242,7 @@ void TInstantActionPage::CollectWrites(ini::PageWrites& w) const {
             const auto& cell = rule.cells[g];
             if (!cell.control) continue;
             QWidget* control = ruleControls_.at(L(cell.control));
+            w.From(cell.control);
             switch (rule.kind) {
             case RuleKind::Number:
                 w.Number(main, types[g].gameClass, rule.key, static_cast<QSpinBox*>(control)->value());
@@ -255,12 +256,12 @@ void TInstantActionPage::CollectWrites(ini::PageWrites& w) const {
                 break;
             }
         }
-    w.Number(main, kMain, "LastBotCount", spinBotCount_->value());
-    w.Number(main, kMain, "LastBotSkill", pickDiff_->currentIndex() + 1);
-    w.Flag(main, kBaseRules, "LastTranslocator", cbTrans_->isChecked());
+    w.From("spinBotCount").Number(main, kMain, "LastBotCount", spinBotCount_->value());
+    w.From("pickDiff").Number(main, kMain, "LastBotSkill", pickDiff_->currentIndex() + 1);
+    w.From("cbTrans").Flag(main, kBaseRules, "LastTranslocator", cbTrans_->isChecked());
     if (const int g = pickGameType_->currentIndex(); g >= 0 && g < kGameTypeCount)
-        w.Text(main, kMain, "LastGameType", types[g].gameClass);
-    if (const QString map = SelectedMap(); !map.isEmpty()) w.Text(main, kMain, "LastMap", S(map));
+        w.From("pickGameType").Text(main, kMain, "LastGameType", types[g].gameClass);
+    if (const QString map = SelectedMap(); !map.isEmpty()) w.From("lbMaps").Text(main, kMain, "LastMap", S(map));
 }
 
 std::vector<ini::PendingWrite> TInstantActionPage::PendingChanges() const {

@@ -110,6 +110,7 @@ void TAliasesPage::SaveAliases() {
 }
 
 void TAliasesPage::CollectWrites(ini::PageWrites& w) const {
+    w.From("vlEdt");
     for (int n = 0; n < kSlots; ++n)
         w.Text(*ctx_.ini.UserIni, kInputSection, slotName(n).toStdString(), Value(slotName(n)).toStdString());
 }

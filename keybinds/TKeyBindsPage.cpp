@@ -196,7 +196,9 @@ bool TKeyBindsPage::SaveKeyBinds() {
 void TKeyBindsPage::CollectWrites(ini::PageWrites& w) const {
     const auto rows = KeyRows();
     for (std::size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].key) w.Text(*ctx_.ini.UserIni, kInputSection, rows[i].key, rowFields_[i]->text().toStdString());
+        if (rows[i].key)
+            w.From(rowFields_[i]->objectName().toStdString())
+                .Text(*ctx_.ini.UserIni, kInputSection, rows[i].key, rowFields_[i]->text().toStdString());
 }
 
 std::vector<ini::PendingWrite> TKeyBindsPage::PendingChanges() const {

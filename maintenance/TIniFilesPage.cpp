@@ -1,5 +1,7 @@
 #include "maintenance/TIniFilesPage.h"
 
+#include "maintenance/SaveHistory.h"
+
 #include "ini/Cp1252.h"
 #include "ui/PageContext.h"
 #include "ui/Prompter.h"
@@ -355,6 +357,7 @@ bool TIniFilesPage::WriteEditedText() {
 
 void TIniFilesPage::btnSaveInisClick() {
     if (!ctx_.prompter.Confirm(QStringLiteral("Are you sure you want to save the ini files?"))) return;
+    HistoryScope history(history_, QStringLiteral("Save the ini files"), {UserPath(), EnginePath()});
     if (savePages_ && !savePages_()) return; // the failing saver has told why; the raw text stays unsaved
     WriteEditedText();
     reloadAllPages_();

@@ -14,6 +14,8 @@ struct PageContext;
 
 namespace maintenance {
 
+class SaveHistory;
+
 // A file as the raw page read it, line by line, so that a save can give back
 // the bytes and line ends of every line the player left alone.
 struct RawLine {
@@ -56,6 +58,8 @@ public:
     // Saves the other pages' edits before the raw text is written, so the
     // reload that follows a raw save shows them instead of dropping them.
     void SetSavePages(std::function<bool()> savePages) { savePages_ = std::move(savePages); }
+    // Where a raw save keeps the files' earlier versions.
+    void SetHistory(SaveHistory* history) { history_ = history; }
 
 public slots:
     void btnSaveInisClick();
@@ -82,6 +86,7 @@ private:
     ui::PageContext& ctx_;
     std::function<void()> reloadAllPages_;
     std::function<bool()> savePages_;
+    SaveHistory* history_ = nullptr;
     QPlainTextEdit* reUser_ = nullptr;
     QPlainTextEdit* reUt2004_ = nullptr;
     Side user_, engine_;

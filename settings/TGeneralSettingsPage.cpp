@@ -437,6 +437,7 @@ void TGeneralSettingsPage::CollectWrites(ini::PageWrites& w) const {
         auto& file = row.file == File::User ? user : main;
         const std::string section = row.section ? std::string(row.section) : viewport;
         const QString control = L(row.control);
+        w.From(row.control);
         switch (row.kind) {
         case Kind::Text: w.Text(file, section, row.key, S(findChild<QLineEdit*>(control)->text())); break;
         case Kind::Flag:
@@ -487,6 +488,7 @@ bool TGeneralSettingsPage::SaveGeneralSettings() {
 
 void TGeneralSettingsPage::CollectWeaponPriorities(ini::PageWrites& w) const {
     auto& user = *ctx_.ini.UserIni;
+    w.From("vlWeapons");
     const int d = vlWeapons_->rowCount();
     for (int n = 0; n <= d + 1; ++n) {
         const QString name = WeaponAt(QString::number(n));

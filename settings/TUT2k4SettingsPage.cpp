@@ -353,7 +353,7 @@ void TUT2k4SettingsPage::LoadTextureDetail(QComboBox* list, const char* key) {
 void TUT2k4SettingsPage::CollectTextureDetail(ini::PageWrites& w, QComboBox* list, const char* key) const {
     const int i = list->findText(list->currentText(), Qt::MatchFixedString);
     if (i < 0 || list->currentText().isEmpty()) return; // a value the list lacks stays in the file
-    w.Text(*ctx_.ini.Ut2004Ini, S(ctx_.state.ViewportManager), key, kLevels[i]);
+    w.From(S(list->objectName())).Text(*ctx_.ini.Ut2004Ini, S(ctx_.state.ViewportManager), key, kLevels[i]);
 }
 
 bool TUT2k4SettingsPage::LoadUT2k4Settings() {
@@ -411,30 +411,33 @@ void TUT2k4SettingsPage::CollectWrites(ini::PageWrites& w) const {
     auto section = [&](const char* s) { return s ? std::string(s) : viewport; };
     for (const auto& t : kTexts) {
         auto& file = t.userFile && ctx_.ini.UserIni ? *ctx_.ini.UserIni : main;
-        w.Text(file, section(t.section), t.key, S(Edit(t.control)->text()));
+        w.From(t.control).Text(file, section(t.section), t.key, S(Edit(t.control)->text()));
     }
-    for (const auto& f : kScreenFractions) w.Decimal(main, section(f.section), f.key, Slider(f.slider).ValueText("0.00"));
+    for (const auto& f : kScreenFractions)
+        w.From(f.slider).Decimal(main, section(f.section), f.key, Slider(f.slider).ValueText("0.00"));
     const std::string volume = Slider("tbVolume").ValueText("0.00");
-    w.Decimal(main, "Engine.AmbientSound", "AmbientVolume", volume);
+    w.From("tbVolume").Decimal(main, "Engine.AmbientSound", "AmbientVolume", volume);
     w.Decimal(main, kSound, "AmbientVolume", volume);
     if (const int i = pickScreenmode_->currentIndex(); i >= 0) {
         const QSize mode = pickScreenmode_->itemData(i).toSize();
-        w.Number(main, viewport, "FullscreenViewportX", mode.width());
+        w.From("pickScreenmode").Number(main, viewport, "FullscreenViewportX", mode.width());
         w.Number(main, viewport, "FullscreenViewportY", mode.height());
     }
     for (std::size_t i = 0; i < std::size(kTextures); ++i) CollectTextureDetail(w, textureLists_[i], kTextures[i].key);
     for (int d = 0; d < kDeviceCount; ++d)
-        if (deviceRadios_[d]->isChecked()) w.Text(main, "Engine.Engine", "RenderDevice", RenderDevices()[d].value);
-    for (const auto& b : kDisplay) w.Flag(main, section(b.section), b.key, Check(b.control)->isChecked() != b.inverted);
+        if (deviceRadios_[d]->isChecked())
+            w.From(RenderDevices()[d].radio).Text(main, "Engine.Engine", "RenderDevice", RenderDevices()[d].value);
+    for (const auto& b : kDisplay)
+        w.From(b.control).Flag(main, section(b.section), b.key, Check(b.control)->isChecked() != b.inverted);
     for (const auto& b : kSoundKeys)
-        w.Flag(main, section(b.section), b.key, Check(b.control)->isChecked() != b.inverted);
+        w.From(b.control).Flag(main, section(b.section), b.key, Check(b.control)->isChecked() != b.inverted);
     for (int d = 0; d < kDeviceCount; ++d) {
         const std::string sec = RenderDevices()[d].value;
         for (int i : DeviceSaveOrder(static_cast<Device>(d)))
             if (const auto& cell = DeviceOptions()[i].cells[d]; cell.control)
-                w.Flag(main, sec, DeviceOptions()[i].key, Check(cell.control)->isChecked());
+                w.From(cell.control).Flag(main, sec, DeviceOptions()[i].key, Check(cell.control)->isChecked());
         if (const char* refresh = RefreshRateField(static_cast<Device>(d)))
-            w.Text(main, sec, "DesiredRefreshRate", S(Edit(refresh)->text()));
+            w.From(refresh).Text(main, sec, "DesiredRefreshRate", S(Edit(refresh)->text()));
     }
 }
 

@@ -34,6 +34,20 @@ Answer MessageBoxPrompter::Ask(PromptKind kind, const QString& text, Buttons but
     }
 }
 
+void MessageBoxPrompter::InformationWithDetails(const QString& text, const QString& details) {
+    if (details.isEmpty()) {
+        Information(text);
+        return;
+    }
+    QMessageBox box(parent_);
+    box.setWindowTitle(QStringLiteral("Quorlex2004"));
+    box.setIcon(QMessageBox::Information);
+    box.setText(text);
+    box.setDetailedText(details);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
 std::optional<QString> MessageBoxPrompter::InputText(const QString& caption, const QString& prompt,
                                                      const QString& initial) {
     bool ok = false;

@@ -29,6 +29,12 @@ public:
     virtual std::optional<QString> OpenFile(const FileDialog& dialog) = 0;
     virtual std::optional<QString> SaveFile(const FileDialog& dialog) = 0;
     virtual std::optional<QString> ChooseDirectory(const QString& caption, const QString& start) = 0;
+    // An information box with a part the user may unfold; by default the
+    // text alone.
+    virtual void InformationWithDetails(const QString& text, const QString& details) {
+        (void)details;
+        Information(text);
+    }
 
     void Information(const QString& text) { Ask(PromptKind::Information, text, Buttons::Ok); }
     void Warning(const QString& text) { Ask(PromptKind::Warning, text, Buttons::Ok); }
@@ -51,6 +57,7 @@ public:
     std::optional<QString> OpenFile(const FileDialog& dialog) override;
     std::optional<QString> SaveFile(const FileDialog& dialog) override;
     std::optional<QString> ChooseDirectory(const QString& caption, const QString& start) override;
+    void InformationWithDetails(const QString& text, const QString& details) override;
 
 private:
     QWidget* parent_;

@@ -1,0 +1,193 @@
+// The main window's commands around saving: review what a save would write,
+// the history of earlier versions, and undo.
+#include "app/TfrmMain.h"
+
+#include "app/TfrmReview.h"
+#include "ini/PageWrites.h"
+#include "instantaction/TInstantActionPage.h"
+#include "keybinds/TAliasesPage.h"
+#include "keybinds/TKeyBindsPage.h"
+#include "maintenance/IniDiff.h"
+#include "maintenance/SaveHistory.h"
+#include "settings/TGeneralSettingsPage.h"
+#include "settings/TUT2k4SettingsPage.h"
+#include "ui/Prompter.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace app {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString When(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+
+} // namespace
+
+QStringList TfrmMain::GameFiles() const {
+    if (SystemDir.isEmpty()) return {};
+    return {SystemDir + CurrentUserIniName, SystemDir + QStringLiteral("UT2004.ini")};
+}
+
+std::vector<ReviewRow> TfrmMain::PendingReview() const {
+    if (!PageCtrl_->isEnabled()) return {};
+    // In the savers' order, so the list reads as the save writes.
+    const std::pair<QWidget*, std::function<std::vector<ini::PendingWrite>()>> pages[] = {
+        {keyBinds_, [this] { return keyBinds_->PendingChanges(); }},
+        {aliases_, [this] { return aliases_->PendingChanges(); }},
+        {general_, [this] { return general_->PendingChanges(); }},
+        {instantAction_, [this] { return instantAction_->PendingChanges(); }},
+        {ut2k4_, [this] { return ut2k4_->PendingChanges(); }},
+    };
+    static constexpr const char* kMissing = "\x01";
+    std::vector<ReviewRow> rows;
+    for (const auto& [page, pending] : pages) {
+        const QString caption = PageCtrl_->tabText(PageCtrl_->indexOf(page));
+        for (const auto& w : pending()) {
+            const std::string now = w.file->ReadText(w.section, w.key, kMissing);
+            ReviewRow row;
+            row.file = QFileInfo(Q(w.file->FileName())).fileName();
+            row.section = Q(w.section);
+            row.key = Q(w.key);
+            row.added = now == kMissing;
+            row.now = row.added ? QString() : Q(now);
+            row.next = Q(ini::WrittenText(w));
+            row.page = caption;
+            row.control = Q(w.source);
+            rows.push_back(std::move(row));
+        }
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const ReviewRow& a, const ReviewRow& b) { return a.file < b.file; });
+    return rows;
+}
+
+bool TfrmMain::RunReview(const std::vector<ReviewRow>& rows) {
+    TfrmReview dialog(QStringLiteral("Review changes"), rows, true, this);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void TfrmMain::Review1Click() {
+    if (!PageCtrl_->isEnabled()) return;
+    CommitEdits();
+    if (RunReview(PendingReview())) SaveCommand(false);
+}
+
+void TfrmMain::Undolastsave1Click() {
+    if (!PageCtrl_->isEnabled()) return;
+    const auto latest = history_->Latest();
+    if (!latest) {
+        prompter_.Information(QStringLiteral("There is no save to undo."));
+        return;
+    }
+    PutBackEntry(latest->id, true);
+}
+
+void TfrmMain::PutBackEntry(const QString& id, bool latest) {
+    const auto entry = history_->Find(id);
+    if (!entry) return;
+    if (AnyPageChanged() &&
+        !prompter_.Confirm(QStringLiteral("Some fields have changed, Loading will undo these "
+                                          "changes\nAre you sure you want to Load?")))
+        return;
+    QStringList names, paths;
+    for (const auto& f : entry->files) {
+        names << QFileInfo(f.path).fileName();
+        paths << f.path;
+    }
+    if (!prompter_.Confirm(QStringLiteral("Put back %1 as they were before \"%2\" of %3 (%4 changed values)?")
+                               .arg(names.join(QStringLiteral(" and ")), entry->command, When(entry->time))
+                               .arg(entry->changedKeys)))
+        return;
+    // A file another program changed after the command is not overwritten
+    // unasked. An older entry is put back on purpose over later saves.
+    QStringList keep;
+    if (latest)
+        for (const QString& path : maintenance::ChangedSince(*entry)) {
+            const auto answer = prompter_.Ask(
+                ui::PromptKind::Confirmation,
+                QStringLiteral("%1 was changed by another program after \"%2\".\nPut back its earlier version all the "
+                               "same?")
+                    .arg(QFileInfo(path).fileName(), entry->command),
+                ui::Buttons::YesNoCancel);
+            if (answer == ui::Answer::Cancel) return;
+            if (answer == ui::Answer::No) keep << path;
+        }
+    if (keep.size() == static_cast<qsizetype>(entry->files.size())) return;
+    bool ok = false;
+    {
+        maintenance::HistoryScope history(history_.get(), QStringLiteral("Undo \"%1\"").arg(entry->command), paths);
+        ok = maintenance::PutBack(*entry, keep);
+    }
+    if (!ok) {
+        prompter_.Error(QStringLiteral("The files could not be put back; they are as they were."));
+        return;
+    }
+    ReloadAllPages();
+    prompter_.Information(QStringLiteral("The files have been put back."));
+}
+
+void TfrmMain::ShowEntryChanges(const QString& id) {
+    const auto entry = history_->Find(id);
+    if (!entry) return;
+    std::vector<ReviewRow> rows;
+    for (const auto& f : entry->files)
+        for (const auto& c : maintenance::ChangedValues(f.before, f.after))
+            rows.push_back({QFileInfo(f.path).fileName(), c.section, c.key, c.before, c.after, {}, {}, c.added, c.removed});
+    TfrmReview dialog(QStringLiteral("%1 of %2").arg(entry->command, When(entry->time)), rows, false, this);
+    dialog.exec();
+}
+
+void TfrmMain::Savehistory1Click() {
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("frmHistory"));
+    dialog.setWindowTitle(QStringLiteral("Save history"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* list = new QTreeWidget(&dialog);
+    list->setObjectName(QStringLiteral("tvHistory"));
+    list->setRootIsDecorated(false);
+    list->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Command"), QStringLiteral("Changed values"),
+                           QStringLiteral("Files")});
+    const auto entries = history_->Entries();
+    for (const auto& e : entries) {
+        QStringList files;
+        for (const auto& f : e.files) files << QFileInfo(f.path).fileName();
+        auto* item = new QTreeWidgetItem(list, {When(e.time), e.command, QString::number(e.changedKeys),
+                                                files.join(QStringLiteral(", "))});
+        item->setData(0, Qt::UserRole, e.id);
+    }
+    for (int c = 0; c < 4; ++c) list->resizeColumnToContents(c);
+    if (list->topLevelItemCount() > 0) list->setCurrentItem(list->topLevelItem(0));
+    layout->addWidget(list);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    auto* show = buttons->addButton(QStringLiteral("Show &changes"), QDialogButtonBox::ActionRole);
+    show->setObjectName(QStringLiteral("btnHistoryChanges"));
+    auto* restore = buttons->addButton(QStringLiteral("&Put back"), QDialogButtonBox::ActionRole);
+    restore->setObjectName(QStringLiteral("btnHistoryRestore"));
+    restore->setEnabled(PageCtrl_->isEnabled());
+    buttons->addButton(QDialogButtonBox::Close)->setObjectName(QStringLiteral("btnHistoryClose"));
+    for (auto* b : {show, restore}) b->setEnabled(b->isEnabled() && !entries.empty());
+    auto selected = [list] {
+        const auto* item = list->currentItem();
+        return item ? item->data(0, Qt::UserRole).toString() : QString();
+    };
+    connect(show, &QPushButton::clicked, &dialog, [this, selected] { Guarded([&] { ShowEntryChanges(selected()); }); });
+    connect(restore, &QPushButton::clicked, &dialog, [this, selected, list, &dialog] {
+        const bool latest = list->currentItem() == list->topLevelItem(0);
+        Guarded([&] { PutBackEntry(selected(), latest); });
+        dialog.accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.resize(640, 360);
+    dialog.exec();
+}
+
+} // namespace app

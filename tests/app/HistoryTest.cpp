@@ -1,0 +1,259 @@
+// Review before saving, the history of earlier versions, and undo, through
+// the main window on the demo and on real players' files.
+#include "app/StartupEnvironment.h"
+#include "app/TfrmMain.h"
+#include "app/TfrmReview.h"
+#include "maintenance/IniDiff.h"
+#include "maintenance/SaveHistory.h"
+#include "tests/support/GameFolder.h"
+#include "tests/support/ScriptedPrompter.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+using namespace testsupport;
+using ui::Answer;
+
+class HistoryTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<GameFolder> game;
+    std::unique_ptr<ScriptedPrompter> prompter;
+    std::unique_ptr<QTemporaryDir> historyDir;
+    std::unique_ptr<app::TfrmMain> w;
+
+    QString userPath() const { return game->SystemDir() + QStringLiteral("User.ini"); }
+    QString mainPath() const { return game->SystemDir() + QStringLiteral("UT2004.ini"); }
+
+    void start(const QString& userIni = {}, const QString& mainIni = {}) {
+        game = std::make_unique<GameFolder>();
+        prompter = std::make_unique<ScriptedPrompter>();
+        historyDir = std::make_unique<QTemporaryDir>();
+        if (!userIni.isEmpty()) WriteAll(userPath(), ReadAll(RealWorldDir() + QLatin1Char('/') + userIni));
+        if (!mainIni.isEmpty()) WriteAll(mainPath(), ReadAll(RealWorldDir() + QLatin1Char('/') + mainIni));
+        game->WriteSettings();
+        restart();
+    }
+    void restart() {
+        w.reset();
+        app::StartupEnvironment env;
+        env.programDir = env.settingsDir = game->ProgramDir();
+        env.prompter = prompter.get();
+        env.historyDir = historyDir->path();
+        env.updateUrl = QStringLiteral("http://127.0.0.1:9/quorlex2004.inf");
+        env.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
+        w = std::make_unique<app::TfrmMain>(env);
+    }
+    template <class T>
+    T* c(const char* name) const {
+        auto* found = w->findChild<T*>(QString::fromLatin1(name));
+        if (!found) qFatal("no control %s", name);
+        return found;
+    }
+    void save() {
+        prompter->Clear();
+        w->Save1Click();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("The changes has been succesfully saved!")});
+    }
+    // One edit on each page that has keys.
+    void editEveryPage() {
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Jump | Fire"));
+        c<QTableWidget>("vlEdt")->item(3, 1)->setText(QStringLiteral("(Command=\"say hi\",Alias=\"hi\")"));
+        c<QSlider>("tbVOF")->setValue(c<QSlider>("tbVOF")->value() == 100 ? 101 : 100);
+        c<QCheckBox>("cbEAX")->toggle();
+        auto* rule = c<QSpinBox>("ctfMaxTeamSize");
+        rule->setValue(rule->value() + 1);
+    }
+
+private slots:
+    void cleanup() {
+        w.reset();
+        prompter.reset();
+        historyDir.reset();
+        game.reset();
+    }
+
+    // The list the review shows is what the save then writes, no more, no less.
+    void reviewListsExactlyWhatTheSaveWrites_data() {
+        QTest::addColumn<QString>("userIni");
+        QTest::addColumn<QString>("mainIni");
+        QTest::newRow("demo") << QString() << QString();
+        QTest::newRow("8avian") << "8avian-ut2k4_config/User.ini" << "8avian-ut2k4_config/UT2004.ini";
+        QTest::newRow("GrantSorenson") << "GrantSorenson-LumpysInvasionServer/User.ini"
+                                       << "GrantSorenson-LumpysInvasionServer/UT2004.ini";
+        QTest::newRow("timseriakov") << "timseriakov-dotfiles/User.ini" << "timseriakov-dotfiles/UT2004.ini";
+        QTest::newRow("defaults") << "HeffersonMan-UT2004/DefUser.ini" << "HeffersonMan-UT2004/Default.ini";
+        for (const char* main :
+             {"GameServerManagers-Game-Server-Configs/UT2004.ini.orig", "HeffersonMan-UT2004/UT2004.ini",
+              "madeinua-ut2004-server-config/UT2004.ini", "scvnc-netwarlan-server-configs/UT2004.ini"})
+            QTest::newRow(main) << QString() << QString::fromLatin1(main);
+    }
+    void reviewListsExactlyWhatTheSaveWrites() {
+        QFETCH(QString, userIni);
+        QFETCH(QString, mainIni);
+        start(userIni, mainIni);
+        QVERIFY(w->PendingReview().empty());
+        editEveryPage();
+        const auto rows = w->PendingReview();
+        QSet<QString> listed;
+        for (const auto& r : rows) {
+            listed << (r.file + QLatin1Char(' ') + r.section.toLower() + QLatin1Char(' ') + r.key.toLower());
+            QVERIFY(!r.page.isEmpty() && !r.control.isEmpty());
+        }
+        const QByteArray user = ReadAll(userPath()), main = ReadAll(mainPath());
+        save();
+        QSet<QString> written;
+        for (const auto& [name, before, path] :
+             {std::tuple{QStringLiteral("User.ini"), user, userPath()}, std::tuple{QStringLiteral("UT2004.ini"), main, mainPath()}})
+            for (const auto& change : maintenance::ChangedValues(before, ReadAll(path)))
+                written << (name + QLatin1Char(' ') + change.section.toLower() + QLatin1Char(' ') + change.key.toLower());
+        QCOMPARE(written, listed);
+        QVERIFY(listed.size() >= 6); // both FOV keys, the bind, the alias, EAX, the rule
+        for (const auto& r : rows) {
+            // The text listed is the text the file now holds.
+            const QString path = r.file == QStringLiteral("User.ini") ? userPath() : mainPath();
+            ini::TIniFile f(path.toStdString());
+            QCOMPARE(QString::fromStdString(f.ReadText(r.section.toStdString(), r.key.toStdString(), "")), r.next);
+        }
+    }
+
+    void reviewDialogSavesOnlyWithSave() {
+        start();
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Duck"));
+        const QByteArray before = ReadAll(userPath());
+        auto answer = [](const char* button, const char* shown = "Duck") {
+            QTimer::singleShot(0, [button, shown] {
+                auto* dialog = qobject_cast<app::TfrmReview*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                QCOMPARE(dialog->List()->topLevelItem(0)->text(0), QStringLiteral("User.ini"));
+                auto* row = dialog->List()->topLevelItem(0)->child(0);
+                QCOMPARE(row->text(1), QStringLiteral("Space"));
+                QCOMPARE(row->text(3), QString::fromLatin1(shown));
+                QCOMPARE(row->text(5), QStringLiteral("edtSpace"));
+                dialog->findChild<QPushButton*>(QString::fromLatin1(button))->click();
+            });
+        };
+        answer("btnReviewCancel");
+        w->Review1Click();
+        QCOMPARE(ReadAll(userPath()), before);
+        answer("btnReviewSave");
+        w->Review1Click();
+        ini::TIniFile f(userPath().toStdString());
+        QCOMPARE(f.ReadText("Engine.Input", "Space", ""), std::string("Duck"));
+        // With the option on, Save shows the same list first.
+        w->ShowChangesBeforeSave = true;
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Jump"));
+        answer("btnReviewCancel", "Jump");
+        w->Save1Click();
+        QCOMPARE(ini::TIniFile(userPath().toStdString()).ReadText("Engine.Input", "Space", ""), std::string("Duck"));
+    }
+
+    void undoPutsBackEveryByteAfterEachCommand() {
+        start(QStringLiteral("timseriakov-dotfiles/User.ini"), QStringLiteral("timseriakov-dotfiles/UT2004.ini"));
+        const QByteArray user0 = ReadAll(userPath()), main0 = ReadAll(mainPath());
+        editEveryPage();
+        save();
+        const QByteArray user1 = ReadAll(userPath()), main1 = ReadAll(mainPath());
+        c<QLineEdit>("edtTab")->setText(QStringLiteral("ShowScores"));
+        save();
+        QVERIFY(ReadAll(userPath()) != user1);
+        // Undo the second save.
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        w->Undolastsave1Click();
+        QCOMPARE(ReadAll(userPath()), user1);
+        QCOMPARE(ReadAll(mainPath()), main1);
+        QCOMPARE(c<QLineEdit>("edtTab")->text(), QString::fromStdString(
+                                                      ini::TIniFile(userPath().toStdString()).ReadText("Engine.Input", "Tab", "")));
+        // The undo is an entry of its own; the first save is put back from the history.
+        const auto entries = w->History().Entries();
+        QCOMPARE(entries.size(), 3u);
+        QVERIFY(entries[0].command.startsWith(QStringLiteral("Undo")));
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        QTimer::singleShot(0, [] {
+            auto* dialog = QApplication::activeModalWidget();
+            auto* list = dialog->findChild<QTreeWidget*>(QStringLiteral("tvHistory"));
+            list->setCurrentItem(list->topLevelItem(2));
+            dialog->findChild<QPushButton*>(QStringLiteral("btnHistoryRestore"))->click();
+        });
+        w->Savehistory1Click();
+        QCOMPARE(ReadAll(userPath()), user0);
+        QCOMPARE(ReadAll(mainPath()), main0);
+    }
+
+    void undoAsksBeforeOverwritingAnotherProgramsChange() {
+        start();
+        c<QCheckBox>("cbEAX")->toggle();
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Duck"));
+        const QByteArray user0 = ReadAll(userPath()), main0 = ReadAll(mainPath());
+        save();
+        // The game rewrites UT2004.ini meanwhile.
+        QByteArray gameWrote = ReadAll(mainPath());
+        gameWrote.append("\r\n[Game]\r\nWrote=1\r\n");
+        WriteAll(mainPath(), gameWrote);
+        prompter->Clear();
+        prompter->Answer(Answer::Yes); // put back
+        prompter->Answer(Answer::No);  // but not over the game's UT2004.ini
+        w->Undolastsave1Click();
+        QCOMPARE(prompter->Texts()[1],
+                 QStringLiteral("UT2004.ini was changed by another program after \"Save\".\nPut back its earlier version all the same?"));
+        QCOMPARE(ReadAll(userPath()), user0);
+        QCOMPARE(ReadAll(mainPath()), gameWrote);
+        Q_UNUSED(main0);
+    }
+
+    void historyKeepsItsLimits() {
+        QTemporaryDir dir;
+        maintenance::SaveHistory history(dir.path());
+        history.SetLimits(5, 3000);
+        QDateTime t = QDateTime::currentDateTime();
+        for (int i = 0; i < 9; ++i)
+            QVERIFY(history.Add(QStringLiteral("Save %1").arg(i), {{QStringLiteral("/x/User.ini"), QByteArray(100, 'a'),
+                                                                    QByteArray(100, char('b' + i))}},
+                                t.addSecs(i)));
+        auto entries = history.Entries();
+        QCOMPARE(entries.size(), 5u);
+        QCOMPARE(entries.front().command, QStringLiteral("Save 8"));
+        QCOMPARE(entries.back().command, QStringLiteral("Save 4"));
+        // Size: big entries push the old ones out, but the newest always stays.
+        QVERIFY(history.Add(QStringLiteral("Big"), {{QStringLiteral("/x/User.ini"), QByteArray(2000, 'a'), QByteArray(2000, 'c')}},
+                            t.addSecs(20)));
+        entries = history.Entries();
+        QCOMPARE(entries.front().command, QStringLiteral("Big"));
+        QCOMPARE(entries.size(), 1u);
+        QVERIFY(history.Add(QStringLiteral("Huge"), {{QStringLiteral("/x/User.ini"), QByteArray(5000, 'a'), QByteArray(5000, 'c')}},
+                            t.addSecs(30)));
+        QCOMPARE(history.Entries().size(), 1u);
+        QCOMPARE(history.Latest()->command, QStringLiteral("Huge"));
+        // A command that changed nothing leaves no entry.
+        QVERIFY(history.Add(QStringLiteral("Nothing"), {{QStringLiteral("/x/User.ini"), "same", "same"}}, t.addSecs(40)));
+        QCOMPARE(history.Latest()->command, QStringLiteral("Huge"));
+    }
+
+    void commandsThatReplaceFilesAreKept() {
+        start();
+        ini::TIniFile(game->SystemDir().toStdString() + "DefUser.ini").WriteText("Engine.Input", "Space", "DefaultJump");
+        const QByteArray user0 = ReadAll(userPath());
+        prompter->Answer(Answer::Yes);
+        w->ResettodefaultClick();
+        QVERIFY(ReadAll(userPath()) != user0);
+        QCOMPARE(w->History().Latest()->command, QStringLiteral("Reset settings to default"));
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        w->Undolastsave1Click();
+        QCOMPARE(ReadAll(userPath()), user0);
+        QCOMPARE(c<QLineEdit>("edtSpace")->text(), QStringLiteral("Jump"));
+    }
+};
+
+QTEST_MAIN(HistoryTest)
+#include "HistoryTest.moc"

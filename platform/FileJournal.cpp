@@ -333,6 +333,15 @@ bool Replace(const std::vector<std::pair<QString, QString>>& sourceToTarget) {
     std::vector<Entry> entries;
     std::vector<QByteArray> contents;
     QSet<QString> targets, dirs;
+    // Whatever an ended run left here is finished before anything new
+    // starts, and before the sources are read: a source may be one of the
+    // files that run was replacing (a backup taken of User.ini).
+    for (const auto& pair : sourceToTarget) {
+        dirs.insert(QFileInfo(ResolvedTarget(pair.second)).absolutePath());
+        dirs.insert(QFileInfo(pair.first).absolutePath());
+    }
+    for (const QString& dir : dirs)
+        RecoverDir(dir);
     for (const auto& [source, target] : sourceToTarget) {
         Entry e;
         e.target = ResolvedTarget(target);
@@ -353,10 +362,6 @@ bool Replace(const std::vector<std::pair<QString, QString>>& sourceToTarget) {
         e.sha1 = Hex(contents.back());
         entries.push_back(e);
     }
-    // Whatever an ended run left here is finished before anything new starts.
-    for (const QString& dir : dirs)
-        RecoverDir(dir);
-
     const auto discardStaged = [&] {
         for (const Entry& e : entries)
             RemoveFile(e.staged);

@@ -325,3 +325,32 @@ TEST_F(PairReplaceTest, KilledAtRandomMomentsTheFilesAreAlwaysAWholePair) {
 }
 
 } // namespace
+
+// A copy taken from a file that an ended run was replacing (a backup of
+// User.ini while a .BAK exchange was cut off) is taken after that run is
+// settled, so the copy and the pair come from the same moment.
+TEST_F(PairReplaceTest, ACopyFromAFolderWithAnEndedRunSeesTheSettledFiles) {
+    const Snapshot before = Take(dir);
+    const Pairs swap = pairs({{"User.BAK", "User.ini"}, {"User.ini", "User.BAK"}, {"UT2004.BAK", "UT2004.ini"},
+                              {"UT2004.ini", "UT2004.BAK"}});
+    int checked = 0;
+    for (int crashAt = 1; crashAt < 40; ++crashAt) {
+        for (const auto& [name, bytes] : before) Write(path(name.toUtf8().constData()), bytes);
+        for (const QString& name : QDir(dir).entryList(QDir::Files | QDir::Hidden))
+            if (!before.count(name)) QFile::remove(dir + QLatin1Char('/') + name);
+        if (!RunUntilStep(crashAt, [&] { platform::ExchangeFiles({{path("User.ini"), path("User.BAK")},
+                                                                   {path("UT2004.ini"), path("UT2004.BAK")}}); }))
+            break;
+        const QString backup = tmp.path() + QStringLiteral("/User_backup.INI");
+        QFile::remove(backup);
+        ASSERT_TRUE(platform::ReplaceFiles({{path("User.ini"), backup}})) << "crash at " << crashAt;
+        const Snapshot after = Take(dir);
+        QFile copy(backup);
+        ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+        // The copy is the User.ini of the settled pair, whichever way it went.
+        EXPECT_EQ(copy.readAll(), after.at(QStringLiteral("User.ini"))) << "crash at " << crashAt;
+        EXPECT_TRUE(after == before || after == Replaced(before, swap)) << "crash at " << crashAt << "\n" << Describe(after);
+        ++checked;
+    }
+    EXPECT_GT(checked, 5);
+}

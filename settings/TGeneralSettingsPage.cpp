@@ -515,6 +515,9 @@ TGeneralSettingsPage::Snapshot TGeneralSettingsPage::Take() const {
     for (const char* name : {"edtPlayername", "edtStatsUser", "edtStatsPass"})
         s.rest << findChild<QLineEdit*>(L(name))->text();
     s.rest << dropChar_->currentText();
+    // A picked team is an edit like any other: Exit and Load must not drop it unasked.
+    s.checks.push_back(rbTeamRed_->isChecked());
+    s.checks.push_back(rbTeamBlue_->isChecked());
     return s;
 }
 

@@ -267,7 +267,9 @@ private slots:
         c<QLineEdit>("edtPlayername")->setText(QStringLiteral("DemoPlayer"));
         QVERIFY(!page->GeneralSettingsChanged());
         c<QRadioButton>("rbTeamBlue")->setChecked(true);
-        QVERIFY(!page->GeneralSettingsChanged()); // the team is not tracked
+        QVERIFY(page->GeneralSettingsChanged()); // a picked team counts, or Exit would drop it unasked
+        QVERIFY(page->SaveGeneralSettings());
+        QVERIFY(!page->GeneralSettingsChanged());
         c<QSlider>("tbHUDScale")->setValue(150);
         QVERIFY(page->GeneralSettingsChanged());
         c<QSlider>("tbHUDScale")->setValue(100);

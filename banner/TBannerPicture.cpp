@@ -234,6 +234,11 @@ TBannerPicture::Decoded TBannerPicture::Decode(const QByteArray& bytes) {
         const QSize declared = reader.size();
         if (declared.width() > kMaxBannerSide || declared.height() > kMaxBannerSide) why = QStringLiteral("too large");
         else image = reader.read();
+        // Formats that cannot tell their size up front are held to the same limit.
+        if (image.width() > kMaxBannerSide || image.height() > kMaxBannerSide) {
+            image = QImage();
+            why = QStringLiteral("too large");
+        }
     }
     if (image.isNull()) refuse();
     d.frames.push_back(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));

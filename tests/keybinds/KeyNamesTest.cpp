@@ -3,6 +3,7 @@
 
 #include <Qt>
 #include <gtest/gtest.h>
+#include <utility>
 
 using keybinds::KeyNameOfVirtualKey;
 using keybinds::PhysicalKey;
@@ -35,6 +36,17 @@ TEST(KeyNamesTest, KeypadAndMainRowDigitsDiffer) {
     EXPECT_EQ(nameOf({Qt::Key_Minus, false, 0}), QStringLiteral("Minus"));
     // Num Lock off: the keypad 8 reports as Up.
     EXPECT_EQ(nameOf({Qt::Key_Up, true, 0}), QStringLiteral("Up"));
+}
+
+// Every key of the numeric pad (Num Lock on) by the name the game gives it.
+TEST(KeyNamesTest, EveryKeypadKey) {
+    const std::pair<int, const char*> pad[] = {
+        {Qt::Key_0, "Numpad0"},      {Qt::Key_1, "Numpad1"},        {Qt::Key_2, "Numpad2"},       {Qt::Key_3, "Numpad3"},
+        {Qt::Key_4, "Numpad4"},      {Qt::Key_5, "Numpad5"},        {Qt::Key_6, "Numpad6"},       {Qt::Key_7, "Numpad7"},
+        {Qt::Key_8, "Numpad8"},      {Qt::Key_9, "Numpad9"},        {Qt::Key_Asterisk, "GreyStar"}, {Qt::Key_Plus, "GreyPlus"},
+        {Qt::Key_Minus, "GreyMinus"}, {Qt::Key_Period, "NumpadPeriod"}, {Qt::Key_Comma, "NumpadPeriod"},
+        {Qt::Key_Slash, "GreySlash"}, {Qt::Key_Enter, "Enter"}};
+    for (const auto& [key, name] : pad) EXPECT_EQ(nameOf({key, true, 0}), QString::fromLatin1(name)) << name;
 }
 
 #ifndef Q_OS_WIN

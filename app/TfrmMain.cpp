@@ -641,6 +641,8 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
     exiting_ = false;
     Guarded([this] { ReleaseIniHandles(); });
     closed_ = true;
+    // An update run waits in its own loop: its transfer ends now, not at its time limit.
+    net::CancelAll();
     e->accept();
 }
 

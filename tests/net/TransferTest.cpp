@@ -1,11 +1,14 @@
 // The transfer layer against servers that stall, stop mid-body or never stop
 // sending: every transfer ends within its bound, the UI thread keeps running
 // its timers throughout, and a cancel ends a transfer at once.
+#include "app/TfrmMain.h"
 #include "net/CurlStream.h"
+#include "tests/support/ScriptedPrompter.h"
 #include "tests/support/GameFolder.h"
 #include "tests/support/LocalServer.h"
 #include "update/TUpdateClient.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QThread>
@@ -196,6 +199,38 @@ private slots:
         QVERIFY(ui.fired >= 5);
         QVERIFY(!QFile::exists(work.filePath(QStringLiteral("body.bin"))));
         client.DisconnectInternet();
+    }
+
+    // An update run waits for its transfer in a loop of its own; closing the
+    // window ends that transfer instead of leaving it to its time limit.
+    void windowClosedDuringAnUpdateRun() {
+        testsupport::GameFolder game;
+        testsupport::ScriptedPrompter prompter;
+        testsupport::WriteAll(game.SettingsFile(), "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=False\r\nUpdateURL=" +
+                                                       url(QStringLiteral("stall/quorlex2004.inf")).toUtf8() +
+                                                       "\r\n\r\n[UT2k4]\r\nDir=" + game.GameDir().toUtf8() +
+                                                       "\r\nSystem=" + game.GameDir().toUtf8() + "/System\r\n");
+        const QString oldCwd = QDir::currentPath();
+        QDir::setCurrent(game.ProgramDir()); // the client's temporary folder is "."
+        app::StartupEnvironment env;
+        env.programDir = env.settingsDir = game.ProgramDir();
+        env.prompter = &prompter;
+        env.isOnline = [] { return false; }; // no banner traffic in this test
+        {
+            app::TfrmMain w(env);
+            w.show();
+            QElapsedTimer clock;
+            qint64 closedAt = -1;
+            QTimer::singleShot(500, &w, [&] {
+                closedAt = clock.elapsed();
+                w.close();
+            });
+            clock.start();
+            w.Checkforupdates1Click();
+            QTRY_VERIFY_WITH_TIMEOUT(closedAt >= 0 && !w.UpdateClient1->Running(), 20000);
+            QVERIFY2(clock.elapsed() - closedAt < 2000, qPrintable(QString::number(clock.elapsed() - closedAt)));
+        }
+        QDir::setCurrent(oldCwd);
     }
 };
 

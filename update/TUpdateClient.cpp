@@ -934,6 +934,7 @@ public:
     bool Open(const QString& url) override {
         base_.url = url.toStdString();
         base_.kind = control ? net::Kind::Control : net::Kind::File;
+        base_.maxBytes = control ? kMaxControlFile + 1 : 0; // an endless control file never fills the disk
         const bool ok = s_.Open(base_);
         if (!ok) {
             error_ = QString::fromStdString(s_.Error());

@@ -201,6 +201,26 @@ private slots:
         client.DisconnectInternet();
     }
 
+    void updateControlFileThatNeverEnds() {
+        QTemporaryDir work;
+        qputenv("TMPDIR", work.path().toLocal8Bit());
+        update::TUpdateClient client;
+        client.UpdateType = update::httpUpdate;
+        client.UpdateConnect = update::ucConnectPrompt;
+        client.TempDirectory = work.path();
+        client.LogDirectory = work.path();
+        client.URL = url(QStringLiteral("endless/quorlex2004.inf"));
+        QVERIFY(client.ConnectInternet() == 0);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(client.ReadControlFile(), 4);
+        QVERIFY(clock.elapsed() < kSlackMs);
+        for (const QFileInfo& f : QDir(work.path()).entryInfoList(QDir::Files))
+            QVERIFY2(f.size() <= (4 << 20) + 1, qPrintable(f.fileName())); // nothing beyond the cap was kept
+        client.DisconnectInternet();
+        qunsetenv("TMPDIR");
+    }
+
     // An update run waits for its transfer in a loop of its own; closing the
     // window ends that transfer instead of leaving it to its time limit.
     void windowClosedDuringAnUpdateRun() {

@@ -3,6 +3,7 @@
 #include "ini/IniHandles.h"
 #include "keybinds/KeyNames.h"
 #include "keybinds/KeyTable.h"
+#include "ui/GameDefaults.h"
 #include "ui/PageContext.h"
 #include "ui/Prompter.h"
 
@@ -139,6 +140,7 @@ TKeyBindsPage::TKeyBindsPage(ui::PageContext& ctx, QWidget* parent)
     grid->setColumnStretch(4, 1);
     ScrollBox1_->setWidget(content);
     snapshot_ = SnapshotTexts();
+    defaults_ = new ui::GameDefaults(this, ctx_.state, ctx_.ini, [this](ini::PageWrites& w) { CollectWrites(w); });
 }
 
 QLineEdit* TKeyBindsPage::Field(const char* objectName) const {
@@ -173,6 +175,7 @@ bool TKeyBindsPage::LoadKeyBinds() {
         return false;
     }
     snapshot_ = SnapshotTexts();
+    defaults_->Refresh();
     return true;
 }
 

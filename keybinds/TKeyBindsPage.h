@@ -14,6 +14,7 @@ class TIniFile;
 }
 namespace ui {
 struct PageContext;
+class GameDefaults;
 }
 class QPushButton;
 
@@ -34,6 +35,7 @@ public:
     bool KeyBindsChanged() const;
     // The keys a save would write now: those whose field the player changed.
     std::vector<ini::PendingWrite> PendingChanges() const;
+    ui::GameDefaults& Defaults() const { return *defaults_; }
 
     QLineEdit* Field(const char* objectName) const;
 
@@ -65,6 +67,7 @@ private:
     std::vector<QLineEdit*> rowFields_; // parallel to KeyRows()
     QStringList snapshot_;
     ini::PageBaseline baseline_;
+    ui::GameDefaults* defaults_ = nullptr;
     void CollectWrites(ini::PageWrites& w) const;
 };
 

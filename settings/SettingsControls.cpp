@@ -24,6 +24,7 @@ LabeledSlider::LabeledSlider(const SliderSpec& spec, QWidget* parent)
     slider_->setObjectName(QString::fromLatin1(spec.name));
     label_->setObjectName(QString::fromLatin1(spec.labelName));
     slider_->setRange(spec.min, spec.max);
+    slider_->setProperty("scale", spec.scale); // position = stored value x scale
     if (spec.tick > 0) {
         slider_->setTickInterval(spec.tick);
         slider_->setTickPosition(QSlider::TicksBelow);

@@ -3,6 +3,7 @@
 #include "ini/Cp1252.h"
 #include "ini/IniHandles.h"
 #include "settings/SettingsControls.h"
+#include "ui/GameDefaults.h"
 #include "ui/PageContext.h"
 #include "ui/Prompter.h"
 
@@ -252,6 +253,7 @@ TGeneralSettingsPage::TGeneralSettingsPage(ui::PageContext& ctx, QWidget* parent
     for (auto* g : groups) g->setAlignment(Qt::AlignLeft);
     scroll->setWidget(panel);
     snapshot_ = Take();
+    defaults_ = new ui::GameDefaults(this, ctx_.state, ctx_.ini, [this](ini::PageWrites& w) { CollectWrites(w); });
 }
 
 LabeledSlider& TGeneralSettingsPage::Slider(const char* name) const {
@@ -409,6 +411,7 @@ bool TGeneralSettingsPage::LoadGeneralSettings() {
         return false;
     }
     snapshot_ = Take();
+    defaults_->Refresh();
     return true;
 }
 

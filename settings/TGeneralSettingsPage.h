@@ -15,6 +15,7 @@ class QTableWidget;
 
 namespace ui {
 struct PageContext;
+class GameDefaults;
 }
 
 namespace settings {
@@ -36,6 +37,7 @@ public:
     bool GeneralSettingsChanged() const;
     // The keys a save would write now: those whose control the player changed.
     std::vector<ini::PendingWrite> PendingChanges() const;
+    ui::GameDefaults& Defaults() const { return *defaults_; }
 
     void FillCharacterList();
     // Name of the weapon row keyed `key` (first match, ignoring case); "" when none.
@@ -76,6 +78,7 @@ private:
     QRadioButton* rbTeamBlue_ = nullptr;
     Snapshot snapshot_;
     ini::PageBaseline baseline_;
+    ui::GameDefaults* defaults_ = nullptr;
     bool checkingLength_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include "ini/ValueText.h"
 #include "settings/RenderDevices.h"
 #include "settings/SettingsControls.h"
+#include "ui/GameDefaults.h"
 #include "ui/PageContext.h"
 #include "ui/Prompter.h"
 
@@ -287,6 +288,7 @@ TUT2k4SettingsPage::TUT2k4SettingsPage(ui::PageContext& ctx, QWidget* parent)
     grid->setColumnStretch(3, 1);
     scroll->setWidget(panel_);
     snapshot_ = Take();
+    defaults_ = new ui::GameDefaults(this, ctx_.state, ctx_.ini, [this](ini::PageWrites& w) { CollectWrites(w); });
 }
 
 LabeledSlider& TUT2k4SettingsPage::Slider(const char* name) const {
@@ -402,6 +404,7 @@ bool TUT2k4SettingsPage::LoadUT2k4Settings() {
         return false;
     }
     snapshot_ = Take();
+    defaults_->Refresh();
     return true;
 }
 

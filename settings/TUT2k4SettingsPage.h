@@ -18,6 +18,7 @@ class TIniFile;
 }
 namespace ui {
 struct PageContext;
+class GameDefaults;
 }
 
 namespace settings {
@@ -38,6 +39,7 @@ public:
     bool UT2k4SettingsChanged() const;
     // The keys a save would write now: those whose control the player changed.
     std::vector<ini::PendingWrite> PendingChanges() const;
+    ui::GameDefaults& Defaults() const { return *defaults_; }
 
     LabeledSlider& Slider(const char* name) const;
     // The option group of each device, in RenderDevices() order.
@@ -74,6 +76,7 @@ private:
     QComboBox* pickScreenmode_ = nullptr;
     QButtonGroup* radioGroup_ = nullptr;
     ini::PageBaseline baseline_;
+    ui::GameDefaults* defaults_ = nullptr;
     Snapshot snapshot_;
 };
 

@@ -5,10 +5,15 @@
 #include "app/TfrmReview.h"
 #include "maintenance/IniDiff.h"
 #include "maintenance/SaveHistory.h"
+#include "keybinds/TKeyBindsPage.h"
+#include "settings/TGeneralSettingsPage.h"
+#include "settings/TUT2k4SettingsPage.h"
+#include "ui/GameDefaults.h"
 #include "tests/support/GameFolder.h"
 #include "tests/support/ScriptedPrompter.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -237,6 +242,57 @@ private slots:
         // A command that changed nothing leaves no entry.
         QVERIFY(history.Add(QStringLiteral("Nothing"), {{QStringLiteral("/x/User.ini"), "same", "same"}}, t.addSecs(40)));
         QCOMPARE(history.Latest()->command, QStringLiteral("Huge"));
+    }
+
+    // One control back to the game's default: exactly its keys change, to
+    // the default file's text.
+    void aSettingGoesBackToTheGamesDefault() {
+        start();
+        ini::TIniFile defUser(game->SystemDir().toStdString() + "DefUser.ini");
+        defUser.WriteText("Engine.Input", "Space", "Jump | Taunt");
+        defUser.WriteText("Engine.PlayerController", "bNoVoiceTaunts", "True");
+        defUser.WriteText("Engine.PlayerInput", "MouseSensitivity", "2.250000");
+        ini::TIniFile defMain(game->SystemDir().toStdString() + "Default.ini");
+        defMain.WriteText("WinDrv.WindowsClient", "FullscreenViewportX", "1280");
+        defMain.WriteText("WinDrv.WindowsClient", "FullscreenViewportY", "1024");
+        w->ReloadAllPages();
+        auto& keys = w->KeyBindsPage()->Defaults();
+        auto& general = w->GeneralPage()->Defaults();
+        auto& video = w->UT2k4Page()->Defaults();
+        auto* space = c<QLineEdit>("edtSpace");
+        QVERIFY(space->property("differsFromDefault").toBool());
+        QVERIFY(space->font().italic());
+        QVERIFY(space->toolTip().contains(QStringLiteral("Jump | Taunt")));
+        QVERIFY(!c<QLineEdit>("edtBackSpace")->font().italic());
+
+        const QByteArray user = ReadAll(userPath()), main = ReadAll(mainPath());
+        QVERIFY(keys.ResetToDefault(space));
+        QVERIFY(general.ResetToDefault(c<QCheckBox>("cbVoiceTaunts")));
+        QVERIFY(general.ResetToDefault(c<QSlider>("tbMouseSens")));
+        QVERIFY(video.ResetToDefault(c<QComboBox>("pickScreenmode")));
+        QCOMPARE(space->text(), QStringLiteral("Jump | Taunt"));
+        QVERIFY(!space->font().italic());
+        QVERIFY(!c<QCheckBox>("cbVoiceTaunts")->isChecked()); // the box shows the inverse of bNo...
+        QCOMPARE(c<QSlider>("tbMouseSens")->value(), 225);
+        QCOMPARE(c<QComboBox>("pickScreenmode")->currentText(), QStringLiteral("1280x1024"));
+        QVERIFY(w->AnyPageChanged());
+        save();
+        QStringList changed;
+        for (const auto& ch : maintenance::ChangedValues(user, ReadAll(userPath())))
+            changed << ch.section + QLatin1Char(' ') + ch.key + QLatin1Char('=') + ch.after;
+        for (const auto& ch : maintenance::ChangedValues(main, ReadAll(mainPath())))
+            changed << ch.section + QLatin1Char(' ') + ch.key + QLatin1Char('=') + ch.after;
+        changed.sort();
+        QCOMPARE(changed, (QStringList{QStringLiteral("Engine.Input Space=Jump | Taunt"),
+                                       QStringLiteral("Engine.PlayerController bNoVoiceTaunts=True"),
+                                       QStringLiteral("Engine.PlayerInput MouseSensitivity=2.25"),
+                                       QStringLiteral("WinDrv.WindowsClient FullscreenViewportX=1280"),
+                                       QStringLiteral("WinDrv.WindowsClient FullscreenViewportY=1024")}));
+        // A key the default file lacks offers nothing.
+        WriteAll(game->SystemDir() + QStringLiteral("DefUser.ini"), "[Engine.Input]\r\nSpace=Jump\r\n");
+        QCOMPARE(keys.DefaultsOf(space), QStringList{QStringLiteral("Jump")});
+        QVERIFY(keys.DefaultsOf(c<QLineEdit>("edtJoy16")).isEmpty());
+        QVERIFY(!keys.ResetToDefault(c<QLineEdit>("edtJoy16")));
     }
 
     void commandsThatReplaceFilesAreKept() {

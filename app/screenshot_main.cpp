@@ -1,10 +1,14 @@
 // Starts the real main window and saves one picture per tab, for looking at
 // what a player sees. Usage: quorlex2004-screenshot OUTDIR
 #include "app/TfrmMain.h"
+#include "app/TfrmReview.h"
 #include "ui/Prompter.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
+#include <QSlider>
+#include <QTimer>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTabWidget>
@@ -72,5 +76,29 @@ int main(int argc, char** argv) {
         menu->hide();
         std::printf("%s\n", qPrintable(file));
     }
-    return 0;
+    // An edit, the review of what a save writes, the save, and the history.
+    w.resize(1180, 760);
+    tabs->setCurrentIndex(0);
+    if (auto* space = w.findChild<QLineEdit*>(QStringLiteral("edtSpace"))) space->setText(QStringLiteral("Jump | Taunt"));
+    if (auto* fov = w.findChild<QSlider*>(QStringLiteral("tbVOF"))) fov->setValue(100);
+    {
+        app::TfrmReview review(QStringLiteral("Review changes"), w.PendingReview(), true, &w);
+        review.show();
+        QTest::qWait(150);
+        const QString file = QStringLiteral("%1/dialog-review.png").arg(out);
+        if (!review.grab().save(file)) return 1;
+        std::printf("%s\n", qPrintable(file));
+    }
+    w.Save1Click();
+    bool grabbed = false;
+    QTimer::singleShot(300, [&] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            const QString file = QStringLiteral("%1/dialog-history.png").arg(out);
+            grabbed = dialog->grab().save(file);
+            std::printf("%s\n", qPrintable(file));
+            dialog->close();
+        }
+    });
+    w.Savehistory1Click();
+    return grabbed ? 0 : 1;
 }

@@ -41,11 +41,13 @@ void TBannerFeedThread::Cancel() {
 }
 
 std::optional<QStringList> TBannerFeedThread::FetchFeedList(const QString& url, const QString& dataDir,
-                                                            const std::shared_ptr<std::atomic<bool>>& cancel) {
+                                                            const std::shared_ptr<std::atomic<bool>>& cancel,
+                                                            long totalSeconds) {
     net::Request r;
     r.url = url.toStdString();
     r.agent = "Quorlex";
     r.kind = net::Kind::Control; // a stalled feed ends well before the next tick
+    r.totalSeconds = totalSeconds;
     r.maxBytes = kMaxFeed;
     r.cancel = cancel;
     net::Session s;
@@ -88,7 +90,7 @@ std::optional<QStringList> TBannerFeedThread::FetchFeedList(const QString& url, 
 }
 
 void TBannerFeedThread::run() {
-    const auto lines = FetchFeedList(setup_.feedUrl, setup_.dataDir, cancel_);
+    const auto lines = FetchFeedList(setup_.feedUrl, setup_.dataDir, cancel_, setup_.totalSeconds);
     if (!lines || cancel_->load()) return;
     const QString copy = QDir(setup_.dataDir).filePath(QStringLiteral("banner.inf"));
     {

@@ -1,4 +1,6 @@
 #pragma once
+#include "net/CurlStream.h"
+
 #include <QPointer>
 #include <QString>
 #include <QDeadlineTimer>
@@ -29,6 +31,8 @@ public:
         std::mt19937* random = nullptr;
         // Runs on the UI thread with (click link, picture URL).
         std::function<void(const QString& link, const QString& picture)> show;
+        // The whole fetch is capped: a stalled feed ends before the next tick.
+        long totalSeconds = net::kControlTotalSeconds;
     };
     explicit TBannerFeedThread(Setup setup, QObject* parent = nullptr);
 
@@ -42,7 +46,8 @@ public:
     // The feed's lines, or none (status 300 or more, no connection, a file
     // that could not be written, a cancel).
     static std::optional<QStringList> FetchFeedList(const QString& url, const QString& dataDir,
-                                                    const std::shared_ptr<std::atomic<bool>>& cancel = {});
+                                                    const std::shared_ptr<std::atomic<bool>>& cancel = {},
+                                                    long totalSeconds = net::kControlTotalSeconds);
 
 protected:
     void run() override;

@@ -325,6 +325,18 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(links.size(), 12);
         QCOMPARE(t->ClickLink(), QStringLiteral("https://home/"));
+        // A feed server that never answers: the fetch ends at its cap, and the next one works.
+        s.feedUrl = http->Http(QStringLiteral("stall/banner.txt"));
+        s.totalSeconds = 1;
+        t = new TBannerFeedThread(s, &owner);
+        t->start();
+        QVERIFY(t->wait(1000 + 5000));
+        QCOMPARE(links.size(), 12);
+        s.feedUrl = http->Http(QStringLiteral("files/banner.txt"));
+        t = new TBannerFeedThread(s, &owner);
+        t->start();
+        QVERIFY(t->wait(10000));
+        QTRY_COMPARE(links.size(), 13);
     }
 
     // A picture that goes away while its download runs: its thread is

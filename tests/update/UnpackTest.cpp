@@ -88,6 +88,11 @@ TEST(SzddTest, NotSzddAndLinksAreRefused) {
     put(s.p("plain.tx_"), "not compressed");
     EXPECT_EQ(unpack::ExpandSzdd(s.p("plain.tx_")), "");
     EXPECT_EQ(get(s.p("plain.tx_")), "not compressed");
+    // All eight bytes of the signature count, not only the letters.
+    put(s.p("letters.tx_"), std::string("SZDD\x88\xF0\x27\x34" "Ax\0\0\0\0", 14));
+    EXPECT_FALSE(unpack::IsSzdd(s.p("letters.tx_")));
+    put(s.p("short.tx_"), "SZDD\x88\xF0\x27");
+    EXPECT_FALSE(unpack::IsSzdd(s.p("short.tx_")));
     putBytes(s.p("a.tx_"), unpack::CompressSzdd({'h', 'i'}, 't'));
     put(s.p("victim"), "keep me");
     fs::create_symlink(s.p("victim"), s.p("a.txt"));

@@ -30,6 +30,7 @@ namespace {
 class OfflineClient : public TUpdateClient {
 public:
     bool sessionOpens = true;
+    bool hostOpens = true;
     bool transferOpens = true;
     QByteArray body;
     int sessionsClosed = 0;
@@ -51,6 +52,13 @@ public:
 protected:
     std::unique_ptr<Transfer> OpenTransfer() override { return std::make_unique<MemoryTransfer>(this); }
     bool OpenSession() override { return sessionOpens; }
+    bool OpenHost() override {
+        if (hostOpens) return true;
+        lastError_ = QStringLiteral("The connection was refused");
+        lastErrorCode_ = 12029;
+        return false;
+    }
+    void CloseHost() override {}
     void CloseSession() override { ++sessionsClosed; }
 };
 
@@ -423,6 +431,28 @@ private slots:
         QCOMPARE(messages, (QStringList{QStringLiteral("Checking for Internet connection"), QStringLiteral("Found open Internet connection"),
                                         QStringLiteral("Cannot open Internet connection")}));
         QCOMPARE(codes.last(), 1);
+    }
+
+    // An FTP host that cannot be reached: the transport's own error is
+    // reported as a connection failure, and no control file is read.
+    void unreachableHostReportsTheTransportsError() {
+        client->UpdateType = ftpUpdate;
+        client->Host = QStringLiteral("ftp.example.invalid");
+        client->hostOpens = false;
+        QList<int> errors;
+        client->OnStatus = [&](TUpdateClient*, const QString& s, int code, int err) {
+            messages << s;
+            codes << code;
+            errors << err;
+        };
+        client->RunUpdate();
+        const auto at = messages.indexOf(QStringLiteral("Connect to host : ftp.example.invalid"));
+        QVERIFY(at >= 0);
+        QCOMPARE(messages.value(at + 1), QStringLiteral("The connection was refused"));
+        QCOMPARE(codes.value(at + 1), 1);
+        QCOMPARE(errors.value(at + 1), 12029);
+        QVERIFY(!messages.contains(QStringLiteral("Update control file found")));
+        QVERIFY(!messages.contains(QStringLiteral("Update control file not found")));
     }
 
     // A dial-up connection of an earlier run is hung up only in the hang-up modes.

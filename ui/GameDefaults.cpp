@@ -12,6 +12,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QSlider>
+#include <QTimer>
+#include <algorithm>
+#include <utility>
 #include <cmath>
 
 namespace ui {
@@ -73,21 +76,24 @@ std::vector<GameDefaults::Key> GameDefaults::KeysOf(const QWidget* control) cons
     return keys;
 }
 
-QStringList GameDefaults::DefaultsOf(const QWidget* control) const {
+QStringList GameDefaults::DefaultTexts(const std::vector<Key>& keys) {
     QStringList out;
-    for (const auto& k : KeysOf(control)) {
+    for (const auto& k : keys) {
         if (k.def == kMissing) return {};
         out << Q(k.def);
     }
     return out;
 }
 
-bool GameDefaults::DiffersFromDefault(const QWidget* control) const {
-    const auto keys = KeysOf(control);
+bool GameDefaults::Differs(const std::vector<Key>& keys) {
     for (const auto& k : keys)
         if (k.def != kMissing && !SameValue(k.write.value, k.def)) return true;
     return false;
 }
+
+QStringList GameDefaults::DefaultsOf(const QWidget* control) const { return DefaultTexts(KeysOf(control)); }
+
+bool GameDefaults::DiffersFromDefault(const QWidget* control) const { return Differs(KeysOf(control)); }
 
 bool GameDefaults::ResetToDefault(QWidget* control) {
     const auto keys = KeysOf(control);
@@ -126,11 +132,15 @@ bool GameDefaults::ResetToDefault(QWidget* control) {
 
 void GameDefaults::Mark(QWidget* control) {
     if (marking_) return;
+    Mark(control, KeysOf(control));
+}
+
+void GameDefaults::Mark(QWidget* control, const std::vector<Key>& keys) {
     marking_ = true;
     if (!control->property("ownToolTip").isValid()) control->setProperty("ownToolTip", control->toolTip());
     const QString own = control->property("ownToolTip").toString();
-    const QStringList defaults = DefaultsOf(control);
-    const bool differs = !defaults.isEmpty() && DiffersFromDefault(control);
+    const QStringList defaults = DefaultTexts(keys);
+    const bool differs = !defaults.isEmpty() && Differs(keys);
     QFont font = control->font();
     font.setItalic(differs);
     control->setFont(font);
@@ -148,7 +158,21 @@ void GameDefaults::Watch(QWidget* control) {
     if (control->property("defaultsWatched").toBool()) return;
     control->setProperty("defaultsWatched", true);
     control->installEventFilter(this);
-    auto mark = [this, control] { Mark(control); };
+    auto mark = [this, control] {
+        if (marking_) return;
+        pending_.insert(control);
+        if (markQueued_) return;
+        markQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            markQueued_ = false;
+            const auto controls = std::exchange(pending_, {});
+            if (controls.size() > 8) {
+                Refresh();
+                return;
+            }
+            for (QWidget* c : controls) Mark(c);
+        });
+    };
     if (auto* edit = qobject_cast<QLineEdit*>(control))
         connect(edit, &QLineEdit::textChanged, this, mark);
     else if (auto* box = qobject_cast<QCheckBox*>(control))
@@ -161,19 +185,32 @@ void GameDefaults::Watch(QWidget* control) {
 
 void GameDefaults::Refresh() {
     if (!ini_.UserIni || !ini_.Ut2004Ini) return;
+    pending_.clear();
+    // One dry run for the whole page; each control gets its own keys.
     ini::PageWrites now;
     collect_(now);
-    QSet<QString> seen;
+    std::vector<std::pair<QString, std::vector<Key>>> byControl;
     for (const auto& w : now.List()) {
         const QString name = Q(w.source);
-        if (name.isEmpty() || seen.contains(name)) continue;
-        seen.insert(name);
+        if (name.isEmpty()) continue;
+        if (byControl.empty() || byControl.back().first != name) {
+            auto it = std::find_if(byControl.begin(), byControl.end(), [&](const auto& c) { return c.first == name; });
+            if (it == byControl.end()) {
+                byControl.emplace_back(name, std::vector<Key>{});
+            } else {
+                it->second.push_back({w, DefaultFileFor(*w.file)->ReadText(w.section, w.key, kMissing)});
+                continue;
+            }
+        }
+        byControl.back().second.push_back({w, DefaultFileFor(*w.file)->ReadText(w.section, w.key, kMissing)});
+    }
+    for (const auto& [name, keys] : byControl) {
         auto* control = page_->findChild<QWidget*>(name);
         if (!control || !(qobject_cast<QLineEdit*>(control) || qobject_cast<QCheckBox*>(control) ||
                           qobject_cast<QSlider*>(control) || qobject_cast<QComboBox*>(control)))
             continue;
         Watch(control);
-        Mark(control);
+        Mark(control, keys);
     }
 }
 

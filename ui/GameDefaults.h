@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -44,6 +45,9 @@ private:
     struct Key;
     std::vector<Key> KeysOf(const QWidget* control) const;
     void Mark(QWidget* control);
+    void Mark(QWidget* control, const std::vector<Key>& keys);
+    static QStringList DefaultTexts(const std::vector<Key>& keys);
+    static bool Differs(const std::vector<Key>& keys);
     void Watch(QWidget* control);
     ini::TIniFile* DefaultFileFor(const ini::TIniFile& file) const;
 
@@ -53,6 +57,10 @@ private:
     Collect collect_;
     mutable std::unique_ptr<ini::TIniFile> defUser_, defMain_;
     bool marking_ = false;
+    // Controls changed since the last marking; marked together once the
+    // event loop runs, so a load that sets every control costs one pass.
+    QSet<QWidget*> pending_;
+    bool markQueued_ = false;
 };
 
 } // namespace ui

@@ -7,6 +7,15 @@
 namespace ui {
 
 Answer MessageBoxPrompter::Ask(PromptKind kind, const QString& text, Buttons buttons) {
+    return Show(kind, text, buttons, std::nullopt);
+}
+
+Answer MessageBoxPrompter::AskDefault(PromptKind kind, const QString& text, Buttons buttons, Answer defaultAnswer) {
+    return Show(kind, text, buttons, defaultAnswer);
+}
+
+Answer MessageBoxPrompter::Show(PromptKind kind, const QString& text, Buttons buttons,
+                                std::optional<Answer> defaultAnswer) {
     QMessageBox box(parent_);
     box.setWindowTitle(QStringLiteral("Quorlex2004"));
     box.setText(text);
@@ -25,6 +34,13 @@ Answer MessageBoxPrompter::Ask(PromptKind kind, const QString& text, Buttons but
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         break;
     case Buttons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+    }
+    if (defaultAnswer) {
+        const QMessageBox::StandardButton wanted = *defaultAnswer == Answer::Yes  ? QMessageBox::Yes
+                                                   : *defaultAnswer == Answer::No ? QMessageBox::No
+                                                   : *defaultAnswer == Answer::Ok ? QMessageBox::Ok
+                                                                                  : QMessageBox::Cancel;
+        if (box.button(wanted)) box.setDefaultButton(wanted);
     }
     switch (box.exec()) {
     case QMessageBox::Yes: return Answer::Yes;

@@ -24,6 +24,13 @@ class Prompter {
 public:
     virtual ~Prompter() = default;
     virtual Answer Ask(PromptKind kind, const QString& text, Buttons buttons) = 0;
+    // The same with the answer that Enter gives. A question whose Yes throws
+    // edits away defaults to No, so a reflex Enter keeps them. Without an
+    // override, the box's own default.
+    virtual Answer AskDefault(PromptKind kind, const QString& text, Buttons buttons, Answer defaultAnswer) {
+        (void)defaultAnswer;
+        return Ask(kind, text, buttons);
+    }
     virtual std::optional<QString> InputText(const QString& caption, const QString& prompt,
                                              const QString& initial) = 0;
     virtual std::optional<QString> OpenFile(const FileDialog& dialog) = 0;
@@ -44,6 +51,9 @@ public:
     bool Confirm(const QString& text) {
         return Ask(PromptKind::Confirmation, text, Buttons::YesNo) == Answer::Yes;
     }
+    bool Confirm(const QString& text, Answer defaultAnswer) {
+        return AskDefault(PromptKind::Confirmation, text, Buttons::YesNo, defaultAnswer) == Answer::Yes;
+    }
 };
 
 // The real thing: QMessageBox and QFileDialog, parented to a window.
@@ -52,6 +62,7 @@ public:
     explicit MessageBoxPrompter(QWidget* parent = nullptr) : parent_(parent) {}
     void SetParent(QWidget* parent) { parent_ = parent; }
     Answer Ask(PromptKind kind, const QString& text, Buttons buttons) override;
+    Answer AskDefault(PromptKind kind, const QString& text, Buttons buttons, Answer defaultAnswer) override;
     std::optional<QString> InputText(const QString& caption, const QString& prompt,
                                      const QString& initial) override;
     std::optional<QString> OpenFile(const FileDialog& dialog) override;
@@ -60,6 +71,7 @@ public:
     void InformationWithDetails(const QString& text, const QString& details) override;
 
 private:
+    Answer Show(PromptKind kind, const QString& text, Buttons buttons, std::optional<Answer> defaultAnswer);
     QWidget* parent_;
 };
 

@@ -3,7 +3,17 @@
 namespace testsupport {
 
 ui::Answer ScriptedPrompter::Ask(ui::PromptKind kind, const QString& text, ui::Buttons buttons) {
-    prompts.push_back({kind, text, buttons});
+    prompts.push_back({kind, text, buttons, std::nullopt});
+    return Next(text, buttons);
+}
+
+ui::Answer ScriptedPrompter::AskDefault(ui::PromptKind kind, const QString& text, ui::Buttons buttons,
+                                        ui::Answer defaultAnswer) {
+    prompts.push_back({kind, text, buttons, defaultAnswer});
+    return Next(text, buttons);
+}
+
+ui::Answer ScriptedPrompter::Next(const QString& text, ui::Buttons buttons) {
     if (buttons == ui::Buttons::Ok) return ui::Answer::Ok;
     if (answers_.empty()) {
         unexpected << text;

@@ -11,6 +11,7 @@ struct RecordedPrompt {
     ui::PromptKind kind;
     QString text;
     ui::Buttons buttons;
+    std::optional<ui::Answer> defaultAnswer; // the answer Enter gives, when the asker chose one
 };
 
 // Answers questions from a script and records every prompt. A question with
@@ -18,6 +19,8 @@ struct RecordedPrompt {
 class ScriptedPrompter final : public ui::Prompter {
 public:
     ui::Answer Ask(ui::PromptKind kind, const QString& text, ui::Buttons buttons) override;
+    ui::Answer AskDefault(ui::PromptKind kind, const QString& text, ui::Buttons buttons,
+                          ui::Answer defaultAnswer) override;
     std::optional<QString> InputText(const QString&, const QString& prompt, const QString&) override;
     std::optional<QString> OpenFile(const ui::FileDialog& d) override;
     std::optional<QString> SaveFile(const ui::FileDialog& d) override;
@@ -40,6 +43,7 @@ public:
     void Clear() { prompts.clear(); unexpected.clear(); }
 
 private:
+    ui::Answer Next(const QString& text, ui::Buttons buttons);
     std::deque<ui::Answer> answers_;
     std::deque<QString> files_;
     std::deque<QString> inputs_;

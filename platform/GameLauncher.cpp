@@ -1,5 +1,7 @@
 #include "platform/GameLauncher.h"
 
+#include "platform/GameProcess.h"
+
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -54,7 +56,11 @@ bool StartGame(const GameLaunch& launch, QString* problem) {
         if (problem) *problem = launch.problem;
         return false;
     }
-    if (QProcess::startDetached(launch.program, launch.arguments, launch.workingDirectory)) return true;
+    qint64 pid = 0;
+    if (QProcess::startDetached(launch.program, launch.arguments, launch.workingDirectory, &pid)) {
+        RememberStartedGame(pid);
+        return true;
+    }
     if (problem) *problem = QStringLiteral("Could not start ") + launch.program;
     return false;
 }

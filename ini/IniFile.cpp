@@ -8,6 +8,8 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ini {
 
@@ -306,6 +308,27 @@ bool TIniFile::SectionExists(std::string_view section) const {
     const auto& d = doc();
     const auto bytes = d.utf8() ? std::string(section) : utf8ToCp1252(section);
     return d.findSection(trimBlanks(bytes)).has_value();
+}
+
+void MakeUtf8File(const std::string& path) {
+    std::string text;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        auto bytes = readWholeFile(path);
+        if (!bytes) throw EIniFileException(path);
+        if (bytes->rfind("\xEF\xBB\xBF", 0) == 0) return;
+        text = cp1252ToUtf8(*bytes);
+    }
+    text.insert(0, "\xEF\xBB\xBF");
+    replaceFile(path, [&](int fd) {
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const auto n = ::write(fd, text.data() + done, text.size() - done);
+            if (n <= 0) return false;
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    });
 }
 
 } // namespace ini

@@ -121,6 +121,12 @@ private:
     bool checkedWritable_ = false;
 };
 
+// Turns a Windows-1252 file of ours into UTF-8 with a byte-order mark (a new
+// file starts that way), so it can hold any folder name the system has; the
+// engine reads both. The file's text means the same afterwards. Raises like
+// a write; does nothing when the file already starts with the mark.
+void MakeUtf8File(const std::string& path);
+
 // Value parsing shared with other readers of INI-like text.
 std::optional<std::int32_t> ParseIniNumber(std::string_view text);
 std::optional<double> ParseIniFraction(std::string_view text);

@@ -31,6 +31,18 @@ TEST(TableData, KeyBindRowsInOrderWithGroupsLabelsAndKeys) {
     }
 }
 
+TEST(TableData, KeyGroupsWithTheirClearButtons) {
+    const TableData want("key_groups.tsv");
+    const auto groups = keybinds::KeyGroups();
+    ASSERT_EQ(groups.size(), static_cast<size_t>(want.size()));
+    for (qsizetype i = 0; i < want.size(); ++i) {
+        const auto& g = groups[static_cast<size_t>(i)];
+        EXPECT_EQ(Latin(g.caption), want.at(i, 0));
+        EXPECT_EQ(Latin(g.clearButton), want.at(i, 1));
+        EXPECT_EQ(Latin(g.hint), want.at(i, 2));
+    }
+}
+
 TEST(TableData, EveryVirtualKeyCodeHasTheExpectedName) {
     const TableData want("key_names.tsv");
     QMap<int, QString> names;

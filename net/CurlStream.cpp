@@ -63,10 +63,19 @@ struct Session::Impl {
                Clock::now() - windowStart >= std::chrono::seconds(request.lowSpeedSeconds);
     }
 
+    // A fast server would keep one step of libcurl busy for many megabytes:
+    // past this much unread, libcurl holds the rest back until it is read.
+    static constexpr std::size_t kHighWater = 256 * 1024;
+    bool paused = false;
+
     static size_t onData(char* data, size_t size, size_t n, void* self) {
         auto* d = static_cast<Impl*>(self);
         d->headersIn = true;
         const auto bytes = size * n;
+        if (d->available() >= kHighWater) {
+            d->paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
         d->moved(bytes);
         d->received += static_cast<std::int64_t>(bytes);
         // Stop before holding more than the caller allows: a server that
@@ -113,11 +122,19 @@ struct Session::Impl {
             result = CURLE_ABORTED_BY_CALLBACK;
             return false;
         }
-        if (stalled()) {
+        if (!paused && stalled()) {
             tooSlow = true;
             done = true;
             result = CURLE_OPERATION_TIMEDOUT;
             return false;
+        }
+        if (paused) {
+            // The time the caller took to read is not the server's stall.
+            paused = false;
+            windowStart = Clock::now();
+            windowBytes = 0;
+            curl_easy_pause(easy, CURLPAUSE_CONT); // may deliver the held bytes at once
+            if (available() > 0) return true;
         }
         int still = 0;
         curl_multi_perform(multi, &still);
@@ -219,6 +236,7 @@ bool Session::Open(const Request& r) {
     d_->done = false;
     d_->headersIn = false;
     d_->tooLarge = false;
+    d_->paused = false;
     d_->stopped = false;
     d_->tooSlow = false;
     d_->windowStart = Clock::now();

@@ -56,6 +56,7 @@ private slots:
         QByteArray body(200000, 'x');
         testsupport::WriteAll(site.filePath(QStringLiteral("body.bin")), body);
         testsupport::WriteAll(site.filePath(QStringLiteral("small.txt")), "abcdefghij");
+        testsupport::WriteAll(site.filePath(QStringLiteral("large.bin")), QByteArray(4 << 20, 'L'));
         http = std::make_unique<LocalServer>(testsupport::HttpServerScript(), site.path());
         QVERIFY(http->Started());
     }
@@ -127,6 +128,19 @@ private slots:
         QCOMPARE(n, qint64(-1));
         QVERIFY(clock.elapsed() < 2000 + kSlackMs);
         QVERIFY(ui.fired >= 20);
+    }
+
+    // A caller that takes its time between reads is not a stalled server.
+    void slowReaderOfAFastServer() {
+        net::Session s;
+        QVERIFY(s.Open(shortBounds(url(QStringLiteral("files/large.bin")))));
+        char block[65536];
+        qint64 got = s.Read(block, sizeof block);
+        QTest::qWait(2500); // longer than the low-speed bound of 2 s
+        qint64 n = 0;
+        while ((n = s.Read(block, sizeof block)) > 0) got += n;
+        QCOMPARE(n, qint64(0));
+        QCOMPARE(got, qint64(4 << 20));
     }
 
     void cancelFromTheUiThreadAtAnyMoment() {

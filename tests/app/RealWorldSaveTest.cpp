@@ -2,13 +2,13 @@
 // not ask for changes nothing, and one edit changes just that control's keys.
 #include "app/StartupEnvironment.h"
 #include "app/TfrmMain.h"
+#include "maintenance/IniDiff.h"
 #include "tests/support/GameFolder.h"
 #include "tests/support/ScriptedPrompter.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMap>
 #include <QProcess>
 #include <QRadioButton>
 #include <QSlider>
@@ -20,50 +20,11 @@ using namespace testsupport;
 
 namespace {
 
-// Values as the game reads them: the first occurrence of a key counts,
-// names match ignoring case, booleans ignoring case, numbers by value.
-QMap<QString, QString> GameValues(const QByteArray& bytes) {
-    QMap<QString, QString> values;
-    QString section;
-    bool inSection = false;
-    QString text = QString::fromLatin1(bytes);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    for (const QString& line : text.split(QLatin1Char('\n'))) {
-        const QString t = line.trimmed();
-        if (t.startsWith(QLatin1Char('[')) && t.contains(QLatin1Char(']'))) {
-            section = t.mid(1, t.lastIndexOf(QLatin1Char(']')) - 1).trimmed().toLower();
-            inSection = true;
-            continue;
-        }
-        const auto eq = line.indexOf(QLatin1Char('='));
-        if (!inSection || eq < 0 || t.startsWith(QLatin1Char(';'))) continue;
-        const QString id = QStringLiteral("[%1] %2").arg(section, line.left(eq).trimmed().toLower());
-        if (!values.contains(id)) values.insert(id, line.mid(eq + 1).trimmed());
-    }
-    return values;
-}
-
-bool SameValue(const QString& a, const QString& b) {
-    if (a == b) return true;
-    const QString la = a.toLower();
-    if ((la == QStringLiteral("true") || la == QStringLiteral("false")) && la == b.toLower()) return true;
-    bool okA = false, okB = false;
-    const double da = a.toDouble(&okA), db = b.toDouble(&okB);
-    return okA && okB && std::abs(da - db) < 1e-6;
-}
-
 // "[section] key" of every value that changed, vanished (prefixed "lost ") or was added.
 QStringList ChangedValues(const QByteArray& before, const QByteArray& after) {
-    const auto b = GameValues(before), a = GameValues(after);
     QStringList out;
-    for (auto it = b.begin(); it != b.end(); ++it) {
-        if (!a.contains(it.key()))
-            out << QStringLiteral("lost ") + it.key();
-        else if (!SameValue(it.value(), a.value(it.key())))
-            out << it.key();
-    }
-    for (auto it = a.begin(); it != a.end(); ++it)
-        if (!b.contains(it.key())) out << it.key();
+    for (const auto& c : maintenance::ChangedValues(before, after))
+        out << (c.removed ? QStringLiteral("lost ") : QString()) + QStringLiteral("[%1] %2").arg(c.section, c.key);
     return out;
 }
 

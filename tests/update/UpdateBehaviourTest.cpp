@@ -34,6 +34,8 @@ public:
     bool transferOpens = true;
     QByteArray body;
     int sessionsClosed = 0;
+    int posts = 0;
+    void PostUpdateResults() override { ++posts; }
 
     struct MemoryTransfer : Transfer {
         OfflineClient* owner;
@@ -421,6 +423,39 @@ private slots:
         client->ThreadFinished();
         QVERIFY(!started);
         QVERIFY(!closed);
+    }
+
+    // The result post and its event come at the end of a run that fetched,
+    // and only when the post is enabled.
+    void resultPostAndItsEvent_data() {
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("enabled") << true;
+        QTest::newRow("disabled") << false;
+    }
+    void resultPostAndItsEvent() {
+        QFETCH(bool, enabled);
+        client->ResultPost.Enabled = enabled;
+        int events = 0;
+        client->OnProcessPostResult = [&](TUpdateClient*, bool&) { ++events; };
+        writeControl({});
+        client->RunUpdate();
+        QVERIFY(fetched());
+        QCOMPARE(client->posts, enabled ? 1 : 0);
+        QCOMPARE(events, enabled ? 1 : 0);
+    }
+
+    // A cancel before the restart keeps the program running.
+    void cancelBeforeTheRestart() {
+        writeControl("[application]\r\nappupdate=1\r\nappname={APP}\\prog.exe\r\nappcomps=data.bin\r\n");
+        bool asked = false, started = false;
+        client->RunUpdate();
+        QVERIFY(client->ComponentFetched);
+        client->OnProgressCancel = [](TUpdateClient*, bool& cancel) { cancel = true; };
+        client->OnAppRestart = [&](TUpdateClient*, bool&) { asked = true; };
+        client->StartProcess = [&](const QString&, const QStringList&) { return started = true; };
+        client->ThreadFinished();
+        QVERIFY(!asked);
+        QVERIFY(!started);
     }
 
     void noSessionStopsTheRun() {

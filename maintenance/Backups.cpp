@@ -31,7 +31,9 @@ void BackupIniFiles(ui::PageContext& ctx, bool reportSuccess, bool askBackup, bo
         isFallback = true;
     }
     if (!source.isEmpty()) {
-        const QString target = dir + UserBackupName(date);
+        // Today's backup in another letter case is today's backup all the
+        // same: it is replaced, not joined by a second file of that day.
+        const QString target = platform::FindIgnoringCase(dir, UserBackupName(date));
         if (QFileInfo::exists(target) && overrideToday &&
             !p.Confirm(isFallback ? QStringLiteral("Found a backup from today, do you want to override this one?")
                                   : QStringLiteral("Found a backup of today, do you want to override this one?")))
@@ -46,7 +48,7 @@ void BackupIniFiles(ui::PageContext& ctx, bool reportSuccess, bool askBackup, bo
     }
     const QString engine = platform::FindIgnoringCase(dir, QStringLiteral("UT2004.INI"));
     if (QFileInfo(engine).isFile()) {
-        const QString target = dir + EngineBackupName(date);
+        const QString target = platform::FindIgnoringCase(dir, EngineBackupName(date));
         if (platform::ReplaceFiles({{engine, target}})) {
             made += target;
         } else {

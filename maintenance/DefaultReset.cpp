@@ -10,18 +10,21 @@ namespace maintenance {
 
 void ResetToDefaults(ui::PageContext& ctx, const std::function<void()>& reloadAllPages) {
     auto& p = ctx.prompter;
-    if (!p.Confirm(QStringLiteral("The current settings will be backupped\nAre you sure you want to restore the default settings?")))
+    if (!p.Confirm(QStringLiteral("The current settings will be backupped\nAre you sure you want to restore the default settings?"),
+                   ui::Answer::No))
         return;
     const QString dir = ctx.state.SystemDir;
     const QString user = platform::FindIgnoringCase(dir, ctx.state.CurrentUserIniName);
     const QString engine = platform::FindIgnoringCase(dir, QStringLiteral("UT2004.INI"));
-    QFile::remove(dir + QStringLiteral("User.BAK"));
-    QFile::remove(dir + QStringLiteral("UT2004.BAK"));
+    // A .BAK file in another letter case is the one the backup manager shows.
+    const QString userBak = platform::FindIgnoringCase(dir, QStringLiteral("User.BAK"));
+    const QString engineBak = platform::FindIgnoringCase(dir, QStringLiteral("UT2004.BAK"));
+    QFile::remove(userBak);
+    QFile::remove(engineBak);
     // One change for the pair, so a crash never leaves a .BAK pair of two different days.
-    const bool kept = platform::ReplaceFiles(
-        {{user, dir + QStringLiteral("User.BAK")}, {engine, dir + QStringLiteral("UT2004.BAK")}});
-    if (!kept && p.Ask(ui::PromptKind::Warning, QStringLiteral("Could not backup the INI files\nWant to continue anyway?"),
-                       ui::Buttons::YesNo) != ui::Answer::Yes)
+    const bool kept = platform::ReplaceFiles({{user, userBak}, {engine, engineBak}});
+    if (!kept && p.AskDefault(ui::PromptKind::Warning, QStringLiteral("Could not backup the INI files\nWant to continue anyway?"),
+                              ui::Buttons::YesNo, ui::Answer::No) != ui::Answer::Yes)
         return;
     // The defaults replace both files together, never deleting first: when a
     // default file is missing, the player's files stay exactly as they were,

@@ -48,6 +48,10 @@ TfrmIniManager::TfrmIniManager(ui::PageContext& ctx, Actions actions, QWidget* p
 
 QString TfrmIniManager::Dir() const { return ctx_.state.SystemDir; }
 
+// Names are matched ignoring letter case everywhere, as the game's own
+// platform does: a pair named user_2-2-2003.ini is restored like any other.
+QString TfrmIniManager::File(const QString& name) const { return platform::FindIgnoringCase(Dir(), name); }
+
 QString TfrmIniManager::Selected() const {
     const auto items = treelist->selectedItems();
     return items.isEmpty() ? QString() : items.first()->text();
@@ -64,7 +68,7 @@ void TfrmIniManager::FormCreate() {
 }
 
 void TfrmIniManager::RefreshBakButton() {
-    const QString bak = Dir() + QStringLiteral("User.BAK");
+    const QString bak = File(QStringLiteral("User.BAK"));
     if (QFile::exists(bak)) {
         btnBAK->setText(QStringLiteral("Restore the .BAK files (") + platform::DateText(platform::LastWriteDate(bak)) +
                         QStringLiteral(")"));
@@ -80,24 +84,26 @@ void TfrmIniManager::btnRestoreClick() {
     if (date.isEmpty()) return;
     auto& p = ctx_.prompter;
     if (!p.Confirm(QStringLiteral("The current settings will be backupped\nAre you sure you want to restore the ") + date +
-                   QStringLiteral(" settings?")))
+                       QStringLiteral(" settings?"),
+                   ui::Answer::No))
         return;
     const QString dir = Dir();
-    const QString user = platform::FindIgnoringCase(dir, QStringLiteral("User.ini"));
-    const QString engine = platform::FindIgnoringCase(dir, QStringLiteral("UT2004.INI"));
-    QFile::remove(dir + QStringLiteral("User.BAK"));
-    QFile::remove(dir + QStringLiteral("UT2004.BAK"));
+    const QString user = File(QStringLiteral("User.ini"));
+    const QString engine = File(QStringLiteral("UT2004.INI"));
+    const QString userBak = File(QStringLiteral("User.BAK"));
+    const QString engineBak = File(QStringLiteral("UT2004.BAK"));
+    QFile::remove(userBak);
+    QFile::remove(engineBak);
     // One change for the pair, so a crash never leaves a .BAK pair of two different days.
-    const bool kept = platform::ReplaceFiles(
-        {{user, dir + QStringLiteral("User.BAK")}, {engine, dir + QStringLiteral("UT2004.BAK")}});
+    const bool kept = platform::ReplaceFiles({{user, userBak}, {engine, engineBak}});
     if (kept)
         RefreshBakButton();
-    else if (p.Ask(ui::PromptKind::Warning, QStringLiteral("Could not backup the current INI files\nWant to continue anyway?"),
-                   ui::Buttons::YesNo) != ui::Answer::Yes)
+    else if (p.AskDefault(ui::PromptKind::Warning, QStringLiteral("Could not backup the current INI files\nWant to continue anyway?"),
+                          ui::Buttons::YesNo, ui::Answer::No) != ui::Answer::Yes)
         return;
     // Both files are replaced together or not at all, so a missing engine
     // backup leaves the current files as they were.
-    if (platform::ReplaceFiles({{dir + UserBackupName(date), user}, {dir + EngineBackupName(date), engine}})) {
+    if (platform::ReplaceFiles({{File(UserBackupName(date)), user}, {File(EngineBackupName(date)), engine}})) {
         actions_.reloadAllPages();
         p.Information(QStringLiteral("The settings are restored\nYour previous settings are now in the User.BAK and UT2004.BAK files"));
         return;
@@ -106,12 +112,11 @@ void TfrmIniManager::btnRestoreClick() {
 }
 
 void TfrmIniManager::btnBAKClick() {
-    const QString dir = Dir();
-    const QString user = platform::FindIgnoringCase(dir, QStringLiteral("User.ini"));
-    const QString engine = platform::FindIgnoringCase(dir, QStringLiteral("UT2004.ini"));
+    const QString user = File(QStringLiteral("User.ini"));
+    const QString engine = File(QStringLiteral("UT2004.ini"));
     // An exchange, so that the replaced settings really are in the .BAK files
     // now; both pairs as one change, so the INI files never end up from two days.
-    if (!platform::ExchangeFiles({{dir + QStringLiteral("User.BAK"), user}, {dir + QStringLiteral("UT2004.BAK"), engine}})) {
+    if (!platform::ExchangeFiles({{File(QStringLiteral("User.BAK")), user}, {File(QStringLiteral("UT2004.BAK")), engine}})) {
         ctx_.prompter.Warning(QStringLiteral("Could not copy the files\nSettings have not been restored"));
         return;
     }
@@ -124,9 +129,10 @@ void TfrmIniManager::btnBAKClick() {
 void TfrmIniManager::btnDelClick() {
     const QString date = Selected();
     if (date.isEmpty()) return;
-    if (!ctx_.prompter.Confirm(QStringLiteral("Are you sure you want to delete the backup from ") + date)) return;
-    QFile::remove(platform::FindIgnoringCase(Dir(), UserBackupName(date)));
-    QFile::remove(platform::FindIgnoringCase(Dir(), EngineBackupName(date)));
+    if (!ctx_.prompter.Confirm(QStringLiteral("Are you sure you want to delete the backup from ") + date, ui::Answer::No))
+        return;
+    QFile::remove(File(UserBackupName(date)));
+    QFile::remove(File(EngineBackupName(date)));
     delete treelist->selectedItems().first();
 }
 

@@ -38,6 +38,7 @@ public slots:
 
 private:
     QString Dir() const;
+    QString File(const QString& name) const;
     QString Selected() const;
 
     ui::PageContext& ctx_;

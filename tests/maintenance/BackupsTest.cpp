@@ -240,6 +240,53 @@ private slots:
         QCOMPARE(reloads, 0);
     }
 
+    // Names as another tool or an older copy may have written them.
+    void todaysPairInAnotherLetterCaseIsTodays() {
+        const QString lowerUser = sys() + QStringLiteral("user_") + date() + QStringLiteral(".ini");
+        const QString lowerEngine = sys() + QStringLiteral("ut2004_") + date() + QStringLiteral(".ini");
+        WriteAll(lowerUser, "old");
+        WriteAll(lowerEngine, "old");
+        h->prompter.Answer(Answer::No);
+        backup(true, false, true);
+        QCOMPARE(h->prompter.Texts(), QStringList{QStringLiteral("Found a backup of today, do you want to override this one?")});
+        QCOMPARE(ReadAll(lowerUser), QByteArray("old"));
+        backup(false);
+        QCOMPARE(ReadAll(lowerUser), user());
+        QCOMPARE(ReadAll(lowerEngine), engine());
+        QStringList ofToday;
+        for (const QString& f : QDir(sys()).entryList(QDir::Files))
+            if (f.contains(date())) ofToday << f;
+        QCOMPARE(ofToday.size(), 2); // replaced, not joined by a second pair
+    }
+
+    void letterCaseVariantsAreRestoredAndDeleted() {
+        WriteAll(sys() + QStringLiteral("user_2-2-2003.ini"), "old user");
+        WriteAll(sys() + QStringLiteral("Ut2004_2-2-2003.Ini"), "old engine");
+        WriteAll(sys() + QStringLiteral("user.bak"), "older user");
+        WriteAll(sys() + QStringLiteral("ut2004.bak"), "older engine");
+        const QByteArray currentUser = user(), currentEngine = engine();
+        auto m = manager();
+        QVERIFY(m->btnBAK->isEnabled());
+        m->treelist->setCurrentRow(0);
+        h->prompter.Answer(Answer::Yes);
+        m->btnRestore->click();
+        QCOMPARE(h->prompter.prompts[0].defaultAnswer, std::optional<Answer>(Answer::No));
+        QCOMPARE(user(), QByteArray("old user"));
+        QCOMPARE(engine(), QByteArray("old engine"));
+        QCOMPARE(reloads, 1);
+        // The .BAK pair in lower case now holds the files the restore replaced.
+        QCOMPARE(ReadAll(sys() + QStringLiteral("user.bak")), currentUser);
+        QCOMPARE(ReadAll(sys() + QStringLiteral("ut2004.bak")), currentEngine);
+        QVERIFY(!QFile::exists(sys() + QStringLiteral("User.BAK")));
+        h->prompter.Clear();
+        m->treelist->setCurrentRow(0);
+        h->prompter.Answer(Answer::Yes);
+        m->btnDel->click();
+        QCOMPARE(h->prompter.prompts[0].defaultAnswer, std::optional<Answer>(Answer::No));
+        QVERIFY(!QFile::exists(sys() + QStringLiteral("user_2-2-2003.ini")));
+        QVERIFY(!QFile::exists(sys() + QStringLiteral("Ut2004_2-2-2003.Ini")));
+    }
+
     void deletingADayRemovesItsPairOnly() {
         backup(false);
         WriteAll(sys() + QStringLiteral("User_1-1-2003.INI"), "old");

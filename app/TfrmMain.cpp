@@ -41,6 +41,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
+#include <QScopeGuard>
 #include <QShortcut>
 #include <QStyle>
 #include <QTabWidget>
@@ -218,11 +219,7 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     layout->addWidget(PageCtrl_, 1);
     setCentralWidget(central);
     BuildMenuAndToolBar();
-    connect(PageCtrl_, &QTabWidget::currentChanged, this, [this](int index) {
-        const int leaving = currentTab_;
-        currentTab_ = index;
-        Guarded([&] { PageCtrlPageChanging(leaving); });
-    });
+    connect(PageCtrl_, &QTabWidget::currentChanged, this, &TfrmMain::PageCtrlCurrentChanged);
 
     if (auto* screen = QGuiApplication::primaryScreen())
         resize(QSize(1180, 760).boundedTo(screen->availableSize()));
@@ -577,15 +574,11 @@ void TfrmMain::SaveCommand(bool review) {
     splash_->show();
     splash_->SetMaximum(5);
     splash_->SetPosition(0);
+    // The splash stays on top of everything: no way out of the save may leave it.
+    const auto dropSplash = qScopeGuard([this] { delete splash_; });
     LetEventsRun();
     // A saver that failed has shown its error; claiming success then would lie.
-    bool ok = false;
-    try {
-        ok = SaveAllPages();
-    } catch (...) {
-        delete splash_;
-        throw;
-    }
+    const bool ok = SaveAllPages();
     // The raw text is written after the pages and merged with what they just
     // wrote, so neither overwrites the other; untouched text is not written.
     const bool onIniFiles = PageCtrl_->currentWidget() == tabIniFiles_;
@@ -599,7 +592,8 @@ void TfrmMain::Reload1Click() {
     if (!PageCtrl_->isEnabled()) return;
     if (AnyPageChanged() &&
         !prompter_.Confirm(QStringLiteral("Some fields have changed, Loading will undo these "
-                                          "changes\nAre you sure you want to Load?")))
+                                          "changes\nAre you sure you want to Load?"),
+                           ui::Answer::No))
         return;
     ReloadAllPages();
     prompter_.Information(QStringLiteral("The settings have been reloaded"));
@@ -653,19 +647,6 @@ void TfrmMain::ReleaseIniHandles() {
     }
 }
 
-void TfrmMain::PageCtrlPageChanging(int leaving) {
-    CommitEdits();
-    QWidget* left = PageCtrl_->widget(leaving);
-    for (const auto& page : tracked_) {
-        if (page.tab != left || !page.changed()) continue;
-        if (prompter_.Confirm(QStringLiteral("Do you want to save the changes u made?")))
-            page.save();
-        else if (prompter_.Confirm(QStringLiteral("Do you want to undo changes?")))
-            page.load();
-    }
-    if (PageCtrl_->currentWidget() == tabIniFiles_) iniFiles_->Refill(false);
-}
-
 void TfrmMain::UT2k4Dir1Click() { LoadSetup(true); }
 
 QString TfrmMain::CurrentUserIniDir() const {
@@ -681,7 +662,7 @@ void TfrmMain::SwitchUserIni(const QString& chosenPath) {
 }
 
 void TfrmMain::Openfiles1Click() {
-    if (!PageCtrl_->isEnabled()) return;
+    if (!PageCtrl_->isEnabled() || !MaySwitchUserIni()) return;
     prompter_.Message(QStringLiteral("Select the User.ini, or a User.ini with a different filename"));
     ui::FileDialog dialog;
     dialog.directory = CurrentUserIniDir();
@@ -694,7 +675,7 @@ void TfrmMain::Openfiles1Click() {
 }
 
 void TfrmMain::SaveINIfilesAS1Click() {
-    if (!PageCtrl_->isEnabled()) return;
+    if (!PageCtrl_->isEnabled() || !MaySwitchUserIni()) return;
     ui::FileDialog dialog;
     dialog.directory = CurrentUserIniDir();
     dialog.filter = QStringLiteral("Ini files|*.ini");
@@ -702,8 +683,13 @@ void TfrmMain::SaveINIfilesAS1Click() {
     const auto chosen = prompter_.SaveFile(dialog);
     if (!chosen) return;
     const QString source = Q(ini_.UserIni->FileName());
-    if (QFileInfo(*chosen).absoluteFilePath() != QFileInfo(source).absoluteFilePath())
-        platform::ReplaceFiles({{source, *chosen}});
+    // Switching to a copy that is not there would quietly fall back to User.ini.
+    if (QFileInfo(*chosen).absoluteFilePath() != QFileInfo(source).absoluteFilePath() &&
+        !platform::ReplaceFiles({{source, *chosen}})) {
+        prompter_.Warning(QStringLiteral("Could not copy ") + source + QStringLiteral("\nto ") + *chosen +
+                          QStringLiteral("\nThe current user.ini stays in use."));
+        return;
+    }
     SwitchUserIni(*chosen);
 }
 
@@ -725,14 +711,16 @@ void TfrmMain::BackupIniFiles(bool reportSuccess) {
     maintenance::BackupIniFiles(ctx_, reportSuccess, AskBackup, OverrideToday);
 }
 
+// Both backup commands also work while the pages are locked: a start that
+// could not load the files is when a backup is needed most.
 void TfrmMain::BackupINIs1Click() {
-    if (PageCtrl_->isEnabled()) BackupIniFiles(true);
+    if (GameFolderKnown()) BackupIniFiles(true);
 }
 
 void TfrmMain::Backupmanager1Click() {
-    if (!PageCtrl_->isEnabled()) return;
+    if (!GameFolderKnown()) return;
     maintenance::HistoryScope history(history_.get(), QStringLiteral("Backup manager"), GameFiles());
-    maintenance::TfrmIniManager manager(ctx_, {[this] { BackupIniFiles(true); }, [this] { ReloadAllPages(); }}, this);
+    maintenance::TfrmIniManager manager(ctx_, {[this] { BackupIniFiles(true); }, [this] { ReloadAfterRestore(); }}, this);
     manager.exec();
 }
 

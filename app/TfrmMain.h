@@ -145,7 +145,18 @@ private:
     bool LocateGameFiles();
     void SetSplashPosition(int pos);
     void LetEventsRun();
-    void PageCtrlPageChanging(int leaving);
+    // A tab change is taken back until the questions about the page being
+    // left are answered; then it happens, or the player stays.
+    void PageCtrlCurrentChanged(int index);
+    // The questions about the page being left; false keeps the player there.
+    bool PageCtrlPageChanging(int leaving);
+    // Asks before a command that reloads every page drops unsaved edits.
+    bool MaySwitchUserIni();
+    // The backup commands need only the game's folder, not loaded pages.
+    bool GameFolderKnown();
+    // After the backup manager replaced the files: the pages show them, and
+    // locked pages get their load again.
+    void ReloadAfterRestore();
     void ReleaseIniHandles();
     void SwitchUserIni(const QString& chosenPath);
     QString CurrentUserIniDir() const;

@@ -8,6 +8,7 @@
 #include "keybinds/TKeyBindsPage.h"
 #include "keybinds/TfrmTaunts.h"
 #include "maintenance/TIniFilesPage.h"
+#include "maintenance/TfrmIniManager.h"
 #include "platform/Shell.h"
 #include "tests/support/Dialogs.h"
 #include "tests/support/GameFolder.h"
@@ -23,6 +24,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -39,6 +42,10 @@ namespace {
 const QString kAskSave = QStringLiteral("You have made some changes\nDo you want to save your changes?");
 const QString kSaved = QStringLiteral("The changes has been succesfully saved!");
 const QString kAskRawSave = QStringLiteral("Are you sure you want to save the ini files?");
+const QString kAskSwitch = QStringLiteral(
+    "Some fields have changed, switching the user.ini will undo these changes\nAre you sure you want to continue?");
+const QString kAskLeave = QStringLiteral("Do you want to save the changes u made?");
+const QString kAskUndo = QStringLiteral("Do you want to undo changes?");
 const QString kTyped = QStringLiteral("(Command=\"say hi\",Alias=Hi)");
 
 // Calls `onShow` when a window of type W is shown.
@@ -75,14 +82,37 @@ class CommandsTest : public QObject {
         ini::TIniFile f(game->SettingsFile().toStdString());
         return QString::fromStdString(f.ReadText(section, key, "<missing>"));
     }
-    void start() {
+    ui::MessageBoxPrompter boxes; // real message boxes, for the tests that answer them by key
+    void start(ui::Prompter* with = nullptr, bool expectLoaded = true) {
         app::StartupEnvironment env;
         env.programDir = env.settingsDir = game->ProgramDir();
-        env.prompter = prompter.get();
+        env.prompter = with ? with : prompter.get();
         env.updateUrl = QStringLiteral("http://127.0.0.1:9/quorlex2004.inf");
         env.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
         w = std::make_unique<app::TfrmMain>(env);
-        QVERIFY(w->StartupFinished);
+        if (expectLoaded) QVERIFY(w->StartupFinished);
+    }
+    void startWithMessageBoxes() {
+        w.reset();
+        start(&boxes);
+        boxes.SetParent(w.get());
+    }
+    // Answers the next message box by a key, noting its text and the tab in front.
+    void answerByKey(Qt::Key key, QStringList& asked, QList<int>& tabs) {
+        WhenModal<QMessageBox>([&, key](QMessageBox* box) {
+            asked << box->text();
+            tabs << w->PageCtrl()->currentIndex();
+            QTest::keyClick(box, key);
+        });
+    }
+    // Clicks No on the next box, then answers the one after it by a key.
+    void noThenKey(Qt::Key key, QStringList& asked, QList<int>& tabs) {
+        WhenModal<QMessageBox>([&, key](QMessageBox* box) {
+            asked << box->text();
+            tabs << w->PageCtrl()->currentIndex();
+            answerByKey(key, asked, tabs);
+            box->button(QMessageBox::No)->click();
+        });
     }
     void showActive() {
         w->show();
@@ -319,8 +349,12 @@ private slots:
         space()->setText(QStringLiteral("unsaved"));
         const QString copy = game->SystemDir() + QStringLiteral("Copy.ini");
         prompter->AnswerFile(copy);
+        // Unsaved edits are not part of the copy, and the switch reloads every
+        // page: the player is asked first, with No for a reflex Enter.
+        prompter->Answer(Answer::Yes);
         w->SaveINIfilesAS1Click();
-        QVERIFY(prompter->prompts.isEmpty());
+        QCOMPARE(prompter->Texts(), QStringList{kAskSwitch});
+        QCOMPARE(prompter->prompts[0].defaultAnswer, std::optional<Answer>(Answer::No));
         QCOMPARE(prompter->fileDialogs[0].defaultExtension, QStringLiteral("ini"));
         QCOMPARE(ReadAll(copy), ReadAll(userPath()));
         QCOMPARE(w->CurrentUserIniName, QStringLiteral("Copy.ini"));
@@ -501,16 +535,122 @@ private slots:
     void rawEditSurvivesTabSwitchesAndExitAsks() {
         w->PageCtrl()->setCurrentIndex(5);
         editRawUser(QStringLiteral("Space=Jump"), QStringLiteral("Space=Duck"));
+        // The raw text is asked about like the other pages; No and No keep it.
+        prompter->Answer(Answer::No);
+        prompter->Answer(Answer::No);
         w->PageCtrl()->setCurrentIndex(0);
+        QCOMPARE(prompter->Texts(), (QStringList{kAskLeave, kAskUndo}));
+        QCOMPARE(w->PageCtrl()->currentIndex(), 0);
         w->PageCtrl()->setCurrentIndex(5);
         QVERIFY(rawUser()->toPlainText().contains(QStringLiteral("Space=Duck")));
-        QVERIFY(prompter->prompts.isEmpty());
+        prompter->Clear();
         prompter->Answer(Answer::Yes);
         prompter->Answer(Answer::Ok);
         w->Exit1Click();
         QCOMPARE(prompter->Texts(), (QStringList{kAskSave, QStringLiteral("Your changes have been saved, press OK to exit")}));
         QVERIFY(w->Closed());
         QCOMPARE(onDisk("Space"), QStringLiteral("Duck"));
+        expectNoQuestionsLeft();
+    }
+
+    void leaveQuestionsComeBeforeTheSwitchAndEscapeStays() {
+        startWithMessageBoxes();
+        space()->setText(QStringLiteral("changed"));
+        QStringList asked;
+        QList<int> tabs;
+        answerByKey(Qt::Key_Escape, asked, tabs);
+        w->PageCtrl()->setCurrentIndex(3);
+        QCOMPARE(asked, QStringList{kAskLeave});
+        QCOMPARE(w->PageCtrl()->currentIndex(), 0);
+        noThenKey(Qt::Key_Escape, asked, tabs);
+        w->PageCtrl()->setCurrentIndex(3);
+        QCOMPARE(asked, (QStringList{kAskLeave, kAskLeave, kAskUndo}));
+        QCOMPARE(w->PageCtrl()->currentIndex(), 0);
+        QCOMPARE(space()->text(), QStringLiteral("changed"));
+        // A reflex Enter on the undo question keeps the edit, and the switch goes on.
+        noThenKey(Qt::Key_Return, asked, tabs);
+        w->PageCtrl()->setCurrentIndex(3);
+        QCOMPARE(asked.size(), 5);
+        QCOMPARE(w->PageCtrl()->currentIndex(), 3);
+        // Every question was asked with the page being left in front.
+        QCOMPARE(tabs, QList<int>(5, 0));
+        QCOMPARE(space()->text(), QStringLiteral("changed"));
+        QCOMPARE(onDisk("Space"), QStringLiteral("Jump"));
+    }
+
+    void reflexEnterKeepsTheEditsOnReloadAndSwitch() {
+        startWithMessageBoxes();
+        space()->setText(QStringLiteral("changed"));
+        QStringList asked;
+        QList<int> tabs;
+        answerByKey(Qt::Key_Return, asked, tabs);
+        w->Reload1Click();
+        QCOMPARE(asked, QStringList{QStringLiteral("Some fields have changed, Loading will undo these changes\nAre you sure you want to Load?")});
+        QCOMPARE(space()->text(), QStringLiteral("changed"));
+        answerByKey(Qt::Key_Return, asked, tabs);
+        w->Openfiles1Click();
+        QCOMPARE(asked.last(), kAskSwitch);
+        QCOMPARE(space()->text(), QStringLiteral("changed"));
+    }
+
+    void splashGoesWhenTheRawSaveFails() {
+        showActive(); // which takes the start-up splash away
+        w->PageCtrl()->setCurrentIndex(5);
+        editRawUser(QStringLiteral("Space=Jump"), QStringLiteral("Space=Duck"));
+        // A folder where the file was: the raw save cannot read it back.
+        QVERIFY(QFile::remove(userPath()));
+        QVERIFY(QDir().mkdir(userPath()));
+        prompter->Answer(Answer::Yes); // "Are you sure you want to save the ini files?"
+        action("Save1")->trigger();
+        QVERIFY(!prompter->Texts().contains(kSaved));
+        QVERIFY(prompter->prompts.last().kind == ui::PromptKind::Stop);
+        QVERIFY(!w->ProgressWindow());
+        for (QWidget* top : QApplication::topLevelWidgets())
+            QVERIFY(!(qobject_cast<ui::TfrmProgress*>(top) && top->isVisible()));
+        QDir().rmdir(userPath());
+    }
+
+    void failedSaveAsCopySaysSoAndKeepsTheFile() {
+        const QString into = game->SystemDir() + QStringLiteral("no such folder/Copy.ini");
+        prompter->AnswerFile(into);
+        w->SaveINIfilesAS1Click();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Could not copy ") + userPath() + QStringLiteral("\nto ") + into +
+                                                QStringLiteral("\nThe current user.ini stays in use.")});
+        QCOMPARE(w->CurrentUserIniName, QStringLiteral("User.ini"));
+        QCOMPARE(setting("UT2k4", "CurrentUserIni"), QStringLiteral("User.ini"));
+    }
+
+    void backupCommandsWorkWhileThePagesAreLocked() {
+        w.reset();
+        const QString sys = game->SystemDir();
+        // A start without User.ini locks the pages; an old pair in lower case waits.
+        WriteAll(sys + QStringLiteral("user_2-2-2003.ini"), ReadAll(userPath()));
+        WriteAll(sys + QStringLiteral("ut2004_2-2-2003.ini"), ReadAll(sys + QStringLiteral("UT2004.ini")));
+        QVERIFY(QFile::remove(userPath()));
+        start(nullptr, false);
+        QVERIFY(!w->PageCtrl()->isEnabled());
+        prompter->Clear();
+        action("BackupINIfiles1")->trigger();
+        QCOMPARE(prompter->Texts().size(), 1);
+        QVERIFY(prompter->Texts()[0].startsWith(QStringLiteral("The following INI files have been backupped")));
+        prompter->Clear();
+        bool opened = false;
+        WhenModal<maintenance::TfrmIniManager>([&](maintenance::TfrmIniManager* m) {
+            opened = true;
+            const auto found = m->treelist->findItems(QStringLiteral("2-2-2003"), Qt::MatchExactly);
+            QCOMPARE(found.size(), 1);
+            m->treelist->setCurrentItem(found.first());
+            prompter->Answer(Answer::Yes); // restore that day
+            prompter->Answer(Answer::Yes); // the current pair cannot be kept: go on
+            m->btnRestore->click();
+            m->accept();
+        });
+        action("Backupmanager1")->trigger();
+        QVERIFY(opened);
+        QCOMPARE(prompter->Texts().last(), QStringLiteral("The settings are restored\nYour previous settings are now in the User.BAK and UT2004.BAK files"));
+        // The restored files got the load the start could not do.
+        QVERIFY(w->PageCtrl()->isEnabled());
+        QCOMPARE(space()->text(), QStringLiteral("Jump"));
         expectNoQuestionsLeft();
     }
 

@@ -18,10 +18,12 @@
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -47,6 +49,8 @@ const char* const kDifficulties[] = {"Novice", "Average", "Experienced", "Skille
 QSpinBox* unboundedSpin(QWidget* parent) {
     auto* spin = new QSpinBox(parent);
     spin->setRange(INT_MIN, INT_MAX);
+    // Sized for the values players use, not for the ten digits of the range.
+    spin->setMaximumWidth(spin->fontMetrics().horizontalAdvance(QStringLiteral("-999999 %")) + 40);
     return spin;
 }
 
@@ -65,10 +69,17 @@ private:
 
 TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("tabFrontEnd"));
+    // The page scrolls like the others: below its natural size the controls
+    // keep their height and the window shows a scroll bar instead.
     auto* outer = new QVBoxLayout(this);
-    auto* panel = new QWidget(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("scrollFrontEnd"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    outer->addWidget(scroll);
+    auto* panel = new QWidget(scroll);
     panel->setObjectName(QStringLiteral("panelFrontEnd"));
-    outer->addWidget(panel);
     auto* grid = new QGridLayout(panel);
 
     // Game type and its rules
@@ -85,28 +96,36 @@ TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : 
     for (int g = 0; g < kGameTypeCount; ++g) {
         auto* box = new QGroupBox(L(types[g].groupCaption), rules_);
         box->setObjectName(L(types[g].group));
-        auto* form = new QFormLayout(box);
+        // Numbers with their labels on the left, flags on the right: half the
+        // rows of one long column, so every spin box keeps its full height.
+        auto* form = new QGridLayout(box);
+        int numberRow = 0, flagRow = 0;
         for (const auto& rule : RuleKeys()) {
             const auto& cell = rule.cells[g];
             if (!cell.control) continue;
             const QString caption = L(cell.caption ? cell.caption : rule.caption);
             QWidget* control = nullptr;
-            if (rule.kind == RuleKind::Number) {
-                control = unboundedSpin(box);
-                form->addRow(caption, control);
-            } else if (rule.kind == RuleKind::Percent) {
-                auto* spin = new QSpinBox(box);
-                spin->setRange(0, 100);
-                spin->setSuffix(QStringLiteral(" %"));
+            if (rule.kind == RuleKind::Number || rule.kind == RuleKind::Percent) {
+                auto* spin = unboundedSpin(box);
+                if (rule.kind == RuleKind::Percent) {
+                    spin->setRange(0, 100);
+                    spin->setSuffix(QStringLiteral(" %"));
+                }
+                auto* label = new QLabel(caption, box);
+                label->setBuddy(spin);
+                form->addWidget(label, numberRow, 0);
+                form->addWidget(spin, numberRow++, 1);
                 control = spin;
-                form->addRow(caption, control);
             } else {
                 control = new QCheckBox(caption, box);
-                form->addRow(control);
+                form->addWidget(control, flagRow++, 2);
             }
             control->setObjectName(L(cell.control));
             ruleControls_[L(cell.control)] = control;
         }
+        form->setColumnMinimumWidth(2, 0);
+        form->setHorizontalSpacing(12);
+        form->setRowStretch(std::max(numberRow, flagRow), 1);
         rules_->addWidget(box);
     }
 
@@ -169,14 +188,20 @@ TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : 
                                      "changed, don't forget to save first!"));
     startLayout->addWidget(start);
 
+    // Two columns, so the page fits the window's minimum width: the rules on
+    // the left, the two lists side by side over the preview on the right.
+    auto* lists = new QHBoxLayout;
+    lists->addWidget(mapBox, 1);
+    lists->addWidget(mutBox, 1);
     grid->addWidget(typeBox, 0, 0);
     grid->addWidget(rules_, 1, 0);
     grid->addWidget(general, 2, 0);
-    grid->addWidget(mapBox, 0, 1, 2, 1);
-    grid->addWidget(imgMap_, 2, 1, Qt::AlignTop);
-    grid->addWidget(mutBox, 0, 2, 2, 1);
-    grid->addWidget(startBox, 3, 0, 1, 3);
+    grid->addLayout(lists, 0, 1, 2, 1);
+    grid->addWidget(imgMap_, 2, 1, Qt::AlignTop | Qt::AlignLeft);
+    grid->addWidget(startBox, 3, 0, 1, 2);
     grid->setRowStretch(1, 1);
+    grid->setColumnStretch(1, 1);
+    scroll->setWidget(panel);
 
     connect(pickGameType_, &QComboBox::currentIndexChanged, this, &TInstantActionPage::pickGameTypeChange);
     connect(lbMaps_, &QListWidget::itemSelectionChanged, this, &TInstantActionPage::lbMutatorsClick);

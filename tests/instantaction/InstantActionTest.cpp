@@ -56,6 +56,34 @@ private slots:
         h.reset();
     }
 
+    // The tab's room at the window's minimum size and at its default size.
+    void everyRuleControlKeepsItsHeightAtEverySize_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("805x598 window") << QSize(780, 400);
+        QTest::newRow("1180x760 window") << QSize(1160, 560);
+    }
+    void everyRuleControlKeepsItsHeightAtEverySize() {
+        QFETCH(QSize, size);
+        page->resize(size);
+        page->show();
+        QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+        auto* stack = c<QStackedWidget>("stackRules");
+        for (int g = 0; g < stack->count(); ++g) {
+            c<QComboBox>("pickGameType")->setCurrentIndex(g);
+            QCoreApplication::processEvents();
+            QWidget* group = stack->currentWidget();
+            int controls = 0;
+            for (QWidget* w : group->findChildren<QWidget*>()) {
+                if (!qobject_cast<QSpinBox*>(w) && !qobject_cast<QCheckBox*>(w)) continue;
+                ++controls;
+                const QString what = group->objectName() + QLatin1Char('.') + w->objectName();
+                QVERIFY2(w->height() >= w->minimumSizeHint().height(), qPrintable(what));
+                QVERIFY2(group->rect().contains(w->geometry()), qPrintable(what));
+            }
+            QVERIFY(controls >= 5);
+        }
+    }
+
     void emptyFileShowsDefaultsAndDeathmatch() {
         WriteAll(mainPath(), "");
         page->LoadGameTypeRules();

@@ -13,7 +13,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QScopeGuard>
 #include <QStackedWidget>
+#include <QVBoxLayout>
 #include <QtTest>
 
 using instantaction::TInstantActionPage;
@@ -64,9 +66,14 @@ private slots:
     }
     void everyRuleControlKeepsItsHeightAtEverySize() {
         QFETCH(QSize, size);
-        page->resize(size);
-        page->show();
-        QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+        // A tab of that size, which the page cannot make larger, as the
+        // main window's own minimum size does not grow with the page.
+        QWidget tab;
+        tab.setFixedSize(size);
+        (new QVBoxLayout(&tab))->addWidget(page.get());
+        const auto release = qScopeGuard([&] { page->setParent(nullptr); });
+        tab.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tab));
         auto* stack = c<QStackedWidget>("stackRules");
         for (int g = 0; g < stack->count(); ++g) {
             c<QComboBox>("pickGameType")->setCurrentIndex(g);

@@ -44,6 +44,7 @@
 #include <QScopeGuard>
 #include <QShortcut>
 #include <QStyle>
+#include <QScopedValueRollback>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QHBoxLayout>
@@ -193,6 +194,7 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
         env_.historyDir.isEmpty() ? maintenance::SaveHistory::DefaultFolder() : env_.historyDir);
     iniFiles_->SetHistory(history_.get());
     iniFiles_->SetSavePages([this] {
+        if (!saving_ && !MayReplaceGameFiles()) return false;
         CommitEdits();
         return SaveAllPages();
     });
@@ -386,7 +388,11 @@ void TfrmMain::BannerImage1Click() {
 
 void TfrmMain::LoadSetup(bool showDialog) {
     ProgramDir = env_.programDir;
-    ini_.SettingsIni = std::make_unique<ini::TIniFile>(Std(env_.settingsDir + QStringLiteral("Quorlex2004.ini")));
+    const std::string settingsPath = Std(env_.settingsDir + QStringLiteral("Quorlex2004.ini"));
+    // UTF-8, so a game folder of any name is found again; an older
+    // Windows-1252 file is converted once, keeping what it says.
+    if (QFileInfo::exists(Q(settingsPath))) MakeSettingsUtf8(settingsPath);
+    ini_.SettingsIni = std::make_unique<ini::TIniFile>(settingsPath);
     auto& settings = *ini_.SettingsIni;
     AutoBackup = settings.ReadFlag("Quorlex", "AutoBackup", true);
     CheckOnStartup = settings.ReadFlag("Quorlex", "CheckOnStartup", true);
@@ -410,6 +416,14 @@ void TfrmMain::LoadSetup(bool showDialog) {
     LoadAllPagesAtStartup();
 }
 
+void TfrmMain::MakeSettingsUtf8(const std::string& path) {
+    try {
+        ini::MakeUtf8File(path);
+    } catch (const ini::EIniFileException&) {
+        // A read-only settings file is still read as it is.
+    }
+}
+
 // Returns false when the application is to end (first-run Cancel).
 bool TfrmMain::RunSetupLoop(bool showDialog) {
     auto& settings = *ini_.SettingsIni;
@@ -422,6 +436,7 @@ bool TfrmMain::RunSetupLoop(bool showDialog) {
             PageCtrl_->setEnabled(false);
             return false;
         }
+        MakeSettingsUtf8(settings.FileName());
         {
             ini::TIniFile::Batch batch(settings);
             settings.WriteFlag("Quorlex", "Init", false);
@@ -568,6 +583,8 @@ void TfrmMain::SaveCommand(bool review) {
     CommitEdits();
     const std::vector<ReviewRow> changes = PendingReview();
     if (review && !RunReview(changes)) return;
+    if (!MayReplaceGameFiles()) return;
+    const QScopedValueRollback<bool> saving(saving_, true);
     maintenance::HistoryScope history(history_.get(), QStringLiteral("Save"), GameFiles());
     splash_ = new ui::TfrmProgress(this);
     splash_->SetText(QStringLiteral("Saving...."));
@@ -725,7 +742,7 @@ void TfrmMain::Backupmanager1Click() {
 }
 
 void TfrmMain::ResettodefaultClick() {
-    if (!PageCtrl_->isEnabled()) return;
+    if (!PageCtrl_->isEnabled() || !MayReplaceGameFiles()) return;
     maintenance::HistoryScope history(history_.get(), QStringLiteral("Reset settings to default"), GameFiles());
     maintenance::ResetToDefaults(ctx_, [this] { ReloadAllPages(); });
 }

@@ -142,6 +142,7 @@ private:
     void BuildMenuAndToolBar();
     void LoadAllPagesAtStartup();
     bool RunSetupLoop(bool showDialog);
+    static void MakeSettingsUtf8(const std::string& path);
     bool LocateGameFiles();
     void SetSplashPosition(int pos);
     void LetEventsRun();
@@ -170,6 +171,10 @@ private:
     void BackupIniFiles(bool reportSuccess);
     void ApplyQualityPreset(bool high);
     void SaveCommand(bool review);
+    // False when the game runs from this folder and the player would rather
+    // not write files it overwrites when it exits.
+    bool MayReplaceGameFiles();
+    bool saving_ = false;
     // Shows the changes with Save and Cancel; true for Save.
     bool RunReview(const std::vector<ReviewRow>& rows);
     // The files a command may replace: the current user INI and UT2004.ini.

@@ -9,12 +9,14 @@
 #include "keybinds/TKeyBindsPage.h"
 #include "maintenance/IniDiff.h"
 #include "maintenance/SaveHistory.h"
+#include "platform/GameProcess.h"
 #include "settings/TGeneralSettingsPage.h"
 #include "settings/TUT2k4SettingsPage.h"
 #include "ui/Prompter.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QPushButton>
@@ -35,6 +37,15 @@ QString When(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-dd 
 QStringList TfrmMain::GameFiles() const {
     if (SystemDir.isEmpty()) return {};
     return {SystemDir + CurrentUserIniName, SystemDir + QStringLiteral("UT2004.ini")};
+}
+
+bool TfrmMain::MayReplaceGameFiles() {
+    if (SystemDir.isEmpty()) return true;
+    const QString gameDir = QDir::cleanPath(SystemDir + QStringLiteral(".."));
+    if (platform::RunningGameProcesses(gameDir).empty()) return true;
+    return prompter_.Confirm(
+        QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Save anyway?"),
+        ui::Answer::No);
 }
 
 std::vector<ReviewRow> TfrmMain::PendingReview() const {
@@ -95,7 +106,8 @@ void TfrmMain::PutBackEntry(const QString& id, bool latest) {
     if (!entry) return;
     if (AnyPageChanged() &&
         !prompter_.Confirm(QStringLiteral("Some fields have changed, Loading will undo these "
-                                          "changes\nAre you sure you want to Load?")))
+                                          "changes\nAre you sure you want to Load?"),
+                           ui::Answer::No))
         return;
     QStringList names, paths;
     for (const auto& f : entry->files) {
@@ -104,19 +116,20 @@ void TfrmMain::PutBackEntry(const QString& id, bool latest) {
     }
     if (!prompter_.Confirm(QStringLiteral("Put back %1 as they were before \"%2\" of %3 (%4 changed values)?")
                                .arg(names.join(QStringLiteral(" and ")), entry->command, When(entry->time))
-                               .arg(entry->changedKeys)))
+                               .arg(entry->changedKeys),
+                           ui::Answer::No))
         return;
     // A file another program changed after the command is not overwritten
     // unasked. An older entry is put back on purpose over later saves.
     QStringList keep;
     if (latest)
         for (const QString& path : maintenance::ChangedSince(*entry)) {
-            const auto answer = prompter_.Ask(
+            const auto answer = prompter_.AskDefault(
                 ui::PromptKind::Confirmation,
                 QStringLiteral("%1 was changed by another program after \"%2\".\nPut back its earlier version all the "
                                "same?")
                     .arg(QFileInfo(path).fileName(), entry->command),
-                ui::Buttons::YesNoCancel);
+                ui::Buttons::YesNoCancel, ui::Answer::No);
             if (answer == ui::Answer::Cancel) return;
             if (answer == ui::Answer::No) keep << path;
         }

@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -293,6 +294,33 @@ private slots:
         QCOMPARE(keys.DefaultsOf(space), QStringList{QStringLiteral("Jump")});
         QVERIFY(keys.DefaultsOf(c<QLineEdit>("edtJoy16")).isEmpty());
         QVERIFY(!keys.ResetToDefault(c<QLineEdit>("edtJoy16")));
+    }
+
+    // The game writes its INI files when it exits: a save while it runs asks.
+    void aSaveWhileTheGameRunsAsksFirst() {
+        start();
+        const QString standIn = game->SystemDir() + QStringLiteral("ut2004-bin");
+        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), standIn));
+        QProcess running;
+        running.start(standIn, {QStringLiteral("30")});
+        QVERIFY(running.waitForStarted());
+        const QByteArray before = ReadAll(userPath());
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Duck"));
+        prompter->Clear();
+        prompter->Answer(Answer::No);
+        w->Save1Click();
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Save anyway?")});
+        QCOMPARE(ReadAll(userPath()), before);
+        prompter->Clear();
+        prompter->Answer(Answer::No);
+        w->ResettodefaultClick();
+        QCOMPARE(prompter->Texts().size(), 1);
+        QCOMPARE(ReadAll(userPath()), before);
+        running.kill();
+        running.waitForFinished();
+        // A game of another folder is none of our business.
+        save();
     }
 
     void commandsThatReplaceFilesAreKept() {

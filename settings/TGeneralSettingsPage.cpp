@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFile>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -539,8 +540,17 @@ void TGeneralSettingsPage::CheckLength(QLineEdit* edit, int minimum, const QStri
     checkingLength_ = false;
 }
 
+namespace {
+bool LeavesForAnotherControl(const QFocusEvent* e) {
+    const auto reason = e->reason();
+    return reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason && reason != Qt::MenuBarFocusReason;
+}
+} // namespace
+
 bool TGeneralSettingsPage::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::FocusOut && !checkingLength_) {
+    // Only a move to another control of the window is leaving the field: not
+    // a menu or context menu opening, nor the window losing focus.
+    if (event->type() == QEvent::FocusOut && !checkingLength_ && LeavesForAnotherControl(static_cast<QFocusEvent*>(event))) {
         if (watched == edtStatsUser_)
             CheckLength(edtStatsUser_, 4, QStringLiteral("The username must be at least 4 characters long"));
         else if (watched == edtStatsPass_)

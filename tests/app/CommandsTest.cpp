@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -652,6 +653,30 @@ private slots:
         QVERIFY(w->PageCtrl()->isEnabled());
         QCOMPARE(space()->text(), QStringLiteral("Jump"));
         expectNoQuestionsLeft();
+    }
+
+    void statsWarningOnlyWhenFocusMovesToAnotherControl() {
+        showActive();
+        w->PageCtrl()->setCurrentIndex(2);
+        auto* user = w->findChild<QLineEdit*>(QStringLiteral("edtStatsUser"));
+        user->setFocus();
+        QTRY_VERIFY(user->hasFocus());
+        QTest::keyClicks(user, QStringLiteral("abc"));
+        auto* file = w->findChild<QMenu*>(QStringLiteral("File1"));
+        file->popup(w->mapToGlobal(QPoint(10, 10)));
+        QTRY_VERIFY(file->isVisible());
+        file->close();
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        other.close();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QTRY_VERIFY(user->hasFocus());
+        QVERIFY(prompter->prompts.isEmpty());
+        QTest::keyClick(user, Qt::Key_Tab);
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("The username must be at least 4 characters long")});
     }
 
     void helpAndAbout() {

@@ -251,10 +251,17 @@ private slots:
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(&image, &leave);
         QVERIFY(!image.Hovered());
+        const QPoint inside(image.width() / 2, image.height() / 2);
+        QImage withPicture(image.size(), QImage::Format_RGB32);
+        withPicture.fill(Qt::magenta);
+        image.render(&withPicture);
+        QCOMPARE(QColor(withPicture.pixel(inside)), QColor(Qt::darkGreen)); // the picture fills the control
         image.SetURL(QStringLiteral("FILE://") + site.filePath(QStringLiteral("missing.png")));
         QVERIFY(image.BannerPicture()->Empty());
         QImage shot(image.size(), QImage::Format_RGB32);
-        image.render(&shot); // nothing but the frame
+        shot.fill(Qt::magenta);
+        image.render(&shot); // nothing but the frame: the picture's pixels are gone
+        QVERIFY(QColor(shot.pixel(inside)) != QColor(Qt::darkGreen));
         QCOMPARE(QColor(shot.pixel(0, 0)), QColor(Qt::blue));
     }
 

@@ -190,7 +190,9 @@ public:
     bool DownloadFile(const QString& url, const QString& targetDir, bool compressed);
     bool CopyLocalFile(const QString& source, const QString& target);
     static QString AddProxyCredentials(const QString& url, const QString& user, const QString& password);
-    bool IsInternetConnected();
+    // Overridable like the other steps, so the offline paths can be tried
+    // without taking the machine off the network.
+    virtual bool IsInternetConnected();
     void FinishUpdate();
     void RestartApplication();
     static QString ConvertNewlines(QString text);

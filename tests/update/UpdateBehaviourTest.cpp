@@ -35,7 +35,9 @@ public:
     QByteArray body;
     int sessionsClosed = 0;
     int posts = 0;
+    bool online = true;
     void PostUpdateResults() override { ++posts; }
+    bool IsInternetConnected() override { return online; }
 
     struct MemoryTransfer : Transfer {
         OfflineClient* owner;
@@ -516,6 +518,39 @@ private slots:
             if (line.contains(" : [")) ids << QString::fromLatin1(line.mid(line.indexOf('[') + 1, 3));
         QCOMPARE(ids.contains(QStringLiteral("955")), hangsUp);
         QVERIFY(ids.contains(QStringLiteral("925")));
+    }
+
+    // Offline: no connection mode ends the run; the dial modes say how they
+    // dial (919 asks, 920 silently), remember it for the hang-up, and go on.
+    void offlineConnectModes_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("dial");
+        QTest::addColumn<bool>("goesOn");
+        QTest::newRow("no connect") << int(ucNoConnect) << QString() << false;
+        QTest::newRow("prompt") << int(ucConnectPrompt) << QStringLiteral("919") << true;
+        QTest::newRow("prompt, hang up") << int(ucConnectPromptHangup) << QStringLiteral("919") << true;
+        QTest::newRow("silent") << int(ucConnectSilent) << QStringLiteral("920") << true;
+        QTest::newRow("silent, hang up") << int(ucConnectSilentHangup) << QStringLiteral("920") << true;
+    }
+    void offlineConnectModes() {
+        QFETCH(int, mode);
+        QFETCH(QString, dial);
+        QFETCH(bool, goesOn);
+        client->online = false;
+        client->UpdateType = httpUpdate;
+        client->UpdateConnect = static_cast<TUpdateConnect>(mode);
+        client->transferOpens = false;
+        client->URL = QStringLiteral("http://example.invalid/quorlex2004.inf");
+        client->Logging = true;
+        client->LogDirectory = app();
+        client->RunUpdate();
+        QStringList ids;
+        for (const QByteArray& line : ReadAll(app() + QStringLiteral("/QUPDATE.LOG")).split('\n'))
+            if (line.contains(" : [")) ids << QString::fromLatin1(line.mid(line.indexOf('[') + 1, 3));
+        for (const char* other : {"919", "920"})
+            QCOMPARE(ids.contains(QLatin1String(other)), dial == QLatin1String(other));
+        QCOMPARE(client->Dialled, !dial.isEmpty());
+        QCOMPARE(ids.contains(QStringLiteral("921")), goesOn); // the session is opened only when connected
     }
 
     // A transfer that ends without a byte puts the empty file in place and

@@ -365,7 +365,8 @@ void TIniFilesPage::btnSaveInisClick() {
 
 void TIniFilesPage::btnReloadInisClick() {
     if (!ctx_.prompter.Confirm(
-            QStringLiteral("Reloading will undo all the changes you made. Are you sure you want to reload?")))
+            QStringLiteral("Reloading will undo all the changes you made. Are you sure you want to reload?"),
+            ui::Answer::No))
         return;
     LoadRawIniText();
     reloadAllPages_();

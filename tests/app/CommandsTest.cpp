@@ -655,6 +655,28 @@ private slots:
         expectNoQuestionsLeft();
     }
 
+    // Each question that throws edits away offers No for a reflex Enter.
+    void discardingQuestionsDefaultToNo() {
+        space()->setText(QStringLiteral("changed"));
+        prompter->Answer(Answer::No);
+        w->Reload1Click();
+        prompter->Answer(Answer::No);
+        w->Openfiles1Click();
+        prompter->Answer(Answer::No); // not saved
+        prompter->Answer(Answer::No); // nor undone
+        w->PageCtrl()->setCurrentIndex(5);
+        QCOMPARE(w->PageCtrl()->currentIndex(), 5);
+        editRawUser(QStringLiteral("Space=Jump"), QStringLiteral("Space=Duck"));
+        prompter->Answer(Answer::No);
+        w->IniFilesPage()->btnReloadInisClick();
+        QCOMPARE(prompter->prompts.size(), 5);
+        for (const auto& p : prompter->prompts)
+            if (p.text != kAskLeave) QVERIFY2(p.defaultAnswer == std::optional<Answer>(Answer::No), qPrintable(p.text));
+        QVERIFY(rawUser()->toPlainText().contains(QStringLiteral("Space=Duck")));
+        QCOMPARE(space()->text(), QStringLiteral("changed"));
+        expectNoQuestionsLeft();
+    }
+
     void statsWarningOnlyWhenFocusMovesToAnotherControl() {
         showActive();
         w->PageCtrl()->setCurrentIndex(2);

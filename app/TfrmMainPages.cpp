@@ -13,7 +13,8 @@ namespace app {
 
 void TfrmMain::PageCtrlCurrentChanged(int index) {
     const int leaving = currentTab_;
-    if (index == leaving || leaving < 0 || leaving >= PageCtrl_->count() || !PageCtrl_->isEnabled()) {
+    if (index == leaving || leaving < 0 || leaving >= PageCtrl_->count() ||
+        !PageCtrl_->isEnabled()) {
         currentTab_ = index;
         return;
     }
@@ -70,15 +71,17 @@ bool TfrmMain::PageCtrlPageChanging(int leaving) {
 
 bool TfrmMain::MaySwitchUserIni() {
     return !AnyPageChanged() ||
-           prompter_.Confirm(QStringLiteral("Some fields have changed, switching the user.ini will undo these "
-                                            "changes\nAre you sure you want to continue?"),
-                             ui::Answer::No);
+           prompter_.Confirm(
+               QStringLiteral("Some fields have changed, switching the user.ini will undo these "
+                              "changes\nAre you sure you want to continue?"),
+               ui::Answer::No);
 }
 
 bool TfrmMain::GameFolderKnown() {
     if (!SystemDir.isEmpty() && QFileInfo(SystemDir).isDir()) return true;
-    prompter_.Warning(QStringLiteral("The UT2004 folder has not been set up yet, so there are no INI files to "
-                                     "backup.\nChoose Options to set it up."));
+    prompter_.Warning(
+        QStringLiteral("The UT2004 folder has not been set up yet, so there are no INI files to "
+                       "backup.\nChoose Options to set it up."));
     return false;
 }
 

@@ -32,6 +32,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QtTest>
@@ -577,6 +578,26 @@ private slots:
         QCOMPARE(tabs, QList<int>(5, 0));
         QCOMPARE(space()->text(), QStringLiteral("changed"));
         QCOMPARE(onDisk("Space"), QStringLiteral("Jump"));
+    }
+
+    void clickingATabAsksFirst() {
+        startWithMessageBoxes();
+        showActive();
+        space()->setText(QStringLiteral("changed"));
+        QStringList asked;
+        QList<int> tabs;
+        QTabBar* bar = w->PageCtrl()->tabBar();
+        answerByKey(Qt::Key_Escape, asked, tabs);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(4).center());
+        QCOMPARE(asked, QStringList{kAskLeave});
+        QCOMPARE(tabs, QList<int>{0});
+        QCOMPARE(w->PageCtrl()->currentIndex(), 0);
+        QCOMPARE(bar->currentIndex(), 0);
+        QVERIFY(w->KeyBindsPage()->isVisible());
+        noThenKey(Qt::Key_Return, asked, tabs);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(4).center());
+        QCOMPARE(w->PageCtrl()->currentIndex(), 4);
+        QCOMPARE(space()->text(), QStringLiteral("changed"));
     }
 
     void reflexEnterKeepsTheEditsOnReloadAndSwitch() {

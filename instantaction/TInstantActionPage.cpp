@@ -221,6 +221,19 @@ QString TInstantActionPage::SelectedMap() const {
 
 void TInstantActionPage::LoadGameTypeRules() {
     if (!ctx_.ini.Ut2004Ini) return;
+    try {
+        LoadRules();
+    } catch (...) {
+        // What a failed load left in the controls is no edit of the player:
+        // only what is changed from here on may be written.
+        ini::PageWrites shown;
+        CollectWrites(shown);
+        baseline_.Reset(shown);
+        throw;
+    }
+}
+
+void TInstantActionPage::LoadRules() {
     auto& main = *ctx_.ini.Ut2004Ini;
     {
         RefreshGuard quiet(refreshing_);

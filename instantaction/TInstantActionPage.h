@@ -57,6 +57,7 @@ public slots:
 private:
     QString SelectedMap() const;
     void CollectWrites(ini::PageWrites& w) const;
+    void LoadRules();
 
     ui::PageContext& ctx_;
     std::map<QString, QWidget*> ruleControls_;

@@ -91,6 +91,11 @@ bool TAliasesPage::LoadAliases() {
         CollectWrites(loaded);
         baseline_.Reset(loaded);
     } catch (const std::exception& e) {
+        // What the failed load left in the controls is no edit of the player:
+        // only what is changed from here on may be written.
+        ini::PageWrites shown;
+        CollectWrites(shown);
+        baseline_.Reset(shown);
         ctx_.prompter.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
         return false;
     }

@@ -256,6 +256,10 @@ private slots:
         QVERIFY(!checked("cbHUD")); // filled before the error
         QVERIFY(!c<QRadioButton>("rbTeamBlue")->isChecked()); // Team comes after: never read
         QVERIFY(page->GeneralSettingsChanged()); // the snapshot was not replaced
+        // The defaults a stopped load left in the controls are not the player's: a save writes none of them.
+        const QByteArray before = ReadAll(h->UserIniPath());
+        QVERIFY(page->SaveGeneralSettings());
+        QCOMPARE(ReadAll(h->UserIniPath()), before);
     }
 
     void changeTestRules() {

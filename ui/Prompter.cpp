@@ -46,6 +46,7 @@ Answer MessageBoxPrompter::Show(PromptKind kind, const QString& text, Buttons bu
     case QMessageBox::Yes: return Answer::Yes;
     case QMessageBox::No: return Answer::No;
     case QMessageBox::Cancel: return Answer::Cancel;
+    case QMessageBox::Ok: return Answer::Ok;
     default: return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
     }
 }

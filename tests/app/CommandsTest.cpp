@@ -613,6 +613,16 @@ private slots:
         w->Openfiles1Click();
         QCOMPARE(asked.last(), kAskSwitch);
         QCOMPARE(space()->text(), QStringLiteral("changed"));
+        // At Exit, Enter saves: the edits are written, not dropped.
+        WhenModal<QMessageBox>([&](QMessageBox* box) {
+            asked << box->text();
+            answerByKey(Qt::Key_Return, asked, tabs);
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        w->Exit1Click();
+        QCOMPARE(asked.mid(2), (QStringList{kAskSave, QStringLiteral("Your changes have been saved, press OK to exit")}));
+        QVERIFY(w->Closed());
+        QCOMPARE(onDisk("Space"), QStringLiteral("changed"));
     }
 
     void splashGoesWhenTheRawSaveFails() {

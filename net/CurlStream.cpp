@@ -44,6 +44,7 @@ struct Session::Impl {
     Request request;
     std::atomic<bool> cancelled{false};
     Clock::time_point lastTurn = Clock::now();
+    Clock::time_point lastPump = Clock::now();
 
     // The low-speed rule, kept by us: libcurl averages its speed over the
     // last seconds, so after a burst it notices a stall only much later.
@@ -122,6 +123,11 @@ struct Session::Impl {
             result = CURLE_ABORTED_BY_CALLBACK;
             return false;
         }
+        // The time the caller spent away from the transfer (between two
+        // reads) is not the server's stall either.
+        const auto now = Clock::now();
+        if (now - lastPump > std::chrono::milliseconds(4 * kTurnMilliseconds)) windowStart += now - lastPump;
+        lastPump = now;
         if (!paused && stalled()) {
             tooSlow = true;
             done = true;
@@ -209,9 +215,9 @@ bool Session::Open(const Request& r) {
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, d_.get());
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, r.connectTimeoutSeconds);
-    // A server that stops sending (or never starts) ends the transfer.
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, r.lowSpeedBytes);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, r.lowSpeedSeconds);
+    // A server that stops sending (or never starts) ends the transfer by our
+    // own low-speed rule in pump(); libcurl's would also count the time the
+    // caller takes between two reads.
     curl_easy_setopt(e, CURLOPT_TIMEOUT, r.TotalSeconds());
     // An FTP server that accepts and never replies is bounded the same way.
     curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, std::max(r.lowSpeedSeconds, r.connectTimeoutSeconds));

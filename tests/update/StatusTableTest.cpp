@@ -25,9 +25,12 @@ TEST(TableData, UpdateStatusTexts) {
         ASSERT_NE(s, nullptr);
         const QStringList& row = rows[id];
         EXPECT_EQ(Latin(s->text), row[1]);
-        if (row[2] != QStringLiteral("-")) EXPECT_EQ(QString::number(s->statuscode), row[2]);
-        if (row[3] != QStringLiteral("-") && row[3] != QStringLiteral("*"))
+        if (row[2] != QStringLiteral("-")) {
+            EXPECT_EQ(QString::number(s->statuscode), row[2]);
+        }
+        if (row[3] != QStringLiteral("-") && row[3] != QStringLiteral("*")) {
             EXPECT_EQ(QString::number(s->errcode), row[3]);
+        }
     }
 }
 

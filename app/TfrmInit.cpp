@@ -2,6 +2,7 @@
 
 #include "ini/IniFile.h"
 #include "platform/Registry.h"
+#include "ui/Prompter.h"
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -50,7 +51,13 @@ TfrmInit::TfrmInit(const platform::Registry* registry, const QStringList& native
     diredit = new QLineEdit(this);
     diredit->setObjectName(QStringLiteral("diredit"));
     diredit->setMinimumWidth(360);
-    layout->addWidget(diredit);
+    auto* dirRow = new QHBoxLayout;
+    dirRow->addWidget(diredit, 1);
+    btnBrowse = new QPushButton(QStringLiteral("Browse..."), this);
+    btnBrowse->setObjectName(QStringLiteral("btnBrowse"));
+    dirRow->addWidget(btnBrowse);
+    layout->addLayout(dirRow);
+    connect(btnBrowse, &QPushButton::clicked, this, &TfrmInit::btnBrowseClick);
     for (const auto& o : kOptions) {
         auto* box = new QCheckBox(QString::fromLatin1(o.caption), this);
         box->setObjectName(QString::fromLatin1(o.name));
@@ -81,11 +88,24 @@ TfrmInit::TfrmInit(const platform::Registry* registry, const QStringList& native
     connect(CancelBtn, &QPushButton::clicked, this, &TfrmInit::CancelBtnClick);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     ProposeFolder(registry, nativeCandidates);
+    // Options shows the folder in use, not a fresh proposal.
+    try {
+        const std::string recorded = settings.ReadText("UT2k4", "Dir", "");
+        if (!recorded.empty()) diredit->setText(QString::fromStdString(recorded));
+    } catch (...) {
+        // An unreadable settings file leaves the proposal.
+    }
     if (auto* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(sizeHint().width(), sizeHint().height()) / 2);
 }
 
 void TfrmInit::CancelBtnClick() { reject(); }
+
+void TfrmInit::btnBrowseClick() {
+    if (!prompter) return;
+    if (auto chosen = prompter->ChooseDirectory(QStringLiteral("Select the Unreal Tournament 2004 folder"), diredit->text()))
+        if (!chosen->isEmpty()) diredit->setText(*chosen);
+}
 
 void TfrmInit::ProposeFolder(const platform::Registry* registry, const QStringList& nativeCandidates) {
     static const QString kKeys[] = {

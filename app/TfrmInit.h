@@ -13,6 +13,10 @@ namespace platform {
 class Registry;
 }
 
+namespace ui {
+class Prompter;
+}
+
 namespace app {
 
 // The setup dialog: where the game is, and the start-up options.
@@ -32,8 +36,12 @@ public:
     QCheckBox* cbShowChanges = nullptr;
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
+    QPushButton* btnBrowse = nullptr;
+    // Browse asks through it.
+    ui::Prompter* prompter = nullptr;
 
 public slots:
+    void btnBrowseClick();
     void CancelBtnClick();
 
 private:

@@ -406,6 +406,7 @@ void TfrmMain::LoadSetup(bool showDialog) {
     }
     for (;;) {
         SystemDir = platform::WithTrailingBackslash(Q(settings.ReadText("UT2k4", "System", "")));
+        if (SystemDir.isEmpty()) SystemDir = unsavedSystemDir_; // chosen, but the settings file is read-only
         if (!SystemDir.isEmpty()) break;
         if (!RunSetupLoop(showDialog)) return;
     }
@@ -424,12 +425,26 @@ void TfrmMain::MakeSettingsUtf8(const std::string& path) {
     }
 }
 
+void TfrmMain::RememberSettings(const std::function<void()>& writes) {
+    try {
+        writes();
+    } catch (const ini::EIniFileException&) {
+        // A read-only settings file is read all the same; the player hears
+        // once that what he sets now lasts until the program ends.
+        if (settingsReadOnlyTold_) return;
+        settingsReadOnlyTold_ = true;
+        prompter_.Warning(QStringLiteral("Quorlex2004.ini cannot be written:\n") + Q(ini_.SettingsIni->FileName()) +
+                          QStringLiteral("\nThe program works, but changed options will not be remembered."));
+    }
+}
+
 // Returns false when the application is to end (first-run Cancel).
 bool TfrmMain::RunSetupLoop(bool showDialog) {
     auto& settings = *ini_.SettingsIni;
     for (;;) {
         if (quitRequested_) return false;
         TfrmInit dlg(env_.registry.get(), env_.nativeInstallCandidates, settings, this);
+        dlg.prompter = &prompter_;
         if (dlg.exec() != QDialog::Accepted) {
             if (showDialog) return true;
             quitRequested_ = true;
@@ -437,7 +452,7 @@ bool TfrmMain::RunSetupLoop(bool showDialog) {
             return false;
         }
         MakeSettingsUtf8(settings.FileName());
-        {
+        RememberSettings([&] {
             ini::TIniFile::Batch batch(settings);
             settings.WriteFlag("Quorlex", "Init", false);
             settings.WriteFlag("Quorlex", "AutoBackup", dlg.cbAutoBackup->isChecked());
@@ -447,19 +462,23 @@ bool TfrmMain::RunSetupLoop(bool showDialog) {
             settings.WriteFlag("Quorlex", "ShowReadme", dlg.cbShowReadme->isChecked());
             settings.WriteFlag("Quorlex", "ShowChanges", dlg.cbShowChanges->isChecked());
             batch.finish();
-        }
+        });
         ShowChangesBeforeSave = dlg.cbShowChanges->isChecked();
         AutoBackup = dlg.cbAutoBackup->isChecked();
         OverrideToday = dlg.cbOverrideToday->isChecked();
         AskBackup = dlg.cbAskBackup->isChecked();
         CheckOnStartup = dlg.cbUpdates->isChecked();
-        const QString dir = dlg.diredit->text();
+        // "~", a relative path and the System folder itself are what players type.
+        const QString dir = platform::GameFolderFromTyped(dlg.diredit->text());
         if (!dir.isEmpty() && QFileInfo(dir).isDir()) {
-            ini::TIniFile::Batch batch(settings);
-            settings.WriteText("UT2k4", "Dir", Std(dir));
-            settings.WriteText("UT2k4", "System",
-                               Std(platform::WithTrailingBackslash(dir) + QStringLiteral("System")));
-            batch.finish();
+            unsavedSystemDir_ = platform::WithTrailingBackslash(platform::WithTrailingBackslash(dir) + QStringLiteral("System"));
+            RememberSettings([&] {
+                ini::TIniFile::Batch batch(settings);
+                settings.WriteText("UT2k4", "Dir", Std(dir));
+                settings.WriteText("UT2k4", "System",
+                                   Std(platform::WithTrailingBackslash(dir) + QStringLiteral("System")));
+                batch.finish();
+            });
             if (dlg.cbShowReadme->isChecked()) {
                 TfrmReadme readme(ProgramDir, prompter_, this);
                 readme.exec();
@@ -489,7 +508,7 @@ bool TfrmMain::LocateGameFiles() {
     lblDir_->setText(QStringLiteral("UT2004 dir: ") + Q(settings.ReadText("UT2k4", "Dir", "")));
     lblCurrUserIni_->setText(QStringLiteral("Current User.Ini: ") + userPath);
     CurrentUserIniName = platform::FileNamePart(userPath);
-    settings.WriteText("UT2k4", "CurrentUserIni", Std(CurrentUserIniName));
+    RememberSettings([&] { settings.WriteText("UT2k4", "CurrentUserIni", Std(CurrentUserIniName)); });
     lblCurrUt2004ini_->setText(QStringLiteral("Current UT2004.Ini: ") + Q(ini_.Ut2004Ini->FileName()));
     return true;
 }

@@ -143,6 +143,10 @@ private:
     void LoadAllPagesAtStartup();
     bool RunSetupLoop(bool showDialog);
     static void MakeSettingsUtf8(const std::string& path);
+    // Runs writes to the settings file; a read-only file is told about once.
+    void RememberSettings(const std::function<void()>& writes);
+    QString unsavedSystemDir_;
+    bool settingsReadOnlyTold_ = false;
     bool LocateGameFiles();
     void SetSplashPosition(int pos);
     void LetEventsRun();

@@ -41,4 +41,19 @@ QString DirPart(const QString& path) {
     return slash < 0 ? QString() : path.left(slash + 1);
 }
 
+QString GameFolderFromTyped(const QString& typed) {
+    QString path = typed.trimmed();
+    if (path.isEmpty()) return {};
+    if (path == QStringLiteral("~"))
+        path = QDir::homePath();
+    else if (path.startsWith(QStringLiteral("~/")))
+        path = QDir::homePath() + path.mid(1);
+    path = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+    const QFileInfo info(path);
+    if (info.fileName().compare(QStringLiteral("System"), Qt::CaseInsensitive) == 0 &&
+        (QFileInfo::exists(path + QStringLiteral("/UT2004.ini")) || QFileInfo::exists(path + QStringLiteral("/Default.ini"))))
+        path = info.absolutePath();
+    return path;
+}
+
 } // namespace platform

@@ -15,6 +15,12 @@ QString ExecutableDir();
 // folder; otherwise the per-user configuration folder (an installed program).
 QString SettingsDirFor(const QString& programDir);
 
+// The game folder a player typed, as a clean absolute path: "~" is the home
+// folder, a relative path is taken from the current folder, and the game's
+// System folder (typed by mistake) stands for the game folder that holds it.
+// Empty stays empty.
+QString GameFolderFromTyped(const QString& typed);
+
 // File name part of a path.
 QString FileNamePart(const QString& path);
 // Folder part of a path, with trailing separator.

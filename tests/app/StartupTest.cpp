@@ -4,6 +4,7 @@
 #include "ini/IniFile.h"
 #include "keybinds/TKeyBindsPage.h"
 #include "platform/FileJournal.h"
+#include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "tests/support/Dialogs.h"
 #include "tests/support/GameFolder.h"
@@ -148,7 +149,7 @@ private slots:
         app::TfrmMain w(env());
         QCOMPARE(prompter.Texts(), QStringList{QStringLiteral("Directory does not exist!")});
         QCOMPARE(prompter.prompts[0].kind, ui::PromptKind::Error);
-        QCOMPARE(setting("UT2k4", "Dir"), game->GameDir() + QStringLiteral("/"));
+        QCOMPARE(setting("UT2k4", "Dir"), game->GameDir()); // stored clean and absolute
         QCOMPARE(setting("UT2k4", "System"), game->GameDir() + QStringLiteral("/System"));
         QVERIFY(w.StartupFinished);
     }
@@ -299,18 +300,52 @@ private slots:
         QCOMPARE(prompter.prompts[0].kind, ui::PromptKind::Warning);
     }
 
-    void unwritableSettingsFileIsReportedAndNothingLoads() {
+    // A read-only settings file is read all the same: the start goes on with
+    // the folder chosen, and the player hears once that options will not last.
+    void readOnlySettingsFileDoesNotBlockTheStart() {
         WriteAll(game->SettingsFile(), "[Quorlex]\r\n");
         QFile::setPermissions(game->SettingsFile(), QFile::ReadOwner);
         WhenModal<app::TfrmInit>([&](app::TfrmInit* d) {
-            d->diredit->setText(game->GameDir());
+            d->diredit->setText(game->GameDir() + QStringLiteral("/System")); // the System folder, typed by mistake
+            d->cbShowReadme->setChecked(false);
             d->OKBtn->click();
         });
         app::TfrmMain w(env());
-        QCOMPARE(prompter.Texts(), QStringList{QStringLiteral("Unable to write to ") + game->SettingsFile()});
-        QCOMPARE(prompter.prompts[0].kind, ui::PromptKind::Stop);
-        QVERIFY(!w.PageCtrl()->isEnabled());
-        QCOMPARE(field(w, "edtSpace"), QString());
+        QCOMPARE(prompter.Texts().size(), 1);
+        QVERIFY(prompter.Texts()[0].startsWith(QStringLiteral("Quorlex2004.ini cannot be written:")));
+        QCOMPARE(prompter.prompts[0].kind, ui::PromptKind::Warning);
+        QVERIFY(w.PageCtrl()->isEnabled());
+        QCOMPARE(w.SystemDir, game->SystemDir());
+        QCOMPARE(field(w, "edtSpace"), QStringLiteral("Jump"));
+        QCOMPARE(ReadAll(game->SettingsFile()), QByteArray("[Quorlex]\r\n"));
+    }
+
+    void typedFoldersBecomeTheGameFolder() {
+        const QString home = QDir::homePath();
+        QCOMPARE(platform::GameFolderFromTyped(QStringLiteral(" ~ ")), home);
+        QCOMPARE(platform::GameFolderFromTyped(QStringLiteral("~/Games/UT2004/")), home + QStringLiteral("/Games/UT2004"));
+        QCOMPARE(platform::GameFolderFromTyped(game->SystemDir()), game->GameDir());
+        QCOMPARE(platform::GameFolderFromTyped(game->GameDir() + QStringLiteral("/../UT2004")), game->GameDir());
+        const QString here = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(game->GameDir() + QStringLiteral("/..")));
+        QCOMPARE(platform::GameFolderFromTyped(QStringLiteral("UT2004")), game->GameDir());
+        QDir::setCurrent(here);
+        QCOMPARE(platform::GameFolderFromTyped(QString()), QString());
+    }
+
+    void optionsShowTheFolderInUseAndBrowseFillsIt() {
+        game->WriteSettings();
+        app::TfrmMain w(env());
+        prompter.Clear();
+        const QString other = game->ProgramDir();
+        prompter.AnswerFile(other);
+        WhenModal<app::TfrmInit>([&](app::TfrmInit* d) {
+            QCOMPARE(d->diredit->text(), game->GameDir()); // not a fresh proposal
+            d->btnBrowse->click();
+            QCOMPARE(d->diredit->text(), other);
+            d->CancelBtn->click();
+        });
+        w.UT2k4Dir1Click();
     }
 };
 

@@ -809,7 +809,9 @@ void TfrmMain::ConfigureUpdateClient() {
         QCoreApplication::quit();
     };
     // The download window is not left behind by a run that ends without a restart.
+    c->OnFileReplacing = [this](update::TUpdateClient*, const QString& path) { KeepBeforeUpdate(path); };
     c->OnThreadUpdateDone = [this](update::TUpdateClient* client) {
+        KeepUpdateInHistory();
         if (!(client->RestartPending && client->ComponentFetched) && splash_ && splash_->objectName() == QStringLiteral("frmUpdateProgress"))
             delete splash_;
     };

@@ -184,6 +184,10 @@ private:
     // The files a command may replace: the current user INI and UT2004.ini.
     QStringList GameFiles() const;
     void ShowEntryChanges(const QString& id);
+    // An update run that replaces a game file keeps its earlier bytes too.
+    void KeepBeforeUpdate(const QString& path);
+    void KeepUpdateInHistory();
+    std::vector<std::pair<QString, QByteArray>> beforeUpdate_;
     void PutBackEntry(const QString& id, bool latest);
 
     StartupEnvironment env_;

@@ -17,6 +17,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QPushButton>
@@ -145,6 +146,27 @@ void TfrmMain::PutBackEntry(const QString& id, bool latest) {
     }
     ReloadAllPages();
     prompter_.Information(QStringLiteral("The files have been put back."));
+}
+
+void TfrmMain::KeepBeforeUpdate(const QString& path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    bool gameFile = false;
+    for (const QString& f : GameFiles()) gameFile = gameFile || QFileInfo(f).canonicalFilePath() == canonical;
+    if (!gameFile) return;
+    for (const auto& [kept, bytes] : beforeUpdate_)
+        if (kept == canonical) return; // the first version of the run is the one to keep
+    QFile f(canonical);
+    if (f.open(QIODevice::ReadOnly)) beforeUpdate_.emplace_back(canonical, f.readAll());
+}
+
+void TfrmMain::KeepUpdateInHistory() {
+    std::vector<maintenance::HistoryFile> files;
+    for (auto& [path, before] : beforeUpdate_) {
+        QFile f(path);
+        files.push_back({path, std::move(before), f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray()});
+    }
+    beforeUpdate_.clear();
+    if (!files.empty()) history_->Add(QStringLiteral("Update"), std::move(files));
 }
 
 void TfrmMain::ShowEntryChanges(const QString& id) {

@@ -282,6 +282,7 @@ bool TUpdateClient::CopyLocalFile(const QString& source, const QString& target) 
         return false;
     }
     const QString to = NativePath(target);
+    if (OnFileReplacing && QFile::exists(to)) OnFileReplacing(this, to);
     QFile::remove(to);
     if (!QFile::rename(tmpName, to)) {
         QFile::remove(tmpName);
@@ -347,6 +348,7 @@ bool TUpdateClient::DownloadFile(const QString& url, const QString& targetDir, b
         QFile::remove(tmpName);
         return false;
     }
+    if (OnFileReplacing && QFile::exists(target)) OnFileReplacing(this, target);
     QFile::remove(target);
     if (!QFile::rename(tmpName, target)) {
         QFile::remove(tmpName);

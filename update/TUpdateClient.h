@@ -125,6 +125,8 @@ public:
     using Sender = TUpdateClient*;
     std::function<void(Sender, const QString& filename, int pos, int size)> OnFileProgress;
     std::function<void(Sender, const QString& filename)> OnFileDownloaded;
+    // A file is about to be replaced by a fetched one (it still holds its old bytes).
+    std::function<void(Sender, const QString& path)> OnFileReplacing;
     std::function<void(Sender, const QString& newversion, const QString& localversion, bool& IsNew)> OnFileVersionCheck;
     std::function<void(Sender, bool& AllowPostResult)> OnProcessPostResult;
     std::function<void(Sender, const QString& action)> OnProgress;

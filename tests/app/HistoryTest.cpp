@@ -3,6 +3,7 @@
 #include "app/StartupEnvironment.h"
 #include "app/TfrmMain.h"
 #include "app/TfrmReview.h"
+#include "update/TUpdateClient.h"
 #include "maintenance/IniDiff.h"
 #include "maintenance/SaveHistory.h"
 #include "keybinds/TKeyBindsPage.h"
@@ -321,6 +322,26 @@ private slots:
         running.waitForFinished();
         // A game of another folder is none of our business.
         save();
+    }
+
+    // An update that brings a game file keeps the file's earlier bytes, and can be undone.
+    void anUpdateThatReplacesAGameFileIsKept() {
+        start();
+        const QByteArray user0 = ReadAll(userPath());
+        auto* client = w->UpdateClient1;
+        client->OnFileReplacing(client, userPath());
+        WriteAll(userPath(), user0 + "\r\n[Update]\r\nNew=1\r\n");
+        client->OnFileReplacing(client, mainPath() + QStringLiteral("-not-a-game-file"));
+        client->OnThreadUpdateDone(client);
+        const auto latest = w->History().Latest();
+        QVERIFY(latest);
+        QCOMPARE(latest->command, QStringLiteral("Update"));
+        QCOMPARE(latest->files.size(), 1u);
+        QCOMPARE(latest->files[0].before, user0);
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        w->Undolastsave1Click();
+        QCOMPARE(ReadAll(userPath()), user0);
     }
 
     void commandsThatReplaceFilesAreKept() {

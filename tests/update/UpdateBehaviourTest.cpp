@@ -569,6 +569,26 @@ private slots:
         QVERIFY(client->DownloadFile(QStringLiteral("http://example.invalid/full.bin"), app(), false));
         QCOMPARE(ReadAll(app() + QStringLiteral("/full.bin")), QByteArray("content"));
     }
+
+    // The window keeps a game file's earlier bytes: the client says which
+    // file it replaces while the file still holds them.
+    void replacingAFileIsToldBeforehand() {
+        client->UpdateType = httpUpdate;
+        WriteAll(app() + QStringLiteral("/User.ini"), "old");
+        QStringList told;
+        QByteArray held;
+        client->OnFileReplacing = [&](TUpdateClient*, const QString& path) {
+            told << path;
+            held = ReadAll(path);
+        };
+        client->body = "new";
+        QVERIFY(client->DownloadFile(QStringLiteral("http://example.invalid/User.ini"), app(), false));
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(QFileInfo(told[0]).fileName(), QStringLiteral("User.ini"));
+        QCOMPARE(held, QByteArray("old"));
+        QVERIFY(client->DownloadFile(QStringLiteral("http://example.invalid/fresh.bin"), app(), false));
+        QCOMPARE(told.size(), 1); // a new file replaces nothing
+    }
 };
 
 QTEST_MAIN(UpdateBehaviourTest)

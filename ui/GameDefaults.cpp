@@ -60,7 +60,7 @@ ini::TIniFile* GameDefaults::DefaultFileFor(const ini::TIniFile& file) const {
     const bool user = ini_.UserIni && &file == ini_.UserIni.get();
     auto& slot = user ? defUser_ : defMain_;
     const std::string path =
-        (state_.SystemDir + (user ? QStringLiteral("DefUser.ini") : QStringLiteral("Default.ini"))).toStdString();
+        (state_.GameSystem() + (user ? QStringLiteral("DefUser.ini") : QStringLiteral("Default.ini"))).toStdString();
     if (!slot || slot->FileName() != path) slot = std::make_unique<ini::TIniFile>(path);
     return slot.get();
 }

@@ -15,6 +15,14 @@ struct StartupState {
     QString ProgramDir; // the executable's folder (map previews), trailing separator
     QString SystemDir;  // with trailing separator
     QString CurrentUserIniName;
+    // The game's own System folder (defaults, *.int, *.upl), trailing
+    // separator. It differs from SystemDir where the game keeps the player's
+    // files per user (native Linux: ~/.ut2004/System); empty means the same.
+    QString GameSystemDir;
+    QString InstallKind; // "native", "steam", "wine", "lutris", "windows"; empty: unknown
+    QString WinePrefix;  // the prefix a Wine, Lutris or Proton install runs in
+    int GameBuild = 0;   // [FirstRun] FirstRun of UT2004.ini; 0 when unknown
+    QString GameSystem() const { return GameSystemDir.isEmpty() ? SystemDir : GameSystemDir; }
     QString ViewportManager = QStringLiteral("WinDrv.WindowsClient");
     bool PagesLoaded = false;
     bool StartupFinished = false;

@@ -146,6 +146,11 @@ private:
     // Runs writes to the settings file; a read-only file is told about once.
     void RememberSettings(const std::function<void()>& writes);
     QString unsavedSystemDir_;
+    // The rest of the install chosen, kept for this run when the settings
+    // file cannot be written: kind, the game's System folder, prefix.
+    QString unsavedKind_, unsavedGameSystem_, unsavedPrefix_;
+    // The build and kind of install in words, in the header.
+    QLabel* lblBuild_ = nullptr;
     bool settingsReadOnlyTold_ = false;
     bool LocateGameFiles();
     void SetSplashPosition(int pos);
@@ -172,6 +177,8 @@ private:
     void UpdateClient1Status(const QString& statusstr, int statuscode, int errcode);
     void UpdateClient1FileProgress(const QString& filename, int pos, int size);
     void UpdateClient1AppRestart(bool& allow);
+    // The message at the end of an update run: updated, or failed and why.
+    void UpdateRunEnded(update::TUpdateClient* client);
     void BackupIniFiles(bool reportSuccess);
     void ApplyQualityPreset(bool high);
     void SaveCommand(bool review);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +22,8 @@ namespace {
 struct Scratch {
     fs::path dir;
     fs::path oldCwd = fs::current_path();
-    Scratch() {
-        std::string tmpl = (fs::temp_directory_path() / "qunpack.XXXXXX").string();
+    explicit Scratch(const fs::path& base = fs::temp_directory_path()) {
+        std::string tmpl = (base / "qunpack.XXXXXX").string();
         dir = ::mkdtemp(tmpl.data());
     }
     ~Scratch() {
@@ -42,24 +43,114 @@ std::string get(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 void putBytes(const std::string& path, const std::vector<unsigned char>& b) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 // gcab from Debian builds the cabinets from the files below src/; the
 // cabinet lands in the scratch folder.
-bool gcab(const Scratch& s, const std::string& flags, const std::string& cab, const std::string& files) {
-    return std::system(("cd '" + s.dir.string() + "/src' && gcab " + flags + " ../" + cab + " " + files + " >/dev/null 2>&1").c_str()) == 0;
+bool gcab(const Scratch& s, const std::string& flags, const std::string& cab,
+          const std::string& files) {
+    return std::system(("cd '" + s.dir.string() + "/src' && gcab " + flags + " ../" + cab + " " +
+                        files + " >/dev/null 2>&1")
+                           .c_str()) == 0;
+}
+
+// Cabinets built byte by byte, for what gcab will not write: many folders,
+// members sharing bytes, broken blocks. Blocks are stored (type 0) or
+// MSZIP blocks holding one stored deflate block.
+struct CabFolder {
+    std::uint16_t type = 0; // 0 none, 1 MSZIP
+    std::string data;
+};
+struct CabMember {
+    std::string name;
+    std::uint16_t folder;
+    std::uint32_t offset, length;
+};
+void le16(std::string& s, unsigned v) {
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+}
+void le32(std::string& s, std::uint32_t v) {
+    le16(s, v & 0xFFFF);
+    le16(s, v >> 16);
+}
+std::string buildCab(const std::vector<CabFolder>& folders, const std::vector<CabMember>& members) {
+    std::string files;
+    for (const auto& m : members) {
+        le32(files, m.length);
+        le32(files, m.offset);
+        le16(files, m.folder);
+        le16(files, (24u << 9) | (5u << 5) | 21u); // 21 May 2004
+        le16(files, 18u << 11);
+        le16(files, 0x20);
+        files += m.name;
+        files += '\0';
+    }
+    const std::size_t headerSize = 36 + 8 * folders.size();
+    std::size_t dataAt = headerSize + files.size();
+    std::string folderTable, blocks;
+    for (const auto& f : folders) {
+        std::string b;
+        std::size_t count = 0;
+        for (std::size_t at = 0; at < f.data.size() || count == 0; at += 32768, ++count) {
+            const std::string chunk = f.data.substr(at, 32768);
+            std::string payload = chunk;
+            if (f.type == 1) {
+                payload = "CK\x01";
+                le16(payload, static_cast<unsigned>(chunk.size()));
+                le16(payload, static_cast<unsigned>(~chunk.size() & 0xFFFF));
+                payload += chunk;
+            }
+            le32(b, 0); // no checksum
+            le16(b, static_cast<unsigned>(payload.size()));
+            le16(b, static_cast<unsigned>(chunk.size()));
+            b += payload;
+            if (f.data.empty()) break;
+        }
+        le32(folderTable, static_cast<std::uint32_t>(dataAt + blocks.size()));
+        le16(folderTable, static_cast<unsigned>(count ? count : 1));
+        le16(folderTable, f.type);
+        blocks += b;
+    }
+    std::string cab = "MSCF";
+    le32(cab, 0);
+    le32(cab, static_cast<std::uint32_t>(dataAt + blocks.size()));
+    le32(cab, 0);
+    le32(cab, static_cast<std::uint32_t>(headerSize));
+    le32(cab, 0);
+    cab += '\x03';
+    cab += '\x01';
+    le16(cab, static_cast<unsigned>(folders.size()));
+    le16(cab, static_cast<unsigned>(members.size()));
+    le16(cab, 0);
+    le16(cab, 0x1234);
+    le16(cab, 0);
+    return cab + folderTable + files + blocks;
+}
+
+// Everything in a folder, temporary files included.
+std::vector<std::string> listing(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        names.push_back(fs::relative(e.path(), dir).string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 TEST(SzddTest, OurCompressorRoundTripsThroughLibmspack) {
     Scratch s;
     std::mt19937 rng(7);
-    std::vector<std::vector<unsigned char>> inputs = {{}, {'a'}, std::vector<unsigned char>(50000, 'z')};
+    std::vector<std::vector<unsigned char>> inputs = {
+        {}, {'a'}, std::vector<unsigned char>(50000, 'z')};
     std::vector<unsigned char> text;
-    for (int i = 0; i < 20000; ++i) text.push_back(static_cast<unsigned char>("the quick brown fox "[i % 20]));
+    for (int i = 0; i < 20000; ++i)
+        text.push_back(static_cast<unsigned char>("the quick brown fox "[i % 20]));
     inputs.push_back(text);
     std::vector<unsigned char> noise(30000);
-    for (auto& b : noise) b = static_cast<unsigned char>(rng());
+    for (auto& b : noise)
+        b = static_cast<unsigned char>(rng());
     inputs.push_back(noise);
     for (const auto& in : inputs) {
         const auto packed = unpack::CompressSzdd(in, 'e');
@@ -89,7 +180,9 @@ TEST(SzddTest, NotSzddAndLinksAreRefused) {
     EXPECT_EQ(unpack::ExpandSzdd(s.p("plain.tx_")), "");
     EXPECT_EQ(get(s.p("plain.tx_")), "not compressed");
     // All eight bytes of the signature count, not only the letters.
-    put(s.p("letters.tx_"), std::string("SZDD\x88\xF0\x27\x34" "Ax\0\0\0\0", 14));
+    put(s.p("letters.tx_"), std::string("SZDD\x88\xF0\x27\x34"
+                                        "Ax\0\0\0\0",
+                                        14));
     EXPECT_FALSE(unpack::IsSzdd(s.p("letters.tx_")));
     put(s.p("short.tx_"), "SZDD\x88\xF0\x27");
     EXPECT_FALSE(unpack::IsSzdd(s.p("short.tx_")));
@@ -104,7 +197,8 @@ TEST(CabinetTest, NestedFoldersAndDates) {
     Scratch s;
     put(s.p("src/a.txt"), "hello");
     put(s.p("src/sub/deeper/b.txt"), "deep");
-    ASSERT_EQ(std::system(("touch -d '2003-04-05 06:07:08' '" + s.p("src/a.txt") + "'").c_str()), 0);
+    ASSERT_EQ(std::system(("touch -d '2003-04-05 06:07:08' '" + s.p("src/a.txt") + "'").c_str()),
+              0);
     ASSERT_TRUE(gcab(s, "-c -z", "pack.cab", "a.txt sub/deeper/b.txt"));
     std::string error;
     ASSERT_TRUE(unpack::ExtractCabinet(s.p("pack.cab"), s.p("out"), &error)) << error;
@@ -127,7 +221,8 @@ TEST(CabinetTest, CorruptAndClimbingCabinetsFail) {
     put(s.p("src/aa/evil.txt"), "evil");
     ASSERT_TRUE(gcab(s, "-c", "pack.cab", "aa/evil.txt"));
     std::string bytes = get(s.p("pack.cab"));
-    const auto at = bytes.find("aa\\evil.txt") != std::string::npos ? bytes.find("aa\\evil.txt") : bytes.find("aa/evil.txt");
+    const auto at = bytes.find("aa\\evil.txt") != std::string::npos ? bytes.find("aa\\evil.txt")
+                                                                    : bytes.find("aa/evil.txt");
     ASSERT_NE(at, std::string::npos);
     bytes.replace(at, 2, "..");
     put(s.p("climb.cab"), bytes);
@@ -189,6 +284,175 @@ TEST(UpdaterTest, CommandLinesAndWaiting) {
     char a0[] = "upd", a1[] = "notanumber";
     char* argv[] = {a0, a1, nullptr};
     EXPECT_EQ(updater::Run(2, argv), 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(CabinetTest, HandBuiltCabinetsExtract) {
+    Scratch s;
+    put(s.p("src/x"), "");
+    const std::string text = "hello cabinet";
+    put(s.p("plain.cab"), buildCab({{0, text}, {1, "zipped"}},
+                                   {{"a.txt", 0, 0, 5}, {"b.txt", 0, 6, 7}, {"c.txt", 1, 0, 6}}));
+    std::string error;
+    ASSERT_TRUE(unpack::ExtractCabinet(s.p("plain.cab"), s.p("out"), &error)) << error;
+    EXPECT_EQ(get(s.p("out/a.txt")), "hello");
+    EXPECT_EQ(get(s.p("out/b.txt")), "cabinet");
+    EXPECT_EQ(get(s.p("out/c.txt")), "zipped");
+}
+
+} // namespace
+
+namespace {
+
+// A compressed file cut short in transfer: 3400 bytes declared, the stream
+// ends early. The old file of that name must survive, nothing may be left.
+TEST(SzddTest, TruncatedFileIsRefusedAndTheOldFileStays) {
+    Scratch s;
+    std::mt19937 rng(3);
+    std::vector<unsigned char> data(3400);
+    for (auto& b : data)
+        b = static_cast<unsigned char>('a' + rng() % 26);
+    auto packed = unpack::CompressSzdd(data, 't');
+    packed.resize(14 + 737);
+    putBytes(s.p("notes.tx_"), packed);
+    put(s.p("notes.txt"), "the old notes");
+    std::string error;
+    EXPECT_EQ(unpack::ExpandSzdd(s.p("notes.tx_"), &error), "");
+    EXPECT_NE(error.find("truncated"), std::string::npos) << error;
+    EXPECT_EQ(get(s.p("notes.txt")), "the old notes");
+    EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"notes.tx_", "notes.txt"}));
+}
+
+TEST(SzddTest, ExpandedNamesReplaceTheLastCharacter) {
+    EXPECT_EQ(unpack::ExpandedSzddName("/a/upd.ex_", 'e'), "/a/upd.exe");
+    EXPECT_EQ(unpack::ExpandedSzddName("readme.txt", 'x'), "readme.txx");
+    EXPECT_EQ(unpack::ExpandedSzddName("prog.exe", 'e'), "") << "the source's own name";
+    EXPECT_EQ(unpack::ExpandedSzddName("a.tx_", '/'), "");
+    EXPECT_EQ(unpack::ExpandedSzddName("a.tx_", '\0'), "");
+    EXPECT_EQ(unpack::ExpandedSzddName("/a/._", '.'), "");
+
+    Scratch s;
+    // A name without "_" keeps its own file: no "name.out", nothing deleted.
+    putBytes(s.p("prog.exe"), unpack::CompressSzdd({'n', 'e', 'w'}, 'e'));
+    const std::string before = get(s.p("prog.exe"));
+    std::string error;
+    EXPECT_EQ(unpack::ExpandSzdd(s.p("prog.exe"), &error), "");
+    EXPECT_EQ(get(s.p("prog.exe")), before);
+    putBytes(s.p("readme.txt"), unpack::CompressSzdd({'o', 'k'}, 'x'));
+    EXPECT_EQ(unpack::ExpandSzdd(s.p("readme.txt")), s.p("readme.txx"));
+    EXPECT_EQ(get(s.p("readme.txx")), "ok");
+    EXPECT_EQ(listing(s.dir), (std::vector<std::string>{"prog.exe", "readme.txt", "readme.txx"}));
+}
+
+TEST(SzddTest, ReplacementKeepsTheOldModeAndANewFileGets0644) {
+    Scratch s;
+    ::umask(022);
+    putBytes(s.p("run.s_"), unpack::CompressSzdd({'#', '!'}, 'h'));
+    put(s.p("run.sh"), "old");
+    ::chmod(s.p("run.sh").c_str(), 0750);
+    ASSERT_EQ(unpack::ExpandSzdd(s.p("run.s_")), s.p("run.sh"));
+    struct stat st {};
+    ::stat(s.p("run.sh").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0750u);
+    putBytes(s.p("new.tx_"), unpack::CompressSzdd({'n'}, 't'));
+    ASSERT_EQ(unpack::ExpandSzdd(s.p("new.tx_")), s.p("new.txt"));
+    ::stat(s.p("new.txt").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+// Two members over the same bytes: the way a 58 KB cabinet wrote 671 MB.
+TEST(CabinetTest, OverlappingMembersAreRefusedBeforeAnythingIsWritten) {
+    Scratch s;
+    const std::string data(4000, 'q');
+    put(s.p("two.cab"), buildCab({{0, data}}, {{"a", 0, 0, 3000}, {"b", 0, 2999, 1000}}));
+    std::string error;
+    EXPECT_FALSE(unpack::ExtractCabinet(s.p("two.cab"), s.p("out"), &error));
+    EXPECT_NE(error.find("overlapping"), std::string::npos) << error;
+    std::vector<CabMember> many;
+    for (int i = 0; i < 2000; ++i)
+        many.push_back({"m" + std::to_string(i), 0, 0, 4000});
+    put(s.p("many.cab"), buildCab({{0, data}}, many));
+    EXPECT_FALSE(unpack::ExtractCabinet(s.p("many.cab"), s.p("out")));
+    EXPECT_FALSE(fs::exists(s.p("out/a")));
+    EXPECT_FALSE(fs::exists(s.p("out/m0")));
+    // Touching ranges and members of different folders do not overlap.
+    put(s.p("fine.cab"), buildCab({{0, data}, {0, data}},
+                                  {{"a", 0, 0, 3000}, {"b", 0, 3000, 1000}, {"c", 1, 0, 4000}}));
+    EXPECT_TRUE(unpack::ExtractCabinet(s.p("fine.cab"), s.p("out"), &error)) << error;
+}
+
+TEST(CabinetTest, TotalOutputIsCapped) {
+    Scratch s;
+    put(s.p("three.cab"),
+        buildCab({{0, std::string(3000, 'z')}},
+                 {{"a", 0, 0, 1000}, {"b", 0, 1000, 1000}, {"c", 0, 2000, 1000}}));
+    unpack::Limits limits;
+    limits.maxOutput = 2999;
+    std::string error;
+    EXPECT_FALSE(unpack::ExtractCabinet(s.p("three.cab"), s.p("out"), &error, limits));
+    EXPECT_FALSE(fs::exists(s.p("out/a")));
+    limits.maxOutput = 3000;
+    EXPECT_TRUE(unpack::ExtractCabinet(s.p("three.cab"), s.p("out"), &error, limits)) << error;
+    EXPECT_EQ(get(s.p("out/c")), std::string(1000, 'z'));
+}
+
+// Each MSZIP folder gets a fresh decompressor; the memory cap must count
+// what is in use, or a valid cabinet of some 6,700 folders fails.
+TEST(CabinetTest, SevenThousandFoldersExtract) {
+    // In memory where there is such a folder: 7,000 flushes to disk take long.
+    Scratch s(fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path());
+    std::vector<CabFolder> folders;
+    std::vector<CabMember> members;
+    for (int i = 0; i < 7000; ++i) {
+        folders.push_back({1, std::to_string(i)});
+        members.push_back({"f/" + std::to_string(i), static_cast<std::uint16_t>(i), 0,
+                           static_cast<std::uint32_t>(std::to_string(i).size())});
+    }
+    put(s.p("wide.cab"), buildCab(folders, members));
+    std::string error;
+    ASSERT_TRUE(unpack::ExtractCabinet(s.p("wide.cab"), s.p("out"), &error)) << error;
+    EXPECT_EQ(get(s.p("out/f/0")), "0");
+    EXPECT_EQ(get(s.p("out/f/6999")), "6999");
+}
+
+// A broken second member: the first is not written either, an existing file
+// keeps its bytes and mode, and no temporary file is left.
+TEST(CabinetTest, AFailedExtractionChangesNothing) {
+    Scratch s;
+    put(s.p("out/a.txt"), "old a");
+    ::chmod(s.p("out/a.txt").c_str(), 0700);
+    std::string cab =
+        buildCab({{0, "new a"}, {1, "new b"}}, {{"a.txt", 0, 0, 5}, {"b.txt", 1, 0, 5}});
+    cab[cab.rfind("CK")] = 'X';
+    put(s.p("bad.cab"), cab);
+    EXPECT_FALSE(unpack::ExtractCabinet(s.p("bad.cab"), s.p("out")));
+    EXPECT_EQ(listing(s.p("out")), (std::vector<std::string>{"a.txt"}));
+    EXPECT_EQ(get(s.p("out/a.txt")), "old a");
+    put(s.p("good.cab"), buildCab({{0, "new a"}}, {{"a.txt", 0, 0, 5}}));
+    EXPECT_TRUE(unpack::ExtractCabinet(s.p("good.cab"), s.p("out")));
+    EXPECT_EQ(get(s.p("out/a.txt")), "new a");
+    struct stat st {};
+    ::stat(s.p("out/a.txt").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+// A folder planted as a link would carry members out of the destination.
+TEST(CabinetTest, LinkedFoldersAndLinkedTargetsAreRefused) {
+    Scratch s;
+    fs::create_directories(s.p("out"));
+    fs::create_directories(s.p("elsewhere"));
+    fs::create_directory_symlink(s.p("elsewhere"), s.p("out/sub"));
+    put(s.p("sub.cab"), buildCab({{0, "evil"}}, {{"sub\\x.txt", 0, 0, 4}}));
+    EXPECT_FALSE(unpack::ExtractCabinet(s.p("sub.cab"), s.p("out")));
+    EXPECT_FALSE(fs::exists(s.p("elsewhere/x.txt")));
+    put(s.p("victim"), "keep");
+    fs::create_symlink(s.p("victim"), s.p("out/v.txt"));
+    put(s.p("v.cab"), buildCab({{0, "evil"}}, {{"v.txt", 0, 0, 4}}));
+    EXPECT_FALSE(unpack::ExtractCabinet(s.p("v.cab"), s.p("out")));
+    EXPECT_EQ(get(s.p("victim")), "keep");
 }
 
 } // namespace

@@ -16,8 +16,11 @@ StartupEnvironment DefaultStartupEnvironment(ui::Prompter& prompter) {
     if (!QFile::exists(env.programDir + QStringLiteral("ReadMe.txt")) && QFile::exists(installed + QStringLiteral("ReadMe.txt")))
         env.programDir = installed;
     env.settingsDir = platform::SettingsDirFor(platform::ExecutableDir());
-    env.registry = std::make_shared<platform::WineRegistry>(platform::DefaultWinePrefix());
-    env.nativeInstallCandidates = platform::NativeInstallCandidates(QDir::homePath());
+#ifdef Q_OS_WIN
+    env.registry = std::make_shared<platform::WindowsRegistry>();
+#endif
+    env.home = platform::HomeEnvironment::FromProcess();
+    env.nativeInstallCandidates = platform::NativeInstallCandidates(env.home.home);
     env.prompter = &prompter;
     return env;
 }

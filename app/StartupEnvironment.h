@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/Installs.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -17,8 +19,13 @@ namespace app {
 struct StartupEnvironment {
     QString programDir;  // folder of the executable (ReadMe.txt), trailing separator
     QString settingsDir; // folder of Quorlex2004.ini, trailing separator
+    // The machine's own registry (Windows); Wine prefixes are read from `home`.
     std::shared_ptr<const platform::Registry> registry;
+    // The usual folders of a native Linux install.
     QStringList nativeInstallCandidates;
+    // Home folder, XDG_DATA_HOME, WINEPREFIX and PATH the installs are looked
+    // up in; empty for tests that build none.
+    platform::HomeEnvironment home;
     ui::Prompter* prompter = nullptr;
     // Where the update control file lives, unless Quorlex2004.ini names
     // another ([Quorlex] UpdateURL, for the demo and tests).

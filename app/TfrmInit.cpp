@@ -1,10 +1,12 @@
 #include "app/TfrmInit.h"
 
 #include "ini/IniFile.h"
-#include "platform/Registry.h"
+#include "platform/Paths.h"
 #include "ui/Prompter.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -39,15 +41,21 @@ constexpr Option kOptions[] = {
 
 } // namespace
 
-TfrmInit::TfrmInit(const platform::Registry* registry, const QStringList& nativeCandidates,
+TfrmInit::TfrmInit(std::vector<platform::Install> installs, platform::HomeEnvironment home,
                    const ini::TIniFile& settings, QWidget* parent)
-    : QDialog(parent) {
+    : QDialog(parent), installs_(std::move(installs)), home_(std::move(home)) {
     setObjectName(QStringLiteral("frmInit"));
     setWindowTitle(QStringLiteral("Quorlex 2004 setup"));
     auto* layout = new QVBoxLayout(this);
     auto* label1 = new QLabel(QStringLiteral("Enter the path to the Unreal tournament 2004 dir"), this);
     label1->setObjectName(QStringLiteral("Label1"));
     layout->addWidget(label1);
+    pickInstall = new QComboBox(this);
+    pickInstall->setObjectName(QStringLiteral("pickInstall"));
+    for (const auto& i : installs_)
+        pickInstall->addItem(i.label + QStringLiteral(": ") + platform::WithTilde(i.gameDir, home_.home));
+    pickInstall->setVisible(!installs_.empty());
+    layout->addWidget(pickInstall);
     diredit = new QLineEdit(this);
     diredit->setObjectName(QStringLiteral("diredit"));
     diredit->setMinimumWidth(360);
@@ -57,6 +65,10 @@ TfrmInit::TfrmInit(const platform::Registry* registry, const QStringList& native
     btnBrowse->setObjectName(QStringLiteral("btnBrowse"));
     dirRow->addWidget(btnBrowse);
     layout->addLayout(dirRow);
+    lblInstallNote = new QLabel(this);
+    lblInstallNote->setObjectName(QStringLiteral("lblInstallNote"));
+    lblInstallNote->setWordWrap(true);
+    layout->addWidget(lblInstallNote);
     connect(btnBrowse, &QPushButton::clicked, this, &TfrmInit::btnBrowseClick);
     for (const auto& o : kOptions) {
         auto* box = new QCheckBox(QString::fromLatin1(o.caption), this);
@@ -87,7 +99,7 @@ TfrmInit::TfrmInit(const platform::Registry* registry, const QStringList& native
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(CancelBtn, &QPushButton::clicked, this, &TfrmInit::CancelBtnClick);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    ProposeFolder(registry, nativeCandidates);
+    if (!installs_.empty()) diredit->setText(installs_.front().gameDir);
     // Options shows the folder in use, not a fresh proposal.
     try {
         const std::string recorded = settings.ReadText("UT2k4", "Dir", "");
@@ -95,6 +107,11 @@ TfrmInit::TfrmInit(const platform::Registry* registry, const QStringList& native
     } catch (...) {
         // An unreadable settings file leaves the proposal.
     }
+    for (std::size_t i = 0; i < installs_.size(); ++i)
+        if (QDir::cleanPath(diredit->text()) == installs_[i].gameDir) pickInstall->setCurrentIndex(static_cast<int>(i));
+    connect(pickInstall, &QComboBox::activated, this, &TfrmInit::pickInstallChange);
+    connect(diredit, &QLineEdit::textChanged, this, &TfrmInit::ShowInstallNote);
+    ShowInstallNote();
     if (auto* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(sizeHint().width(), sizeHint().height()) / 2);
 }
@@ -107,22 +124,29 @@ void TfrmInit::btnBrowseClick() {
         if (!chosen->isEmpty()) diredit->setText(*chosen);
 }
 
-void TfrmInit::ProposeFolder(const platform::Registry* registry, const QStringList& nativeCandidates) {
-    static const QString kKeys[] = {
-        QStringLiteral("SOFTWARE\\Unreal Technology\\Installed Apps\\UT2004-Demo"),
-        QStringLiteral("SOFTWARE\\Unreal Technology\\Installed Apps\\UT2004")};
-    if (registry) {
-        // The full game comes second, so it wins when both are installed.
-        for (const QString& key : kKeys)
-            if (auto folder = registry->ReadMachineString(key, QStringLiteral("Folder")))
-                diredit->setText(*folder);
+void TfrmInit::pickInstallChange(int index) {
+    if (index >= 0 && index < static_cast<int>(installs_.size())) diredit->setText(installs_[index].gameDir);
+}
+
+platform::Install TfrmInit::ChosenInstall() const {
+    const QString dir = platform::GameFolderFromTyped(diredit->text());
+    if (dir.isEmpty()) return {};
+    return platform::InstallForFolder(dir, home_, installs_);
+}
+
+void TfrmInit::ShowInstallNote() {
+    const platform::Install chosen = ChosenInstall();
+    QString note;
+    if (chosen.kind == platform::InstallKind::Native) {
+        const QString where = platform::WithTilde(chosen.playerDir, home_.home);
+        note = QStringLiteral("Native Linux: your settings are in ") + where + QLatin1Char('.');
+        if (!QFileInfo::exists(chosen.playerDir + QStringLiteral("/User.ini")))
+            note += QStringLiteral(" The game creates them there on its first start: start UT2004 once first.");
+    } else if (!chosen.gameDir.isEmpty() && chosen.kind != platform::InstallKind::Folder) {
+        note = chosen.label + QLatin1Char('.');
     }
-    if (!diredit->text().isEmpty()) return;
-    for (const QString& dir : nativeCandidates)
-        if (QFileInfo::exists(dir + QStringLiteral("/System/UT2004.ini"))) {
-            diredit->setText(dir);
-            return;
-        }
+    lblInstallNote->setText(note);
+    lblInstallNote->setVisible(!note.isEmpty());
 }
 
 } // namespace app

@@ -1,16 +1,18 @@
 #pragma once
 #include <QDialog>
 #include <QStringList>
+#include <vector>
+
+#include "platform/Installs.h"
 
 class QCheckBox;
+class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
 namespace ini {
 class TIniFile;
-}
-namespace platform {
-class Registry;
 }
 
 namespace ui {
@@ -24,9 +26,14 @@ class TfrmInit final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TfrmInit)
 public:
-    TfrmInit(const platform::Registry* registry, const QStringList& nativeCandidates,
+    // `installs`: every install found, the first proposed.
+    TfrmInit(std::vector<platform::Install> installs, platform::HomeEnvironment home,
              const ini::TIniFile& settings, QWidget* parent = nullptr);
 
+    // The installs found, each with its label; choosing one fills diredit.
+    QComboBox* pickInstall = nullptr;
+    // What the chosen install means for the player (where his files are).
+    QLabel* lblInstallNote = nullptr;
     QLineEdit* diredit = nullptr;
     QCheckBox* cbAutoBackup = nullptr;
     QCheckBox* cbAskBackup = nullptr;
@@ -40,12 +47,19 @@ public:
     // Browse asks through it.
     ui::Prompter* prompter = nullptr;
 
+    // The install of the folder in diredit: a listed one, or what the
+    // typed folder shows. Its gameDir is empty when nothing is typed.
+    platform::Install ChosenInstall() const;
+
 public slots:
     void btnBrowseClick();
     void CancelBtnClick();
 
 private:
-    void ProposeFolder(const platform::Registry* registry, const QStringList& nativeCandidates);
+    void pickInstallChange(int index);
+    void ShowInstallNote();
+    std::vector<platform::Install> installs_;
+    platform::HomeEnvironment home_;
 };
 
 } // namespace app

@@ -161,7 +161,9 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     lblCurrUserIni_->setObjectName(QStringLiteral("lblCurrUserIni"));
     lblCurrUt2004ini_ = new QLabel(QStringLiteral("Current UT2004.Ini:"), top);
     lblCurrUt2004ini_->setObjectName(QStringLiteral("lblCurrUt2004ini"));
-    for (QLabel* l : {lblDir_, lblCurrUserIni_, lblCurrUt2004ini_}) labels->addWidget(l);
+    lblBuild_ = new QLabel(top);
+    lblBuild_->setObjectName(QStringLiteral("lblBuild"));
+    for (QLabel* l : {lblDir_, lblBuild_, lblCurrUserIni_, lblCurrUt2004ini_}) labels->addWidget(l);
     auto* topRow = new QHBoxLayout;
     topRow->setContentsMargins(0, 0, 0, 0);
     topRow->addWidget(top, 1);
@@ -410,6 +412,12 @@ void TfrmMain::LoadSetup(bool showDialog) {
         if (!SystemDir.isEmpty()) break;
         if (!RunSetupLoop(showDialog)) return;
     }
+    // Files of older versions know no kind: the game's System folder is the
+    // player's.
+    const bool unsaved = settings.ReadText("UT2k4", "System", "").empty();
+    InstallKind = unsaved ? unsavedKind_ : Q(settings.ReadText("UT2k4", "Kind", ""));
+    GameSystemDir = platform::WithTrailingBackslash(unsaved ? unsavedGameSystem_ : Q(settings.ReadText("UT2k4", "GameSystem", "")));
+    WinePrefix = unsaved ? unsavedPrefix_ : Q(settings.ReadText("UT2k4", "Prefix", ""));
     // A pair of files a crash left half replaced is finished or undone
     // before anything reads them; it may bring back a missing User.ini.
     platform::RecoverInterruptedReplacements(SystemDir);
@@ -436,81 +444,6 @@ void TfrmMain::RememberSettings(const std::function<void()>& writes) {
         prompter_.Warning(QStringLiteral("Quorlex2004.ini cannot be written:\n") + Q(ini_.SettingsIni->FileName()) +
                           QStringLiteral("\nThe program works, but changed options will not be remembered."));
     }
-}
-
-// Returns false when the application is to end (first-run Cancel).
-bool TfrmMain::RunSetupLoop(bool showDialog) {
-    auto& settings = *ini_.SettingsIni;
-    for (;;) {
-        if (quitRequested_) return false;
-        TfrmInit dlg(env_.registry.get(), env_.nativeInstallCandidates, settings, this);
-        dlg.prompter = &prompter_;
-        if (dlg.exec() != QDialog::Accepted) {
-            if (showDialog) return true;
-            quitRequested_ = true;
-            PageCtrl_->setEnabled(false);
-            return false;
-        }
-        MakeSettingsUtf8(settings.FileName());
-        RememberSettings([&] {
-            ini::TIniFile::Batch batch(settings);
-            settings.WriteFlag("Quorlex", "Init", false);
-            settings.WriteFlag("Quorlex", "AutoBackup", dlg.cbAutoBackup->isChecked());
-            settings.WriteFlag("Quorlex", "OverrideToday", dlg.cbOverrideToday->isChecked());
-            settings.WriteFlag("Quorlex", "AskBackup", dlg.cbAskBackup->isChecked());
-            settings.WriteFlag("Quorlex", "CheckOnStartup", dlg.cbUpdates->isChecked());
-            settings.WriteFlag("Quorlex", "ShowReadme", dlg.cbShowReadme->isChecked());
-            settings.WriteFlag("Quorlex", "ShowChanges", dlg.cbShowChanges->isChecked());
-            batch.finish();
-        });
-        ShowChangesBeforeSave = dlg.cbShowChanges->isChecked();
-        AutoBackup = dlg.cbAutoBackup->isChecked();
-        OverrideToday = dlg.cbOverrideToday->isChecked();
-        AskBackup = dlg.cbAskBackup->isChecked();
-        CheckOnStartup = dlg.cbUpdates->isChecked();
-        // "~", a relative path and the System folder itself are what players type.
-        const QString dir = platform::GameFolderFromTyped(dlg.diredit->text());
-        if (!dir.isEmpty() && QFileInfo(dir).isDir()) {
-            unsavedSystemDir_ = platform::WithTrailingBackslash(platform::WithTrailingBackslash(dir) + QStringLiteral("System"));
-            RememberSettings([&] {
-                ini::TIniFile::Batch batch(settings);
-                settings.WriteText("UT2k4", "Dir", Std(dir));
-                settings.WriteText("UT2k4", "System",
-                                   Std(platform::WithTrailingBackslash(dir) + QStringLiteral("System")));
-                batch.finish();
-            });
-            if (dlg.cbShowReadme->isChecked()) {
-                TfrmReadme readme(ProgramDir, prompter_, this);
-                readme.exec();
-            }
-            return true;
-        }
-        prompter_.Error(QStringLiteral("Directory does not exist!"));
-    }
-}
-
-bool TfrmMain::LocateGameFiles() {
-    auto& settings = *ini_.SettingsIni;
-    const QString recorded = Q(settings.ReadText("UT2k4", "CurrentUserIni", "User.ini"));
-    QString userPath;
-    if (!recorded.isEmpty() && QFileInfo(SystemDir + recorded).isFile())
-        userPath = SystemDir + recorded;
-    else if (QFileInfo(SystemDir + QStringLiteral("User.ini")).isFile())
-        userPath = SystemDir + QStringLiteral("User.ini");
-    else {
-        prompter_.Error(QStringLiteral("User.ini not found in: ") + SystemDir);
-        PageCtrl_->setEnabled(false);
-        return false;
-    }
-    ini_.Ut2004Ini = std::make_unique<ini::TIniFile>(Std(SystemDir + QStringLiteral("UT2004.ini")));
-    ini_.UserIni = std::make_unique<ini::TIniFile>(Std(userPath));
-    ViewportManager = Q(ini_.Ut2004Ini->ReadText("Engine.Engine", "ViewportManager", "WinDrv.WindowsClient"));
-    lblDir_->setText(QStringLiteral("UT2004 dir: ") + Q(settings.ReadText("UT2k4", "Dir", "")));
-    lblCurrUserIni_->setText(QStringLiteral("Current User.Ini: ") + userPath);
-    CurrentUserIniName = platform::FileNamePart(userPath);
-    RememberSettings([&] { settings.WriteText("UT2k4", "CurrentUserIni", Std(CurrentUserIniName)); });
-    lblCurrUt2004ini_->setText(QStringLiteral("Current UT2004.Ini: ") + Q(ini_.Ut2004Ini->FileName()));
-    return true;
 }
 
 void TfrmMain::LoadAllPagesAtStartup() {

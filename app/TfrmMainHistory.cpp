@@ -42,7 +42,9 @@ QStringList TfrmMain::GameFiles() const {
 
 bool TfrmMain::MayReplaceGameFiles() {
     if (SystemDir.isEmpty()) return true;
-    const QString gameDir = QDir::cleanPath(SystemDir + QStringLiteral(".."));
+    // The game folder, not the player's: a native install keeps his files
+    // in ~/.ut2004 while the game runs from its own folder.
+    const QString gameDir = QDir::cleanPath(GameSystem() + QStringLiteral(".."));
     if (platform::RunningGameProcesses(gameDir).empty()) return true;
     return prompter_.Confirm(
         QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Save anyway?"),

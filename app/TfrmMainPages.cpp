@@ -1,15 +1,122 @@
-// The main window around its pages: leaving a page with unsaved edits, and
-// commands that must also work while the pages are locked.
+// The main window around its pages: the setup dialog and where the game's
+// files are, leaving a page with unsaved edits, and commands that must also
+// work while the pages are locked.
 #include "app/TfrmMain.h"
 
+#include "app/TfrmInit.h"
+#include "app/TfrmReadme.h"
+#include "ini/IniFile.h"
 #include "maintenance/TIniFilesPage.h"
+#include "platform/Installs.h"
+#include "platform/Paths.h"
 #include "ui/Prompter.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
 #include <QSignalBlocker>
 #include <QTabWidget>
 
 namespace app {
+
+namespace {
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string Std(const QString& s) { return s.toStdString(); }
+} // namespace
+
+// Returns false when the application is to end (first-run Cancel).
+bool TfrmMain::RunSetupLoop(bool showDialog) {
+    auto& settings = *ini_.SettingsIni;
+    for (;;) {
+        if (quitRequested_) return false;
+        TfrmInit dlg(platform::FindInstalls(env_.home, env_.registry.get(), env_.nativeInstallCandidates),
+                     env_.home, settings, this);
+        dlg.prompter = &prompter_;
+        if (dlg.exec() != QDialog::Accepted) {
+            if (showDialog) return true;
+            quitRequested_ = true;
+            PageCtrl_->setEnabled(false);
+            return false;
+        }
+        MakeSettingsUtf8(settings.FileName());
+        RememberSettings([&] {
+            ini::TIniFile::Batch batch(settings);
+            settings.WriteFlag("Quorlex", "Init", false);
+            settings.WriteFlag("Quorlex", "AutoBackup", dlg.cbAutoBackup->isChecked());
+            settings.WriteFlag("Quorlex", "OverrideToday", dlg.cbOverrideToday->isChecked());
+            settings.WriteFlag("Quorlex", "AskBackup", dlg.cbAskBackup->isChecked());
+            settings.WriteFlag("Quorlex", "CheckOnStartup", dlg.cbUpdates->isChecked());
+            settings.WriteFlag("Quorlex", "ShowReadme", dlg.cbShowReadme->isChecked());
+            settings.WriteFlag("Quorlex", "ShowChanges", dlg.cbShowChanges->isChecked());
+            batch.finish();
+        });
+        ShowChangesBeforeSave = dlg.cbShowChanges->isChecked();
+        AutoBackup = dlg.cbAutoBackup->isChecked();
+        OverrideToday = dlg.cbOverrideToday->isChecked();
+        AskBackup = dlg.cbAskBackup->isChecked();
+        CheckOnStartup = dlg.cbUpdates->isChecked();
+        // "~", a relative path and the System folder itself are what players
+        // type; the install tells where its player's files are.
+        const platform::Install chosen = dlg.ChosenInstall();
+        const QString dir = chosen.gameDir;
+        if (!dir.isEmpty() && QFileInfo(dir).isDir()) {
+            unsavedSystemDir_ = platform::WithTrailingBackslash(chosen.playerDir);
+            unsavedKind_ = platform::KindKey(chosen.kind);
+            unsavedGameSystem_ = chosen.GameSystemDir();
+            unsavedPrefix_ = chosen.prefix;
+            RememberSettings([&] {
+                ini::TIniFile::Batch batch(settings);
+                settings.WriteText("UT2k4", "Dir", Std(dir));
+                settings.WriteText("UT2k4", "System", Std(chosen.playerDir));
+                settings.WriteText("UT2k4", "Kind", Std(unsavedKind_));
+                settings.WriteText("UT2k4", "GameSystem", Std(unsavedGameSystem_));
+                settings.WriteText("UT2k4", "Prefix", Std(unsavedPrefix_));
+                batch.finish();
+            });
+            if (dlg.cbShowReadme->isChecked()) {
+                TfrmReadme readme(ProgramDir, prompter_, this);
+                readme.exec();
+            }
+            return true;
+        }
+        prompter_.Error(QStringLiteral("Directory does not exist!"));
+    }
+}
+
+bool TfrmMain::LocateGameFiles() {
+    auto& settings = *ini_.SettingsIni;
+    const QString recorded = Q(settings.ReadText("UT2k4", "CurrentUserIni", "User.ini"));
+    QString userPath;
+    if (!recorded.isEmpty() && QFileInfo(SystemDir + recorded).isFile())
+        userPath = SystemDir + recorded;
+    else if (QFileInfo(SystemDir + QStringLiteral("User.ini")).isFile())
+        userPath = SystemDir + QStringLiteral("User.ini");
+    else {
+        QString text = QStringLiteral("User.ini not found in: ") + SystemDir;
+        if (InstallKind == platform::KindKey(platform::InstallKind::Native))
+            text += QStringLiteral("\nThe game creates its settings files there on its first start: start UT2004 "
+                                   "once, then start Quorlex 2004 again.");
+        prompter_.Error(text);
+        PageCtrl_->setEnabled(false);
+        return false;
+    }
+    ini_.Ut2004Ini = std::make_unique<ini::TIniFile>(Std(SystemDir + QStringLiteral("UT2004.ini")));
+    ini_.UserIni = std::make_unique<ini::TIniFile>(Std(userPath));
+    const bool native = InstallKind == platform::KindKey(platform::InstallKind::Native);
+    // The native build draws through SDL, whose viewport keeps the screen keys.
+    ViewportManager = Q(ini_.Ut2004Ini->ReadText("Engine.Engine", "ViewportManager",
+                                                 native ? "SDLDrv.SDLClient" : "WinDrv.WindowsClient"));
+    GameBuild = QString::fromStdString(ini_.Ut2004Ini->ReadText("FirstRun", "FirstRun", "")).trimmed().toInt();
+    lblBuild_->setText(platform::BuildInWords(GameBuild, platform::KindFromKey(InstallKind)));
+    lblDir_->setText(QStringLiteral("UT2004 dir: ") + Q(settings.ReadText("UT2k4", "Dir", "")));
+    lblCurrUserIni_->setText(QStringLiteral("Current User.Ini: ") + userPath);
+    CurrentUserIniName = platform::FileNamePart(userPath);
+    RememberSettings([&] { settings.WriteText("UT2k4", "CurrentUserIni", Std(CurrentUserIniName)); });
+    lblCurrUt2004ini_->setText(QStringLiteral("Current UT2004.Ini: ") + Q(ini_.Ut2004Ini->FileName()));
+    return true;
+}
+
 
 void TfrmMain::PageCtrlCurrentChanged(int index) {
     const int leaving = currentTab_;

@@ -13,11 +13,21 @@ struct GameLaunch {
     QStringList arguments;
     QString workingDirectory;
     QString problem; // for the user, when nothing can be started
+    QStringList environment; // NAME=value set for the game only
 };
+
+struct Install;
 
 // `findProgram` looks a program up on the PATH (empty when not found).
 GameLaunch BuildGameLaunch(const QString& systemDir, const QString& parameters,
                            const std::function<QString(const QString&)>& findProgram);
+
+// How the install itself starts the game: native Linux its own launcher or
+// binary, Steam through `steam -applaunch 13230`, Wine and Lutris through
+// wine in their prefix, Windows the executable. A folder of unknown kind is
+// started as the one above.
+GameLaunch BuildGameLaunch(const Install& install, const QString& parameters,
+                           const std::function<QString(const QString&)>& findProgram, bool arm64 = false);
 
 // Starts it detached; false with the reason when the start failed.
 bool StartGame(const GameLaunch& launch, QString* problem);

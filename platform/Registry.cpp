@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#ifdef Q_OS_WIN
+#include <QSettings>
+#endif
 
 namespace platform {
 
@@ -92,15 +95,27 @@ QString WineRegistry::ToUnixPath(const QString& windowsPath) const {
     return root + rest;
 }
 
+#ifdef Q_OS_WIN
+std::optional<QString> WindowsRegistry::ReadMachineString(const QString& key, const QString& value) const {
+    for (const auto format : {QSettings::Registry64Format, QSettings::Registry32Format}) {
+        const QSettings reg(QStringLiteral("HKEY_LOCAL_MACHINE\\") + key, format);
+        if (reg.childKeys().isEmpty() && reg.childGroups().isEmpty()) continue;
+        return reg.value(value).toString();
+    }
+    return std::nullopt;
+}
+#endif
+
 QString DefaultWinePrefix() {
     const QString env = qEnvironmentVariable("WINEPREFIX");
     return env.isEmpty() ? QDir::homePath() + QStringLiteral("/.wine") : env;
 }
 
 QStringList NativeInstallCandidates(const QString& home) {
+    // Not ~/.ut2004: that is where a native install keeps the player's files.
     return {QStringLiteral("/usr/local/games/ut2004"), QStringLiteral("/opt/ut2004"),
             QStringLiteral("/usr/games/ut2004"),       home + QStringLiteral("/ut2004"),
-            home + QStringLiteral("/games/ut2004"),    home + QStringLiteral("/.ut2004")};
+            home + QStringLiteral("/games/ut2004")};
 }
 
 } // namespace platform

@@ -28,6 +28,16 @@ private:
     QString prefix_;
 };
 
+#ifdef Q_OS_WIN
+// The machine's own registry: the 64-bit view, then the 32-bit one
+// (WOW6432Node), where a 32-bit installer writes on 64-bit Windows.
+class WindowsRegistry final : public Registry {
+public:
+    std::optional<QString> ReadMachineString(const QString& key,
+                                             const QString& value) const override;
+};
+#endif
+
 // $WINEPREFIX, else ~/.wine.
 QString DefaultWinePrefix();
 

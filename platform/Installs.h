@@ -1,0 +1,65 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace platform {
+
+class Registry;
+
+// Everything the look-ups take from the user's session. The program fills it
+// from its own process; tests hand in a home folder they built.
+struct HomeEnvironment {
+    QString home;
+    QString xdgDataHome;     // empty: home/.local/share
+    QString winePrefix;      // $WINEPREFIX; empty when not set
+    QString path;            // $PATH
+    QString cpuArchitecture; // as QSysInfo names it: "x86_64", "arm64", ...
+
+    static HomeEnvironment FromProcess();
+    QString DataHome() const;
+    bool Arm64() const;
+};
+
+enum class InstallKind { Folder, Windows, Wine, Lutris, Steam, Native };
+
+// One installed copy of the game and where it keeps what.
+struct Install {
+    InstallKind kind = InstallKind::Folder;
+    QString label;      // where it was found, for the player
+    QString gameDir;    // no trailing separator
+    QString playerDir;  // folder of User.ini and UT2004.ini, no trailing separator
+    QString systemName = QStringLiteral("System"); // the game's own system folder
+    QString prefix;     // Wine prefix (Wine, Lutris, Steam's Proton)
+
+    QString GameSystemDir() const { return gameDir + QLatin1Char('/') + systemName; }
+};
+
+// "native", "steam", ... as kept in the settings file; "" for Folder.
+QString KindKey(InstallKind kind);
+InstallKind KindFromKey(const QString& key);
+// "native Linux", "under Proton (Steam)", ... ; "" for Folder.
+QString KindInWords(InstallKind kind);
+
+// Every install found, first the one to propose: the machine's registry
+// (Windows; both views), Steam libraries, native Linux folders (the
+// `usualFolders`, the 3374 installer's default and a `ut2004` launcher on
+// PATH), Wine prefixes, Lutris prefixes. A folder found twice is listed once.
+std::vector<Install> FindInstalls(const HomeEnvironment& env, const Registry* machineRegistry,
+                                  const QStringList& usualFolders);
+
+// The install a typed or browsed game folder belongs to: a found one when
+// it is the same folder, else what the folder itself shows.
+Install InstallForFolder(const QString& gameDir, const HomeEnvironment& env,
+                         const std::vector<Install>& known);
+
+// The folder holds a game: a System (or SystemARM64) folder with its files.
+bool IsGameFolder(const QString& dir);
+
+// The build the files show: UT2004.ini's [FirstRun] FirstRun, e.g. 3369.
+QString BuildInWords(int build, InstallKind kind);
+
+// `path` with the home folder written as "~".
+QString WithTilde(const QString& path, const QString& home);
+
+} // namespace platform

@@ -456,3 +456,116 @@ TEST(CabinetTest, LinkedFoldersAndLinkedTargetsAreRefused) {
 }
 
 } // namespace
+
+namespace {
+
+std::vector<char*> argvOf(std::vector<std::string>& args) {
+    std::vector<char*> v;
+    for (auto& a : args)
+        v.push_back(a.data());
+    v.push_back(nullptr);
+    return v;
+}
+
+TEST(UpdaterTest, ArgumentListKeepsBlanksAndRefusesPathsAsComponents) {
+    std::vector<std::string> args = {"upd", "42", "/opt/My App/app", "app_NEW", "pack.cab",
+                                     "--",  "-x", "two words"};
+    auto v = argvOf(args);
+    const auto a = updater::ParseArguments(static_cast<int>(args.size()), v.data());
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->pid, 42);
+    EXPECT_EQ(a->program, "/opt/My App/app");
+    EXPECT_EQ(a->components, (std::vector<std::string>{"app_NEW", "pack.cab"}));
+    EXPECT_EQ(a->programArguments, (std::vector<std::string>{"-x", "two words"}));
+    for (const std::string bad :
+         {"../app_NEW", "/etc/passwd", "sub/app_NEW", "..", "a\nb", "", "x..y"}) {
+        std::vector<std::string> b = {"upd", "42", "null", "ok.tx_", bad};
+        auto bv = argvOf(b);
+        std::string error;
+        EXPECT_FALSE(updater::ParseArguments(5, bv.data(), &error)) << bad;
+        EXPECT_NE(error.find("plain file name"), std::string::npos) << error;
+    }
+    EXPECT_TRUE(updater::PlainComponentName("upd.ex_"));
+    EXPECT_TRUE(updater::PlainComponentName("name with blank.txt"));
+}
+
+// A folder with a blank, a program that is a shell script: the old one
+// writes "old", the new one "new" with its arguments. What they wrote and
+// whether they reported their start decide each case.
+struct SelfUpdate : Scratch {
+    fs::path app = dir / "My App";
+    fs::path runDir = dir / "run";
+    SelfUpdate() {
+        fs::create_directories(app);
+        fs::create_directory(runDir);
+        fs::permissions(runDir, fs::perms::owner_all);
+        script("app", "echo old >> log\n");
+        fs::current_path(app);
+        ::setenv(updater::kRunDirVariable, runDir.c_str(), 1);
+    }
+    ~SelfUpdate() { ::unsetenv(updater::kRunDirVariable); }
+    void script(const std::string& name, const std::string& body) {
+        put((app / name).string(), "#!/bin/sh\ncd \"$(dirname \"$0\")\"\n" + body);
+        ::chmod((app / name).c_str(), 0755);
+    }
+    int run(std::chrono::milliseconds timeout, const std::vector<std::string>& programArgs = {}) {
+        std::vector<std::string> args = {"upd", "0", (app / "app").string(), "app_NEW"};
+        if (!programArgs.empty()) args.push_back("--");
+        args.insert(args.end(), programArgs.begin(), programArgs.end());
+        auto v = argvOf(args);
+        updater::Options options;
+        options.startTimeout = timeout;
+        return updater::Run(static_cast<int>(args.size()), v.data(), options);
+    }
+    // The started program runs on its own; wait for its line.
+    std::string log(const std::string& expected) {
+        for (int i = 0; i < 200 && get((app / "log").string()) != expected; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return get((app / "log").string());
+    }
+};
+
+TEST(UpdaterTest, ReplacedProgramThatStartsDropsTheOldCopy) {
+    SelfUpdate s;
+    s.script("app_NEW", "echo \"new $1|$2\" >> log\ntouch \"$QUORLEX_UPDATE_STARTED\"\n");
+    EXPECT_EQ(s.run(std::chrono::seconds(10), {"-x", "two words"}), 0);
+    EXPECT_EQ(s.log("new -x|two words\n"), "new -x|two words\n");
+    EXPECT_NE(get((s.app / "app").string()).find("new"), std::string::npos);
+    EXPECT_FALSE(fs::exists(s.app / "app.old"));
+    EXPECT_FALSE(fs::exists(s.app / "app_NEW"));
+    EXPECT_FALSE(fs::exists(s.runDir / "started"));
+}
+
+TEST(UpdaterTest, ReplacedProgramThatEndsAtOnceIsRolledBack) {
+    SelfUpdate s;
+    s.script("app_NEW", "exit 1\n");
+    EXPECT_EQ(s.run(std::chrono::seconds(10)), 2);
+    EXPECT_EQ(s.log("old\n"), "old\n") << "the previous program is started";
+    EXPECT_NE(get((s.app / "app").string()).find("echo old"), std::string::npos);
+    EXPECT_FALSE(fs::exists(s.app / "app.old"));
+}
+
+TEST(UpdaterTest, ReplacedProgramThatNeverReportsIsStoppedAndRolledBack) {
+    SelfUpdate s;
+    s.script("app_NEW", "echo hung >> log\nexec sleep 30\n");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(s.run(std::chrono::milliseconds(400)), 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(s.log("hung\nold\n"), "hung\nold\n");
+    EXPECT_NE(get((s.app / "app").string()).find("echo old"), std::string::npos);
+}
+
+TEST(UpdaterTest, ARefusedComponentAppliesNothingButRestarts) {
+    SelfUpdate s;
+    s.script("app_NEW", "echo new >> log\n");
+    put((s.dir / "outside_NEW").string(), "x");
+    std::vector<std::string> args = {"upd", "0", (s.app / "app").string(), "app_NEW",
+                                     "../outside_NEW"};
+    auto v = argvOf(args);
+    EXPECT_EQ(updater::Run(5, v.data()), 1);
+    EXPECT_EQ(s.log("old\n"), "old\n");
+    EXPECT_TRUE(fs::exists(s.app / "app_NEW"));
+    EXPECT_TRUE(fs::exists(s.dir / "outside_NEW"));
+}
+
+} // namespace

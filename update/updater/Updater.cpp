@@ -3,9 +3,11 @@
 #include "update/updater/Unpack.h"
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,8 +20,11 @@ namespace updater {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -30,27 +35,197 @@ std::string extensionOf(const std::string& name) {
     return upper(name.substr(dot));
 }
 
-bool exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+std::string leafOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-pid_t spawn(const std::string& commandLine, bool detach) {
-    const auto args = SplitCommandLine(commandLine);
-    if (args.empty()) return -1;
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+void say(const std::string& text) {
+    std::fprintf(stderr, "upd: %s\n", text.c_str());
+}
+
+bool isVariable(const char* entry, const char* name) {
+    const std::size_t n = std::strlen(name);
+    return std::strncmp(entry, name, n) == 0 && entry[n] == '=';
+}
+
+// Our environment without the update's own variables, plus `extra`.
+std::vector<std::string> environmentWith(const std::string& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e)
+        if (!isVariable(*e, kStartedVariable) &&
+            (extra.empty() || !isVariable(*e, kRunDirVariable)))
+            env.emplace_back(*e);
+    if (!extra.empty()) env.push_back(extra);
+    return env;
+}
+
+// Starts argv[0] (a path, not looked up) in a session of its own.
+pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
+            bool search) {
+    if (args.empty() || args[0].empty()) return -1;
+    std::vector<char*> argv, envp;
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    for (const auto& e : env)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    if (detach) posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
     pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ);
+    const int rc = search ? posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), envp.data())
+                          : posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), envp.data());
     posix_spawnattr_destroy(&attr);
-    return rc == 0 ? pid : -1;
+    if (rc != 0) {
+        say("cannot start " + args[0] + ": " + std::strerror(rc));
+        return -1;
+    }
+    return pid;
+}
+
+// The run folder, when it is one we can trust: ours and closed to others.
+std::string runFolder() {
+    const char* dir = std::getenv(kRunDirVariable);
+    if (!dir || dir[0] != '/') return {};
+    struct stat st {};
+    if (::lstat(dir, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & 077) != 0)
+        return {};
+    return dir;
+}
+
+// Keeps a copy of `path` as `path.old` without ever leaving `path` missing:
+// a hard link where the file system has them, else a copy.
+bool keepOld(const std::string& path) {
+    const std::string old = path + ".old";
+    const std::string temp = path + ".old-tmp";
+    ::unlink(temp.c_str());
+    if (::link(path.c_str(), temp.c_str()) != 0) {
+        const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        const int out =
+            ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        bool ok = in >= 0 && out >= 0;
+        char buffer[65536];
+        for (ssize_t n; ok && (n = ::read(in, buffer, sizeof buffer)) != 0;)
+            ok = n > 0 && ::write(out, buffer, static_cast<std::size_t>(n)) == n;
+        struct stat st {};
+        ok = ok && ::fstat(in, &st) == 0 && ::fchmod(out, st.st_mode & 0777) == 0 &&
+             ::fsync(out) == 0;
+        if (in >= 0) ::close(in);
+        if (out >= 0) ::close(out);
+        if (!ok) {
+            ::unlink(temp.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temp.c_str(), old.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+void stop(pid_t pid) {
+    ::kill(pid, SIGTERM);
+    const auto until = Clock::now() + std::chrono::seconds(2);
+    int status = 0;
+    while (Clock::now() < until) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+}
+
+enum class Start { Confirmed, Failed, Unconfirmable };
+
+// Starts the replaced program and waits for the file it creates once its
+// window is up. It failing to appear in time, or the program ending first,
+// means the new version does not work here.
+Start startAndConfirm(const std::vector<std::string>& args, std::chrono::milliseconds timeout) {
+    const std::string dir = runFolder();
+    if (dir.empty()) {
+        say("no private run folder: the new program cannot confirm its start, the previous one "
+            "stays as .old");
+        return spawn(args, environmentWith({}), false) > 0 ? Start::Unconfirmable : Start::Failed;
+    }
+    const std::string marker = dir + "/started";
+    ::unlink(marker.c_str());
+    const pid_t pid =
+        spawn(args, environmentWith(std::string(kStartedVariable) + "=" + marker), false);
+    if (pid <= 0) return Start::Failed;
+    const auto until = Clock::now() + timeout;
+    for (;;) {
+        struct stat st {};
+        if (::lstat(marker.c_str(), &st) == 0) {
+            ::unlink(marker.c_str());
+            return Start::Confirmed;
+        }
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            say("the new program ended before its window was up");
+            return Start::Failed;
+        }
+        if (Clock::now() >= until) {
+            say("the new program did not start in time");
+            stop(pid);
+            return Start::Failed;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa {
+    }, sb{};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// The file a component replaces, for the "_NEW" rule; empty for others.
+std::string replacedBy(const std::string& name) {
+    const std::string up = upper(name);
+    if (up.size() > 4 && up.find("_NEW") == up.size() - 4) return name.substr(0, name.size() - 4);
+    return {};
 }
 
 } // namespace
+
+bool PlainComponentName(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find("..") != std::string::npos)
+        return false;
+    for (const char c : name)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 32 || c == 127) return false;
+    return true;
+}
+
+std::optional<Arguments> ParseArguments(int argc, char** argv, std::string* error) {
+    auto refuse = [&](const std::string& why) -> std::optional<Arguments> {
+        if (error) *error = why;
+        return std::nullopt;
+    };
+    if (argc < 2) return refuse("no process id");
+    char* end = nullptr;
+    errno = 0;
+    const long pid = std::strtol(argv[1], &end, 10);
+    if (end == argv[1] || *end != '\0' || errno != 0 || pid < 0)
+        return refuse(std::string("not a process id: ") + argv[1]);
+    Arguments a;
+    a.pid = pid;
+    a.program = argc >= 3 ? argv[2] : "null";
+    if (a.program.empty()) a.program = "null";
+    int i = 3;
+    for (; i < argc && std::string(argv[i]) != "--"; ++i) {
+        if (!PlainComponentName(argv[i]))
+            return refuse(std::string("not a plain file name: ") + argv[i]);
+        a.components.emplace_back(argv[i]);
+    }
+    for (++i; i < argc; ++i)
+        a.programArguments.emplace_back(argv[i]);
+    return a;
+}
 
 std::vector<std::string> SplitCommandLine(const std::string& line) {
     std::vector<std::string> out;
@@ -82,53 +257,99 @@ void WaitForProcess(long pid) {
     }
 }
 
-bool RunAndWait(const std::string& commandLine) {
-    const pid_t pid = spawn(commandLine, false);
+bool RunAndWait(const std::vector<std::string>& argv) {
+    const pid_t pid = spawn(argv, environmentWith({}), true);
     if (pid < 0) return false;
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-bool StartDetached(const std::string& commandLine) { return spawn(commandLine, true) > 0; }
+bool RunAndWait(const std::string& commandLine) {
+    return RunAndWait(SplitCommandLine(commandLine));
+}
 
-bool ProcessFile(const std::string& name) {
-    const std::string up = upper(name);
-    if (up.size() > 4 && up.find("_NEW") == up.size() - 4) {
-        // The new file must be there before the old one goes: rename
-        // replaces it in one step, and a missing new file loses nothing.
-        const std::string base = name.substr(0, name.size() - 4);
-        if (!exists(name)) return false;
-        // The new file takes the old one's permissions: a program stays runnable.
-        struct stat old {};
-        if (::stat(base.c_str(), &old) == 0) ::chmod(name.c_str(), old.st_mode & 07777);
-        return std::rename(name.c_str(), base.c_str()) == 0;
+bool ProcessFile(const std::string& name, std::string* error) {
+    if (const std::string base = replacedBy(name); !base.empty()) {
+        // The new file goes over the old one in one rename, flushed first and
+        // with the old one's mode; a missing new file loses nothing.
+        return unpack::ReplaceFile(name, base, error);
     }
     const std::string ext = extensionOf(name);
     if (ext == ".PAT") {
-        const std::string target = name.substr(0, name.size() - 4) + ".EXE";
-        RunAndWait("patcher.exe \"" + name + "\" \"" + target + "\"");
+        RunAndWait({"patcher.exe", name, name.substr(0, name.size() - 4) + ".EXE"});
         std::remove(name.c_str());
         return true;
     }
     if (ext == ".CAB") {
-        const bool ok = unpack::ExtractCabinet(name, std::string());
+        const bool ok = unpack::ExtractCabinet(name, std::string(), error);
         if (ok) std::remove(name.c_str());
         return ok;
     }
-    return !unpack::ExpandSzdd(name).empty(); // the compressed file is kept
+    return !unpack::ExpandSzdd(name, error).empty(); // the compressed file is kept
 }
 
-int Run(int argc, char** argv) {
-    if (argc < 2) return 1;
-    char* end = nullptr;
-    const long pid = std::strtol(argv[1], &end, 10);
-    if (end == argv[1] || *end != '\0') return 1;
-    WaitForProcess(pid);
-    for (int i = 3; i < argc; ++i) ProcessFile(argv[i]);
-    if (argc >= 3 && std::string(argv[2]) != "null" && argv[2][0] != '\0') StartDetached(argv[2]);
-    return 0;
+int Run(int argc, char** argv, const Options& options) {
+    std::string why;
+    const auto parsed = ParseArguments(argc, argv, &why);
+    if (!parsed) {
+        say(why);
+        // A refused component list still waits and restarts the program, but
+        // applies nothing: half an update is worse than none.
+        if (argc < 3 || why.rfind("not a plain file name", 0) != 0) return 1;
+        char* kept[] = {argv[0], argv[1], argv[2], nullptr};
+        Run(3, kept, options);
+        return 1;
+    }
+    const Arguments& a = *parsed;
+    WaitForProcess(a.pid);
+    const bool startProgram = a.program != "null";
+    std::vector<std::string> programArgv{a.program};
+    programArgv.insert(programArgv.end(), a.programArguments.begin(), a.programArguments.end());
+
+    std::string self; // the program's own file, when a component replaces it
+    int result = 0;
+    for (const auto& component : a.components) {
+        const std::string base = replacedBy(component);
+        const bool replacesProgram =
+            startProgram && !base.empty() && base == leafOf(a.program) && sameFile(base, a.program);
+        if (replacesProgram && !keepOld(base)) {
+            say("cannot keep the running program as " + base + ".old; it is not replaced");
+            result = 2;
+            continue;
+        }
+        std::string error;
+        if (!ProcessFile(component, &error)) {
+            say(component + ": " + error);
+            result = 2;
+            if (replacesProgram) ::unlink((base + ".old").c_str());
+            continue;
+        }
+        if (replacesProgram) self = base;
+    }
+    if (!startProgram) return result;
+    if (self.empty()) {
+        spawn(programArgv, environmentWith({}), false);
+        return result;
+    }
+    switch (startAndConfirm(programArgv, options.startTimeout)) {
+    case Start::Confirmed:
+        ::unlink((self + ".old").c_str());
+        break;
+    case Start::Unconfirmable:
+        break;
+    case Start::Failed:
+        // Back to the version that worked: one rename, then start it.
+        if (std::rename((self + ".old").c_str(), self.c_str()) != 0) {
+            say("cannot put " + self + ".old back: " + std::strerror(errno));
+            return 2;
+        }
+        say("the previous program is back in place");
+        spawn(programArgv, environmentWith({}), false);
+        return 2;
+    }
+    return result;
 }
 
 } // namespace updater

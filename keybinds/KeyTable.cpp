@@ -15,7 +15,7 @@ constexpr std::array<KeyGroup, 6> kGroups{{
     {"Joystick", "SpeedButton6", "Clear all the Joystick keys"},
 }};
 
-constexpr std::array<KeyRow, 132> kRows{{
+constexpr std::array<KeyRow, 134> kRows{{
     {0, "edtA", "A:", "A"},
     {0, "edtB", "B:", "B"},
     {0, "edtC", "C:", "C"},
@@ -95,6 +95,9 @@ constexpr std::array<KeyRow, 132> kRows{{
     {4, "edtLeftMouse", "LetMouse:", "LeftMouse"},
     {4, "edtRightMouse", "RightMouse:", "RightMouse"},
     {4, "edtMiddleMouse", "MiddleMouse:", "MiddleMouse"},
+    // The thumb buttons, which the game names like this; not in the original table.
+    {4, "edtMouse4", "Mouse4:", "Mouse4"},
+    {4, "edtMouse5", "Mouse5:", "Mouse5"},
     {4, "edtCapsLock", "CapsLock:", "CapsLock"},
     {4, "edtBackSpace", "Backspace:", "BackSpace"},
     {4, "edtRightBracket", "RightBracket:", "RightBracket"},

@@ -20,7 +20,7 @@ struct KeyRow {
 };
 
 std::span<const KeyGroup> KeyGroups();
-// All fields, in load/save order; 130 bound rows, then the two sliders.
+// All fields, in load/save order; 132 bound rows, then the two sliders.
 std::span<const KeyRow> KeyRows();
 
 inline constexpr const char* kInputSection = "Engine.Input";

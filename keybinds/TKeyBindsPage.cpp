@@ -1,6 +1,7 @@
 #include "keybinds/TKeyBindsPage.h"
 
 #include "ini/IniHandles.h"
+#include "keybinds/KeyFlow.h"
 #include "keybinds/KeyNames.h"
 #include "keybinds/KeyTable.h"
 #include "ui/GameDefaults.h"
@@ -8,7 +9,11 @@
 #include "ui/Prompter.h"
 
 #include <QEvent>
+#include <QAction>
 #include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QPainter>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,13 +22,11 @@
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace keybinds {
 
 namespace {
-
-// Columns of label/field pairs per group, so the long groups stay short.
-constexpr int kColumns[] = {2, 1, 1, 1, 2, 1};
 
 // Keeps a group's clear button in the top right corner of its frame.
 class CornerButtonKeeper final : public QObject {
@@ -46,61 +49,95 @@ private:
 
 QString latin(const char* s) { return QString::fromLatin1(s); }
 
+// Commands players commonly bind; a field shows any of them whole.
+constexpr const char* kWidthSamples[] = {"SwitchToBestWeapon", "taunt gesture_point",
+                                         "ToggleBehindView", "mouseX Speed=2.0"};
+
+// Rows the "Define own key" box counts as when the boxes are balanced.
+constexpr int kOwnKeyRows = 6;
+
+// Two overlapping keys: this command sits on more than one key.
+QIcon SharedMarkIcon() {
+    QIcon icon;
+    for (int size : {16, 32}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal u = size / 16.0;
+        p.setPen(QPen(QColor(0xb0, 0x50, 0x00), 1.4 * u));
+        p.setBrush(QColor(0xff, 0xc0, 0x60));
+        p.drawRoundedRect(QRectF(1.5 * u, 1.5 * u, 8.5 * u, 8.5 * u), 2 * u, 2 * u);
+        p.drawRoundedRect(QRectF(6 * u, 6 * u, 8.5 * u, 8.5 * u), 2 * u, 2 * u);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+// Another tool (the game's defaults) adds its own lines after ours: keep them.
+void SetOwnToolTip(QWidget* w, const QString& own) {
+    const QString oldOwn = w->property("ownToolTip").toString();
+    const QString tip = w->toolTip();
+    QString rest = tip.startsWith(oldOwn) ? tip.mid(oldOwn.size()) : QString();
+    if (rest.startsWith(QLatin1Char('\n'))) rest.remove(0, 1);
+    w->setProperty("ownToolTip", own);
+    QString next = own;
+    if (!rest.isEmpty()) next += (next.isEmpty() ? QString() : QStringLiteral("\n")) + rest;
+    w->setToolTip(next);
+}
+
+QString Normalized(const QString& command) { return command.simplified().toLower(); }
+
 } // namespace
 
 TKeyBindsPage::TKeyBindsPage(ui::PageContext& ctx, QWidget* parent)
     : QWidget(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("tabMain"));
     auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setContentsMargins(0, 4, 0, 0);
+    outer->setSpacing(2);
+
+    auto* searchRow = new QHBoxLayout;
+    searchRow->setContentsMargins(6, 0, 6, 0);
+    edtSearch_ = new QLineEdit(this);
+    edtSearch_->setObjectName(QStringLiteral("edtSearchNoCheck"));
+    edtSearch_->setPlaceholderText(QStringLiteral("Search keys and commands"));
+    edtSearch_->setClearButtonEnabled(true);
+    edtSearch_->setToolTip(QStringLiteral("Shows only the keys whose name or command contains this text"));
+    lblSearchCount_ = new QLabel(this);
+    lblSearchCount_->setObjectName(QStringLiteral("lblSearchCount"));
+    searchRow->addWidget(edtSearch_, 1);
+    searchRow->addWidget(lblSearchCount_);
+    outer->addLayout(searchRow);
+    connect(edtSearch_, &QLineEdit::textChanged, this, [this] { ApplySearch(); });
+
     ScrollBox1_ = new QScrollArea(this);
     ScrollBox1_->setObjectName(QStringLiteral("ScrollBox1"));
     ScrollBox1_->setWidgetResizable(true);
-    outer->addWidget(ScrollBox1_);
+    ScrollBox1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    outer->addWidget(ScrollBox1_, 1);
 
-    auto* content = new QWidget;
-    content->setObjectName(QStringLiteral("ScrollBox1Content"));
-    auto* grid = new QGridLayout(content);
+    lblStatus_ = new QLabel(this);
+    lblStatus_->setObjectName(QStringLiteral("lblKeyStatus"));
+    lblStatus_->setTextFormat(Qt::PlainText);
+    lblStatus_->setWordWrap(true);
+    lblStatus_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblStatus_->setContentsMargins(6, 2, 6, 4);
+    lblStatus_->setMinimumHeight(lblStatus_->fontMetrics().height() + 6);
+    outer->addWidget(lblStatus_);
 
-    const auto groups = KeyGroups();
-    std::vector<int> fieldsInGroup(groups.size(), 0);
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        auto* box = new QGroupBox(latin(groups[g].caption), content);
-        box->setObjectName(QStringLiteral("GroupBox%1").arg(g + 1));
-        auto* layout = new QGridLayout(box);
-        layout->setContentsMargins(6, 18, 6, 6);
-        layout->setVerticalSpacing(2);
-        auto* clear = new QToolButton(box);
-        clear->setObjectName(latin(groups[g].clearButton));
-        clear->setText(QStringLiteral("x"));
-        clear->setToolTip(latin(groups[g].hint));
-        clear->setFixedSize(18, 16);
-        clear->setFocusPolicy(Qt::NoFocus); // a corner button for the mouse, not a tab stop
-        new CornerButtonKeeper(box, clear);
-        connect(clear, &QToolButton::clicked, this, [this, g] { ClearGroup(static_cast<int>(g)); });
-        groups_.push_back(box);
-    }
-    // Each group fills its own grid column by column.
-    std::vector<int> rowsInGroup(groups.size(), 0);
-    for (const auto& row : KeyRows()) ++rowsInGroup[row.group];
-    for (const auto& row : KeyRows()) {
-        auto* box = groups_[row.group];
-        auto* layout = static_cast<QGridLayout*>(box->layout());
-        const int cols = kColumns[row.group];
-        const int perCol = (rowsInGroup[row.group] + cols - 1) / cols;
-        const int i = fieldsInGroup[row.group]++;
-        auto* label = new QLabel(latin(row.label), box);
-        auto* edit = new QLineEdit(box);
-        edit->setObjectName(latin(row.field));
-        edit->setFixedWidth(104);
-        label->setBuddy(edit);
-        layout->addWidget(label, i % perCol, 2 * (i / perCol));
-        layout->addWidget(edit, i % perCol, 2 * (i / perCol) + 1);
-        rowFields_.push_back(edit);
-    }
+    flow_ = new KeyFlow;
+    flow_->setObjectName(QStringLiteral("ScrollBox1Content"));
+    BuildGroups(flow_);
+    ScrollBox1_->setWidget(flow_);
+    snapshot_ = SnapshotTexts();
+    defaults_ = new ui::GameDefaults(this, ctx_.state, ctx_.ini, [this](ini::PageWrites& w) { CollectWrites(w); });
+}
 
-    // "Define own key": its fields carry "NoCheck" so they stay out of the
-    // change tracking of the key table.
+void TKeyBindsPage::BuildGroups(QWidget* content) {
+    // "Define own key" first: the tool for keys without a field of their
+    // own. Its fields carry "NoCheck", which keeps them out of the change
+    // tracking of the key table.
     auto* own = new QGroupBox(QStringLiteral("Define own key"), content);
     own->setObjectName(QStringLiteral("GroupBox7"));
     auto* ownLayout = new QVBoxLayout(own);
@@ -109,6 +146,8 @@ TKeyBindsPage::TKeyBindsPage(ui::PageContext& ctx, QWidget* parent)
     auto* edtChar = new QLineEdit(QStringLiteral(".."), own);
     edtChar->setObjectName(QStringLiteral("edtCharNoCheck"));
     edtChar->setAlignment(Qt::AlignCenter);
+    edtChar->setToolTip(QStringLiteral("Press the key to bind. While this field has the focus it takes "
+                                       "every key, F1 to F12 included; Tab moves on."));
     // Read-only keeps pasted and typed text out; the filter names released keys.
     edtChar->setReadOnly(true);
     edtChar->installEventFilter(this);
@@ -128,19 +167,83 @@ TKeyBindsPage::TKeyBindsPage(ui::PageContext& ctx, QWidget* parent)
         ownLayout->addWidget(w);
     ownLayout->addStretch();
 
-    // Alpha | Other | Numbers+Functions | Numeric+Joystick+Own
-    grid->addWidget(groups_[0], 0, 0, 3, 1, Qt::AlignLeft | Qt::AlignTop);
-    grid->addWidget(groups_[4], 0, 1, 3, 1, Qt::AlignLeft | Qt::AlignTop);
-    grid->addWidget(groups_[1], 0, 2, Qt::AlignLeft | Qt::AlignTop);
-    grid->addWidget(groups_[2], 1, 2, Qt::AlignLeft | Qt::AlignTop);
-    grid->addWidget(groups_[3], 0, 3, Qt::AlignLeft | Qt::AlignTop);
-    grid->addWidget(groups_[5], 1, 3, 2, 1, Qt::AlignLeft | Qt::AlignTop);
-    grid->addWidget(own, 2, 2, Qt::AlignLeft | Qt::AlignTop);
-    grid->setRowStretch(3, 1);
-    grid->setColumnStretch(4, 1);
-    ScrollBox1_->setWidget(content);
-    snapshot_ = SnapshotTexts();
-    defaults_ = new ui::GameDefaults(this, ctx_.state, ctx_.ini, [this](ini::PageWrites& w) { CollectWrites(w); });
+    const auto groups = KeyGroups();
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        auto* box = new QGroupBox(latin(groups[g].caption), content);
+        box->setObjectName(QStringLiteral("GroupBox%1").arg(g + 1));
+        auto* clear = new QToolButton(box);
+        clear->setObjectName(latin(groups[g].clearButton));
+        clear->setText(QStringLiteral("x"));
+        clear->setToolTip(latin(groups[g].hint));
+        clear->setFixedSize(18, 16);
+        clear->setFocusPolicy(Qt::NoFocus); // a corner button for the mouse, not a tab stop
+        new CornerButtonKeeper(box, clear);
+        connect(clear, &QToolButton::clicked, this, [this, g] { ClearGroup(static_cast<int>(g)); });
+        groups_.push_back(box);
+    }
+
+    const QFontMetrics fm(font());
+    int sample = 0;
+    for (const char* s : kWidthSamples) sample = std::max(sample, fm.horizontalAdvance(latin(s)));
+    // Room for the frame and for the mark of a shared command beside the text.
+    const int fieldWidth = sample + fm.height() + 20;
+    const auto rows = KeyRows();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        auto* box = groups_[static_cast<std::size_t>(rows[i].group)];
+        auto* label = new QLabel(latin(rows[i].label), box);
+        label->setTextFormat(Qt::PlainText);
+        auto* edit = new QLineEdit(box);
+        edit->setObjectName(latin(rows[i].field));
+        edit->setMinimumWidth(fieldWidth);
+        edit->installEventFilter(this);
+        label->setBuddy(edit);
+        rowLabels_.push_back(label);
+        rowFields_.push_back(edit);
+        connect(edit, &QLineEdit::textChanged, this, [this, i] { FieldEdited(i); });
+    }
+    sharedWith_.assign(rows.size(), {});
+    sharedMarks_.assign(rows.size(), nullptr);
+    rowShown_.assign(rows.size(), true);
+
+    flow_->Add({own, [] { return kOwnKeyRows; }, [](int) {}});
+    for (std::size_t g = 0; g < groups_.size(); ++g) {
+        const int group = static_cast<int>(g);
+        flow_->Add({groups_[g], [this, group] { return VisibleRows(group); },
+                    [this, group](int columns) { ArrangeGroup(group, columns); }});
+    }
+}
+
+int TKeyBindsPage::VisibleRows(int group) const {
+    int n = 0;
+    const auto rows = KeyRows();
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].group == group && rowShown_[i]) ++n;
+    return n;
+}
+
+// The group's rows that pass the search, top to bottom and then on to the
+// next column, each column a label and a field that takes the spare width.
+void TKeyBindsPage::ArrangeGroup(int group, int columns) {
+    QGroupBox* box = groups_[static_cast<std::size_t>(group)];
+    delete box->layout();
+    auto* layout = new QGridLayout(box);
+    layout->setContentsMargins(6, 18, 6, 6);
+    layout->setVerticalSpacing(2);
+    std::vector<std::size_t> shown;
+    const auto rows = KeyRows();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].group != group) continue;
+        rowLabels_[i]->setVisible(rowShown_[i]);
+        rowFields_[i]->setVisible(rowShown_[i]);
+        if (rowShown_[i]) shown.push_back(i);
+    }
+    const int perColumn = std::max<int>(1, (static_cast<int>(shown.size()) + columns - 1) / columns);
+    for (std::size_t n = 0; n < shown.size(); ++n) {
+        const int r = static_cast<int>(n) % perColumn, c = static_cast<int>(n) / perColumn;
+        layout->addWidget(rowLabels_[shown[n]], r, 2 * c);
+        layout->addWidget(rowFields_[shown[n]], r, 2 * c + 1);
+    }
+    for (int c = 0; c < columns; ++c) layout->setColumnStretch(2 * c + 1, 1);
 }
 
 QLineEdit* TKeyBindsPage::Field(const char* objectName) const {
@@ -161,12 +264,22 @@ QStringList TKeyBindsPage::SnapshotTexts() const {
 bool TKeyBindsPage::LoadKeyBinds() {
     if (!ctx_.ini.UserIni) return false;
     auto& userIni = *ctx_.ini.UserIni;
+    struct Bulk {
+        TKeyBindsPage* page;
+        explicit Bulk(TKeyBindsPage* p) : page(p) { page->bulkEdit_ = true; }
+        ~Bulk() {
+            page->bulkEdit_ = false;
+            page->MarkSharedCommands();
+        }
+    } bulk(this);
     try {
         const auto rows = KeyRows();
         for (std::size_t i = 0; i < rows.size(); ++i)
-            if (rows[i].key)
+            if (rows[i].key) {
                 rowFields_[i]->setText(
                     QString::fromStdString(userIni.ReadText(kInputSection, rows[i].key, "")));
+                rowFields_[i]->setCursorPosition(0); // a long command shows its start
+            }
         ini::PageWrites loaded;
         CollectWrites(loaded);
         baseline_.Reset(loaded);
@@ -224,31 +337,69 @@ bool TKeyBindsPage::KeyBindsChanged() const {
 }
 
 bool TKeyBindsPage::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != edtCharNoCheck_) return QWidget::eventFilter(watched, event);
-    if (event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        // Tab and Backtab move the focus on; nothing else reaches the field.
-        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) return false;
-        return true;
+    if (watched != edtCharNoCheck_) {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+            const auto it = std::find(rowFields_.begin(), rowFields_.end(), watched);
+            if (it != rowFields_.end()) {
+                const auto row = static_cast<std::size_t>(it - rowFields_.begin());
+                focusedRow_ = event->type() == QEvent::FocusIn ? static_cast<int>(row) : -1;
+                if (focusedRow_ >= 0)
+                    ShowStatus(row);
+                else
+                    lblStatus_->clear();
+            }
+        }
+        return QWidget::eventFilter(watched, event);
     }
-    if (event->type() == QEvent::KeyRelease) {
+    const auto isTab = [](const QKeyEvent* key) {
+        return key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+    };
+    switch (event->type()) {
+    case QEvent::ShortcutOverride:
+        // Every key is the player's answer here, F1 and Ctrl+S included: the
+        // window's shortcuts wait until the field loses the focus. Tab still
+        // moves on, so the keyboard never gets stuck in the field.
+        if (isTab(static_cast<QKeyEvent*>(event))) return false;
+        event->accept();
+        return true;
+    case QEvent::KeyPress:
+        // Tab and Backtab move the focus on; nothing else reaches the field.
+        return !isTab(static_cast<QKeyEvent*>(event));
+    case QEvent::KeyRelease: {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->isAutoRepeat()) return true;
-        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) return false;
+        if (isTab(key)) return false;
         const PhysicalKey physical{key->key(), key->modifiers().testFlag(Qt::KeypadModifier),
-                                   key->nativeScanCode()};
-        ctx_.guarded([&] { edtCharNoCheckKeyUp(VirtualKeyOf(physical)); });
+                                   key->nativeScanCode(), key->nativeVirtualKey(), key->text()};
+        const int vk = VirtualKeyOf(physical);
+        const QString native = KeyNameOfVirtualKey(vk).isEmpty() ? NativeKeyName(physical) : QString();
+        ctx_.guarded([&] { edtCharNoCheckKeyUp(vk, native); });
         return true;
+    }
+    case QEvent::FocusIn:
+        lblStatus_->setText(QStringLiteral(
+            "Press the key to bind: every key counts while this field has the focus. Tab moves on."));
+        break;
+    case QEvent::FocusOut:
+        lblStatus_->clear();
+        break;
+    default:
+        break;
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void TKeyBindsPage::edtCharNoCheckKeyUp(int virtualKey) {
+void TKeyBindsPage::edtCharNoCheckKeyUp(int virtualKey, const QString& nativeName) {
     const QString name = KeyNameOfVirtualKey(virtualKey);
     if (!name.isEmpty()) edtCharNoCheck_->setText(name);
-    if (!ctx_.ini.UserIni) return;
-    edtCommandNoCheck_->setText(QString::fromStdString(
-        ctx_.ini.UserIni->ReadText(kInputSection, edtCharNoCheck_->text().toStdString(), "")));
+    if (ctx_.ini.UserIni)
+        edtCommandNoCheck_->setText(QString::fromStdString(
+            ctx_.ini.UserIni->ReadText(kInputSection, edtCharNoCheck_->text().toStdString(), "")));
+    // Saving under a name the game does not know would bind nothing.
+    if (name.isEmpty() && !nativeName.isEmpty())
+        ctx_.prompter.Warning(QStringLiteral("The key \"%1\" has no name in the game, so it cannot be "
+                                             "bound here.\nThe key field keeps %2.")
+                                  .arg(nativeName, edtCharNoCheck_->text()));
 }
 
 void TKeyBindsPage::btnSaveClick() {
@@ -271,8 +422,11 @@ void TKeyBindsPage::btnSaveClick() {
 void TKeyBindsPage::ClearGroup(int group) {
     if (!ctx_.prompter.Confirm(QStringLiteral("This will empty all fields in the groupbox. Are you sure?")))
         return;
+    bulkEdit_ = true;
     for (QLineEdit* edit : groups_[group]->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly))
         edit->clear();
+    bulkEdit_ = false;
+    MarkSharedCommands();
 }
 
 // Button numbers follow the original form: 1 Alpha, 3 Number, 4 Function,
@@ -283,5 +437,118 @@ void TKeyBindsPage::SpeedButton4Click() { ClearGroup(2); }
 void TKeyBindsPage::SpeedButton2Click() { ClearGroup(3); }
 void TKeyBindsPage::SpeedButton5Click() { ClearGroup(4); }
 void TKeyBindsPage::SpeedButton6Click() { ClearGroup(5); }
+
+// ---- Reading the binds: tool tips, shared commands, status line, search ----
+
+QString TKeyBindsPage::KeyName(std::size_t row) const {
+    const auto& r = KeyRows()[row];
+    if (r.key) return latin(r.key);
+    QString label = latin(r.label);
+    label.chop(1); // the colon
+    return label;
+}
+
+QStringList TKeyBindsPage::SharedWith(const QLineEdit* field) const {
+    const auto it = std::find(rowFields_.begin(), rowFields_.end(), field);
+    return it == rowFields_.end() ? QStringList{} : sharedWith_[static_cast<std::size_t>(it - rowFields_.begin())];
+}
+
+void TKeyBindsPage::FieldEdited(std::size_t row) {
+    if (!bulkEdit_) MarkSharedCommands();
+    QLineEdit* edit = rowFields_[row];
+    QString tip = edit->text();
+    if (!sharedWith_[row].isEmpty()) tip += QStringLiteral("\nAlso on: ") + sharedWith_[row].join(QStringLiteral(", "));
+    SetOwnToolTip(edit, tip);
+    if (focusedRow_ == static_cast<int>(row)) ShowStatus(row);
+}
+
+// A command on several keys is often a slip (a key bound twice by mistake):
+// each of those keys gets a mark and names the others in its tool tip.
+void TKeyBindsPage::MarkSharedCommands() {
+    const auto rows = KeyRows();
+    QHash<QString, QStringList> keysOf;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!rows[i].key) continue; // the sliders are no keys
+        const QString command = Normalized(rowFields_[i]->text());
+        if (!command.isEmpty()) keysOf[command] << KeyName(i);
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        QStringList others;
+        if (rows[i].key) {
+            const QString command = Normalized(rowFields_[i]->text());
+            if (!command.isEmpty()) others = keysOf.value(command);
+            others.removeOne(KeyName(i));
+        }
+        if (others == sharedWith_[i]) continue;
+        sharedWith_[i] = others;
+        QLineEdit* edit = rowFields_[i];
+        edit->setProperty("sharedCommand", !others.isEmpty());
+        if (!others.isEmpty()) {
+            if (!sharedMarks_[i]) {
+                static const QIcon icon = SharedMarkIcon();
+                sharedMarks_[i] = new QAction(icon, QString(), edit);
+            }
+            sharedMarks_[i]->setToolTip(QStringLiteral("Also on: ") + others.join(QStringLiteral(", ")));
+            if (!edit->actions().contains(sharedMarks_[i]))
+                edit->addAction(sharedMarks_[i], QLineEdit::TrailingPosition);
+        } else if (sharedMarks_[i]) {
+            edit->removeAction(sharedMarks_[i]);
+        }
+        const bool bulk = std::exchange(bulkEdit_, true);
+        FieldEdited(i); // the tool tip names the other keys
+        bulkEdit_ = bulk;
+    }
+}
+
+void TKeyBindsPage::ShowStatus(std::size_t row) {
+    const QString text = rowFields_[row]->text();
+    QString status = KeyName(row) + QStringLiteral(": ") + (text.isEmpty() ? QStringLiteral("(nothing bound)") : text);
+    if (!sharedWith_[row].isEmpty())
+        status += QStringLiteral("    (also on ") + sharedWith_[row].join(QStringLiteral(", ")) + QLatin1Char(')');
+    lblStatus_->setText(status);
+}
+
+// Keys whose name or command holds the text stay, the rest step aside; the
+// part that matched is lit: the label for a key name, the field for a command.
+void TKeyBindsPage::ApplySearch() {
+    const QString q = edtSearch_->text().trimmed();
+    const auto rows = KeyRows();
+    int shown = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        QLabel* label = rowLabels_[i];
+        QLineEdit* edit = rowFields_[i];
+        const QString labelText = latin(rows[i].label);
+        const bool inLabel = !q.isEmpty() && labelText.contains(q, Qt::CaseInsensitive);
+        const bool keyMatch = inLabel || (!q.isEmpty() && KeyName(i).contains(q, Qt::CaseInsensitive));
+        const bool commandMatch = !q.isEmpty() && edit->text().contains(q, Qt::CaseInsensitive);
+        rowShown_[i] = q.isEmpty() || keyMatch || commandMatch;
+        shown += rowShown_[i] ? 1 : 0;
+
+        label->setProperty("searchMatch", keyMatch);
+        if (keyMatch) {
+            const qsizetype at = inLabel ? labelText.indexOf(q, 0, Qt::CaseInsensitive) : 0;
+            const qsizetype len = inLabel ? q.size() : labelText.size() - 1;
+            label->setTextFormat(Qt::RichText);
+            label->setText(labelText.left(at).toHtmlEscaped() +
+                           QStringLiteral("<span style=\"background-color:#ffd84d;color:#000000\">") +
+                           labelText.mid(at, len).toHtmlEscaped() + QStringLiteral("</span>") +
+                           labelText.mid(at + len).toHtmlEscaped());
+        } else {
+            label->setTextFormat(Qt::PlainText);
+            label->setText(labelText);
+        }
+        edit->setProperty("searchMatch", commandMatch);
+        QPalette palette;
+        if (commandMatch) {
+            palette = edit->palette();
+            palette.setColor(QPalette::Base, QColor(0xff, 0xec, 0x99));
+            palette.setColor(QPalette::Text, Qt::black);
+        }
+        edit->setPalette(palette);
+    }
+    lblSearchCount_->setText(q.isEmpty() ? QString()
+                                         : QStringLiteral("%1 of %2 keys").arg(shown).arg(rows.size()));
+    flow_->Invalidate();
+}
 
 } // namespace keybinds

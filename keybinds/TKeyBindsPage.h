@@ -5,7 +5,9 @@
 #include <QWidget>
 #include <vector>
 
+class QAction;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QScrollArea;
 
@@ -19,6 +21,8 @@ class GameDefaults;
 class QPushButton;
 
 namespace keybinds {
+
+class KeyFlow;
 
 // The "Key binds" tab: one field per key of [Engine.Input], grouped, and the
 // "Define own key" group. Owns its fields and its snapshot.
@@ -38,6 +42,9 @@ public:
     ui::GameDefaults& Defaults() const { return *defaults_; }
 
     QLineEdit* Field(const char* objectName) const;
+    // The other keys whose command is the same as this field's (letter case
+    // and spacing aside); empty for an empty field.
+    QStringList SharedWith(const QLineEdit* field) const;
 
 public slots:
     void SpeedButton1Click();
@@ -47,7 +54,9 @@ public slots:
     void SpeedButton5Click();
     void SpeedButton6Click();
     // "Define own key": a key released in the key field names it.
-    void edtCharNoCheckKeyUp(int virtualKey);
+    // A key the game has no name for keeps the previous key and is refused
+    // with a message naming it as the system does (nativeName).
+    void edtCharNoCheckKeyUp(int virtualKey, const QString& nativeName = {});
     // Raises on a failed write: the caller's general error report shows it.
     void btnSaveClick();
 
@@ -57,6 +66,15 @@ protected:
 private:
     void ClearGroup(int group);
     QStringList SnapshotTexts() const;
+    void BuildGroups(QWidget* content);
+    void ArrangeGroup(int group, int columns);
+    int VisibleRows(int group) const;
+    // Tool tips, the mark on keys that share a command, the status line.
+    void FieldEdited(std::size_t row);
+    void MarkSharedCommands();
+    void ShowStatus(std::size_t row);
+    void ApplySearch();
+    QString KeyName(std::size_t row) const;
 
     ui::PageContext& ctx_;
     QLineEdit* edtCharNoCheck_ = nullptr;
@@ -65,6 +83,16 @@ private:
     QScrollArea* ScrollBox1_ = nullptr;
     std::vector<QGroupBox*> groups_;
     std::vector<QLineEdit*> rowFields_; // parallel to KeyRows()
+    std::vector<QLabel*> rowLabels_;    // parallel to KeyRows()
+    std::vector<QStringList> sharedWith_; // parallel to KeyRows()
+    std::vector<QAction*> sharedMarks_;   // parallel to KeyRows(), made when first needed
+    std::vector<bool> rowShown_;          // parallel to KeyRows(): passes the search
+    KeyFlow* flow_ = nullptr;
+    QLineEdit* edtSearch_ = nullptr;
+    QLabel* lblSearchCount_ = nullptr;
+    QLabel* lblStatus_ = nullptr;
+    int focusedRow_ = -1;
+    bool bulkEdit_ = false; // a load or a clear: mark once at its end
     QStringList snapshot_;
     ini::PageBaseline baseline_;
     ui::GameDefaults* defaults_ = nullptr;

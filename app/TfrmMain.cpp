@@ -12,6 +12,7 @@
 #include "maintenance/TIniFilesPage.h"
 #include "maintenance/TfrmIniManager.h"
 #include "settings/Presets.h"
+#include "settings/RenderDevices.h"
 #include "keybinds/TKeyBindsPage.h"
 #include "keybinds/TfrmTaunts.h"
 #include "platform/Files.h"
@@ -701,16 +702,22 @@ void TfrmMain::ResettodefaultClick() {
 
 void TfrmMain::ApplyQualityPreset(bool high) {
     if (!PageCtrl_->isEnabled()) return;
-    const QString question =
-        high ? QStringLiteral("This will put your UT2004 into High Quality mode.\nIt will change the settings to the "
-                              "recommended values.\nDo you want to continue?")
-             : QStringLiteral("This will put your UT2004 into Low Quality mode.\nIt will change the settings to the "
-                              "recommended values.\nIt will switch to OpenGL mode. If the game doesnt run anymore try "
-                              "switching back to Direct3D\nDo you want to continue?");
+    const auto quality = high ? settings::Quality::High : settings::Quality::Low;
+    QString question = high ? QStringLiteral("This will put your UT2004 into High Quality mode.\n")
+                            : QStringLiteral("This will put your UT2004 into Low Quality mode.\n");
+    question += QStringLiteral("It will change the settings to the recommended values.\n");
+    // Advice about going back to Direct3D only where the build has it.
+    const bool hasDirect3d = ut2k4_->DeviceOffered(settings::D3D) || ut2k4_->DeviceOffered(settings::D3D9);
+    if (!high && hasDirect3d)
+        question += QStringLiteral("It will switch to OpenGL mode. If the game doesnt run anymore try switching back to Direct3D\n");
+    // The player sees what changes before anything does.
+    const QStringList changes = settings::PresetChanges(*ut2k4_, quality);
+    if (!changes.isEmpty()) question += QStringLiteral("What changes:\n- ") + changes.join(QStringLiteral("\n- ")) + QLatin1Char('\n');
+    question += QStringLiteral("Do you want to continue?");
     if (!prompter_.Confirm(question)) return;
     // Always asked before a preset, whatever the setting says.
     maintenance::BackupIniFiles(ctx_, true, true, OverrideToday);
-    settings::ApplyPreset(*ut2k4_, high ? settings::Quality::High : settings::Quality::Low);
+    settings::ApplyPreset(*ut2k4_, quality);
 }
 
 void TfrmMain::Highquality1Click() { ApplyQualityPreset(true); }

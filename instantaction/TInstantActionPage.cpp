@@ -8,11 +8,13 @@
 #include "instantaction/MapList.h"
 #include "instantaction/TfrmDirEdit.h"
 #include "ui/PageContext.h"
+#include "platform/Installs.h"
 #include "ui/Prompter.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QSysInfo>
 #include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -337,7 +339,7 @@ void TInstantActionPage::BuildMapList(const QString& prefix) {
     RefreshGuard quiet(refreshing_);
     lbMaps_->clear();
     if (mapsDir_.isEmpty()) {
-        mapsDir_ = MapsDirOf(ctx_.state.SystemDir);
+        mapsDir_ = MapsDirOf(ctx_.state.GameSystem());
         if (!QFileInfo(mapsDir_).isDir()) {
             TfrmDirEdit ask(mapsDir_, ctx_.prompter, this);
             if (ask.exec() == QDialog::Accepted && QFileInfo(ask.Path()).isDir()) {
@@ -346,7 +348,14 @@ void TInstantActionPage::BuildMapList(const QString& prefix) {
             }
         }
     }
-    lbMaps_->addItems(MapEntries(mapsDir_, prefix));
+    QStringList maps = MapEntries(mapsDir_, prefix);
+    // A native install keeps downloaded maps beside the player's files
+    // (~/.ut2004/Maps); the game reads both folders.
+    if (ctx_.state.GameSystem() != ctx_.state.SystemDir)
+        for (const QString& m : MapEntries(MapsDirOf(ctx_.state.SystemDir), prefix))
+            if (!maps.contains(m, Qt::CaseInsensitive)) maps << m;
+    SortIgnoringCase(maps);
+    lbMaps_->addItems(maps);
     if (lbMaps_->count() > 0)
         lbMaps_->setCurrentRow(0);
     else
@@ -356,7 +365,7 @@ void TInstantActionPage::BuildMapList(const QString& prefix) {
 void TInstantActionPage::LoadMutatorList() {
     RefreshGuard quiet(refreshing_);
     lbMutators_->clear();
-    const ini::TIniFile xgame(S(ctx_.state.SystemDir + QStringLiteral("XGame.int")));
+    const ini::TIniFile xgame(S(ctx_.state.GameSystem() + QStringLiteral("XGame.int")));
     lbMutators_->addItems(MutatorEntries(xgame.ReadSectionNames()));
 }
 
@@ -417,7 +426,16 @@ void TInstantActionPage::lbMutatorsClick() {
 }
 
 void TInstantActionPage::Button1Click() {
-    const auto launch = platform::BuildGameLaunch(ctx_.state.SystemDir, BuildCommandLine(), platform::FindProgramOnPath);
+    // Started the way the install starts it: Steam, wine in the prefix, or
+    // the native program.
+    platform::Install install;
+    install.kind = platform::KindFromKey(ctx_.state.InstallKind);
+    const QFileInfo system(QDir::cleanPath(ctx_.state.GameSystem()));
+    install.gameDir = system.absolutePath();
+    install.systemName = system.fileName();
+    install.prefix = ctx_.state.WinePrefix;
+    const bool arm64 = QSysInfo::currentCpuArchitecture() == QStringLiteral("arm64");
+    const auto launch = platform::BuildGameLaunch(install, BuildCommandLine(), platform::FindProgramOnPath, arm64);
     QString problem;
     if (!starter_(launch, &problem))
         ctx_.prompter.Warning(QStringLiteral("UT2004 could not be started.\n") + problem);
@@ -432,7 +450,7 @@ void TInstantActionPage::SpeedButton7Click() {
 }
 
 void TInstantActionPage::SpeedButton8Click() {
-    const ini::TIniFile xmaps(S(ctx_.state.SystemDir + QStringLiteral("XMaps.int")));
+    const ini::TIniFile xmaps(S(ctx_.state.GameSystem() + QStringLiteral("XMaps.int")));
     QString key = SelectedMap();
     if (const auto dash = key.indexOf(QLatin1Char('-')); dash >= 0) key = key.mid(dash + 1);
     QString text = key.isEmpty() ? QString() : Q(xmaps.ReadText("DecoText", S(key), ""));

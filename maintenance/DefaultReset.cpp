@@ -29,8 +29,11 @@ void ResetToDefaults(ui::PageContext& ctx, const std::function<void()>& reloadAl
     // The defaults replace both files together, never deleting first: when a
     // default file is missing, the player's files stay exactly as they were,
     // whether or not the .BAK copies could be made.
-    if (!platform::ReplaceFiles({{platform::FindIgnoringCase(dir, QStringLiteral("DefUser.ini")), user},
-                                 {platform::FindIgnoringCase(dir, QStringLiteral("Default.ini")), engine}})) {
+    // The defaults come with the game; a native install keeps the player's
+    // files elsewhere (~/.ut2004/System).
+    const QString defaults = ctx.state.GameSystem();
+    if (!platform::ReplaceFiles({{platform::FindIgnoringCase(defaults, QStringLiteral("DefUser.ini")), user},
+                                 {platform::FindIgnoringCase(defaults, QStringLiteral("Default.ini")), engine}})) {
         p.Warning(QStringLiteral("Could not copy the DefUser.ini and/or Default.ini\nSettings have not been restored to default"));
         return;
     }

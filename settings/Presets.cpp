@@ -1,11 +1,13 @@
 #include "settings/Presets.h"
 
+#include "settings/RenderDevices.h"
 #include "settings/TUT2k4SettingsPage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <span>
 
 namespace settings {
 
@@ -71,6 +73,39 @@ constexpr PresetRow kPreset[] = {
     {"edtRefreshrate", Kind::Text, "0", "0"},
 };
 
+// The radio button the preset checks on this build; null keeps the current.
+QRadioButton* PresetRadio(const TUT2k4SettingsPage& page, Quality quality) {
+    static constexpr Device kHigh[] = {D3D, D3D9};
+    static constexpr Device kLow[] = {OpenGL};
+    for (Device d : quality == Quality::High ? std::span<const Device>(kHigh) : std::span<const Device>(kLow))
+        if (page.DeviceOffered(d)) return page.DeviceRadio(d);
+    for (int d = 0; d < kDeviceCount; ++d)
+        if (page.DeviceRadio(d)->isChecked() && page.DeviceOffered(d)) return nullptr;
+    return page.DeviceOffered(OpenGL) ? page.DeviceRadio(OpenGL) : nullptr;
+}
+
+QString Value(const PresetRow& row, Quality quality) {
+    return QString::fromLatin1(quality == Quality::Low ? row.low : row.high);
+}
+
+// The control's current value in the preset table's terms.
+QString Current(const TUT2k4SettingsPage& page, const PresetRow& row) {
+    const QString name = QString::fromLatin1(row.control);
+    switch (row.kind) {
+    case Kind::Check: return page.findChild<QCheckBox*>(name)->isChecked() ? QString::fromLatin1(ON) : QString::fromLatin1(OFF);
+    case Kind::Text: return page.findChild<QLineEdit*>(name)->text();
+    case Kind::Item: return page.findChild<QComboBox*>(name)->currentText();
+    case Kind::Radio: break;
+    }
+    return {};
+}
+
+QString CheckedDeviceCaption(const TUT2k4SettingsPage& page) {
+    for (int d = 0; d < kDeviceCount; ++d)
+        if (page.DeviceRadio(d)->isChecked()) return page.DeviceRadio(d)->text();
+    return QStringLiteral("none");
+}
+
 } // namespace
 
 void ApplyPreset(TUT2k4SettingsPage& page, Quality quality) {
@@ -85,9 +120,37 @@ void ApplyPreset(TUT2k4SettingsPage& page, Quality quality) {
             list->setCurrentIndex(list->findText(value));
             break;
         }
-        case Kind::Radio: page.findChild<QRadioButton*>(name)->setChecked(true); break;
+        case Kind::Radio:
+            if (QRadioButton* rb = PresetRadio(page, quality)) rb->setChecked(true);
+            break;
         }
     }
+}
+
+QStringList PresetChanges(const TUT2k4SettingsPage& page, Quality quality) {
+    QStringList lines;
+    int others = 0;
+    QRadioButton* radio = PresetRadio(page, quality);
+    if (radio && !radio->isChecked())
+        lines << QStringLiteral("renderer: ") + CheckedDeviceCaption(page) + QStringLiteral(" to ") + radio->text();
+    const bool toD3D = radio ? radio == page.DeviceRadio(D3D) : page.DeviceRadio(D3D)->isChecked();
+    for (const auto& row : kPreset) {
+        if (row.kind == Kind::Radio) continue;
+        const QString now = Current(page, row);
+        const QString then = Value(row, quality);
+        if (now == then) continue;
+        const QLatin1String name(row.control);
+        if (name == QLatin1String("pickScreenmode"))
+            lines << QStringLiteral("screen resolution: ") + (now.isEmpty() ? QStringLiteral("none") : now) +
+                         QStringLiteral(" to ") + then;
+        else if (name == QLatin1String("cbUse16Bit") && toD3D)
+            lines << QStringLiteral("colour depth: 32-bit to 16-bit");
+        else
+            ++others;
+    }
+    if (others > 0)
+        lines << QString::number(others) + QStringLiteral(" other settings (texture detail, display, sound and renderer options)");
+    return lines;
 }
 
 } // namespace settings

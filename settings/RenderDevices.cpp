@@ -84,6 +84,14 @@ std::vector<int> saveOrder(Device d) {
 
 } // namespace
 
+std::array<bool, kDeviceCount> DevicesOfBuild(bool nativeLinux, int build) {
+    std::array<bool, kDeviceCount> offered{};
+    offered.fill(!nativeLinux);
+    offered[OpenGL] = true;
+    if (build >= 3374) offered[D3D] = false;
+    return offered;
+}
+
 std::span<const RenderDevice> RenderDevices() { return kDevices; }
 std::span<const DeviceOption> DeviceOptions() { return kOptions; }
 const char* RefreshRateField(Device d) { return kRefresh[d]; }

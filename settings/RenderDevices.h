@@ -29,6 +29,10 @@ struct DeviceOption {
 };
 
 std::span<const RenderDevice> RenderDevices();
+// The devices a build of the game can draw with: the native Linux build only
+// OpenGL (through SDL); build 3374 and later no longer ship Direct3D 8
+// (D3DDrv). An unknown build offers all five.
+std::array<bool, kDeviceCount> DevicesOfBuild(bool nativeLinux, int build);
 std::span<const DeviceOption> DeviceOptions();
 // The text field of each device's DesiredRefreshRate (null when none).
 const char* RefreshRateField(Device d);

@@ -310,7 +310,7 @@ void TGeneralSettingsPage::FillCharacterList() {
     dropChar_->clear();
     // Every player list the game reads: the retail and demo lists, and those of
     // bonus packs and custom models beside them.
-    const QDir system(ctx_.state.SystemDir);
+    const QDir system(ctx_.state.GameSystem());
     const QStringList lists =
         system.entryList({QStringLiteral("*.upl")}, QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase);
     QStringList names;

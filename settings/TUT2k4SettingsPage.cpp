@@ -183,6 +183,11 @@ TUT2k4SettingsPage::TUT2k4SettingsPage(ui::PageContext& ctx, QWidget* parent)
         });
     }
     screenLayout->addLayout(radios);
+    lblDeviceNote_ = new QLabel(screen);
+    lblDeviceNote_->setObjectName(QStringLiteral("lblDeviceNote"));
+    lblDeviceNote_->setWordWrap(true);
+    lblDeviceNote_->setVisible(false);
+    screenLayout->addWidget(lblDeviceNote_);
     screenLayout->addWidget(new QLabel(QStringLiteral("Screen resolution:"), screen));
     pickScreenmode_ = new QComboBox(screen);
     pickScreenmode_->setObjectName(QStringLiteral("pickScreenmode"));
@@ -300,6 +305,25 @@ LabeledSlider& TUT2k4SettingsPage::Slider(const char* name) const {
 QCheckBox* TUT2k4SettingsPage::Check(const char* name) const { return panel_->findChild<QCheckBox*>(L(name)); }
 QLineEdit* TUT2k4SettingsPage::Edit(const char* name) const { return panel_->findChild<QLineEdit*>(L(name)); }
 
+void TUT2k4SettingsPage::ShowDevicesOfBuild() {
+    const bool native = ctx_.state.InstallKind == QStringLiteral("native");
+    const auto offered = DevicesOfBuild(native, ctx_.state.GameBuild);
+    const QString build = native ? QStringLiteral("the native Linux build of UT2004")
+                                 : QStringLiteral("UT2004 ") + QString::number(ctx_.state.GameBuild);
+    QString note;
+    for (int d = 0; d < kDeviceCount; ++d) {
+        offered_[d] = offered[d];
+        QRadioButton* rb = deviceRadios_[d];
+        rb->setEnabled(offered[d]);
+        rb->setVisible(offered[d] || rb->isChecked());
+        if (rb->isChecked() && !offered[d])
+            note = QStringLiteral("The stored renderer ") + L(RenderDevices()[d].value) + QStringLiteral(" is not part of ") +
+                   build + QStringLiteral(". It stays as it is until you pick another.");
+    }
+    lblDeviceNote_->setText(note);
+    lblDeviceNote_->setVisible(!note.isEmpty());
+}
+
 void TUT2k4SettingsPage::rbDirect3dClick() {
     for (int d = 0; d < kDeviceCount; ++d) deviceGroups_[d]->setVisible(deviceRadios_[d]->isChecked());
 }
@@ -380,6 +404,7 @@ bool TUT2k4SettingsPage::LoadUT2k4Settings() {
         radioGroup_->setExclusive(false); // a device the table lacks checks none
         for (int d = 0; d < kDeviceCount; ++d) deviceRadios_[d]->setChecked(device == L(RenderDevices()[d].value).toLower());
         radioGroup_->setExclusive(true);
+        ShowDevicesOfBuild();
         rbDirect3dClick();
         for (const auto& b : kDisplay)
             Check(b.control)->setChecked(main.ReadFlag(section(b.section), b.key, b.def) != b.inverted);

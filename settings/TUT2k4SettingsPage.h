@@ -10,6 +10,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QRadioButton;
 
@@ -45,6 +46,8 @@ public:
     // The option group of each device, in RenderDevices() order.
     QGroupBox* DeviceGroup(int device) const { return deviceGroups_[device]; }
     QRadioButton* DeviceRadio(int device) const { return deviceRadios_[device]; }
+    // The build of the game can draw with the device (RenderDevices() order).
+    bool DeviceOffered(int device) const { return offered_[device]; }
 
 public slots:
     void rbDirect3dClick();
@@ -63,6 +66,9 @@ private:
     void CollectTextureDetail(ini::PageWrites& w, QComboBox* list, const char* key) const;
     void CollectWrites(ini::PageWrites& w) const;
     void FillScreenModes();
+    // Only the devices the build has can be chosen; a stored one it lacks
+    // stays shown, with a note, until the player picks another.
+    void ShowDevicesOfBuild();
     void LoadScreenMode(const ini::TIniFile& main, const std::string& viewport);
     QCheckBox* Check(const char* name) const;
     QLineEdit* Edit(const char* name) const;
@@ -75,6 +81,8 @@ private:
     std::vector<QComboBox*> textureLists_;
     QComboBox* pickScreenmode_ = nullptr;
     QButtonGroup* radioGroup_ = nullptr;
+    std::vector<bool> offered_ = std::vector<bool>(5, true);
+    QLabel* lblDeviceNote_ = nullptr;
     ini::PageBaseline baseline_;
     ui::GameDefaults* defaults_ = nullptr;
     Snapshot snapshot_;

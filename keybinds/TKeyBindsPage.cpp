@@ -53,6 +53,8 @@ QString latin(const char* s) { return QString::fromLatin1(s); }
 constexpr const char* kWidthSamples[] = {"SwitchToBestWeapon", "taunt gesture_point",
                                          "ToggleBehindView", "mouseX Speed=2.0"};
 
+const QString kStatusHint = QStringLiteral("The key field with the focus shows its whole command here.");
+
 // Rows the "Define own key" box counts as when the boxes are balanced.
 constexpr int kOwnKeyRows = 6;
 
@@ -124,6 +126,7 @@ TKeyBindsPage::TKeyBindsPage(ui::PageContext& ctx, QWidget* parent)
     lblStatus_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     lblStatus_->setContentsMargins(6, 2, 6, 4);
     lblStatus_->setMinimumHeight(lblStatus_->fontMetrics().height() + 6);
+    lblStatus_->setText(kStatusHint);
     outer->addWidget(lblStatus_);
 
     flow_ = new KeyFlow;
@@ -227,7 +230,7 @@ void TKeyBindsPage::ArrangeGroup(int group, int columns) {
     QGroupBox* box = groups_[static_cast<std::size_t>(group)];
     delete box->layout();
     auto* layout = new QGridLayout(box);
-    layout->setContentsMargins(6, 18, 6, 6);
+    layout->setContentsMargins(6, 4, 6, 6);
     layout->setVerticalSpacing(2);
     std::vector<std::size_t> shown;
     const auto rows = KeyRows();
@@ -346,7 +349,7 @@ bool TKeyBindsPage::eventFilter(QObject* watched, QEvent* event) {
                 if (focusedRow_ >= 0)
                     ShowStatus(row);
                 else
-                    lblStatus_->clear();
+                    lblStatus_->setText(kStatusHint);
             }
         }
         return QWidget::eventFilter(watched, event);
@@ -381,7 +384,7 @@ bool TKeyBindsPage::eventFilter(QObject* watched, QEvent* event) {
             "Press the key to bind: every key counts while this field has the focus. Tab moves on."));
         break;
     case QEvent::FocusOut:
-        lblStatus_->clear();
+        lblStatus_->setText(kStatusHint);
         break;
     default:
         break;

@@ -1,9 +1,12 @@
 #include "update/UpdateLogic.h"
 
+#include "update/updater/Checked.h"
+
 #include <QFile>
 #include <QStringList>
 #include <array>
 #include <cstring>
+#include <limits>
 
 namespace update {
 
@@ -64,7 +67,8 @@ const std::array<std::uint32_t, 256>& crcTable() {
         std::array<std::uint32_t, 256> t{};
         for (std::uint32_t n = 0; n < 256; ++n) {
             std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
             t[n] = c;
         }
         return t;
@@ -81,9 +85,11 @@ std::optional<int> number(const QString& s) {
 
 // --- file version: PE resources and our ELF note ---
 
+// Every offset and size below comes from the file: all sums go through
+// checked arithmetic, so a huge value is a miss, never a wrapped pass.
 struct Reader {
     QByteArray data;
-    bool has(qint64 off, qint64 n) const { return off >= 0 && n >= 0 && off + n <= data.size(); }
+    bool has(qint64 off, qint64 n) const { return checked::Within<qint64>(off, n, data.size()); }
     std::uint32_t u32(qint64 off) const {
         std::uint32_t v = 0;
         if (has(off, 4)) std::memcpy(&v, data.constData() + off, 4);
@@ -107,7 +113,8 @@ constexpr std::uint32_t kFixedSignature = 0xFEEF04BD;
 VersionNumber fixedInfoAt(const Reader& r, qint64 off, qint64 end) {
     for (qint64 p = off; p + 16 <= end; p += 4)
         if (r.u32(p) == kFixedSignature)
-            return {static_cast<std::int32_t>(r.u32(p + 8)), static_cast<std::int32_t>(r.u32(p + 12))};
+            return {static_cast<std::int32_t>(r.u32(p + 8)),
+                    static_cast<std::int32_t>(r.u32(p + 12))};
     return {};
 }
 
@@ -126,8 +133,9 @@ VersionNumber peVersion(const Reader& r) {
     auto toOffset = [&](std::uint32_t rva) -> qint64 {
         for (int i = 0; i < sections && i < 96; ++i) {
             const qint64 s = sectionTable + 40 * i;
-            const std::uint32_t va = r.u32(s + 12), size = std::max(r.u32(s + 8), r.u32(s + 16)), raw = r.u32(s + 20);
-            if (rva >= va && rva < va + size) return static_cast<qint64>(raw) + (rva - va);
+            const std::uint64_t va = r.u32(s + 12), size = std::max(r.u32(s + 8), r.u32(s + 16)),
+                                raw = r.u32(s + 20);
+            if (rva >= va && rva < va + size) return static_cast<qint64>(raw + (rva - va));
         }
         return -1;
     };
@@ -157,26 +165,34 @@ VersionNumber peVersion(const Reader& r) {
     return fixedInfoAt(r, data, std::min<qint64>(data + size, r.data.size()));
 }
 
+// A 64-bit field as a file offset or size; past qint64 it is no offset at all.
+std::optional<qint64> offset64(std::uint64_t v) {
+    if (v > static_cast<std::uint64_t>(std::numeric_limits<qint64>::max())) return std::nullopt;
+    return static_cast<qint64>(v);
+}
+
 VersionNumber elfVersion(const Reader& r) {
     if (!r.has(0, 64) || r.u32(0) != 0x464C457F || r.data[5] != 1) return {}; // little-endian only
     const bool is64 = r.data[4] == 2;
-    const qint64 shoff = is64 ? static_cast<qint64>(r.u64(0x28)) : r.u32(0x20);
-    const int shentsize = r.u16(is64 ? 0x3A : 0x2E);
+    const auto shoff = is64 ? offset64(r.u64(0x28)) : std::optional<qint64>(r.u32(0x20));
+    const qint64 shentsize = r.u16(is64 ? 0x3A : 0x2E);
     const int shnum = r.u16(is64 ? 0x3C : 0x30);
-    if (shentsize < (is64 ? 64 : 40)) return {};
+    if (!shoff || shentsize < (is64 ? 64 : 40)) return {};
     for (int i = 0; i < shnum && i < 4096; ++i) {
-        const qint64 sh = shoff + static_cast<qint64>(shentsize) * i;
-        if (!r.has(sh, shentsize) || r.u32(sh + 4) != 7) continue; // SHT_NOTE
-        const qint64 off = is64 ? static_cast<qint64>(r.u64(sh + 24)) : r.u32(sh + 16);
-        const qint64 size = is64 ? static_cast<qint64>(r.u64(sh + 32)) : r.u32(sh + 20);
-        if (!r.has(off, size)) continue;
-        for (qint64 p = off; p + 12 <= off + size;) {
-            const std::uint32_t namesz = r.u32(p), descsz = r.u32(p + 4);
-            const qint64 name = p + 12, desc = name + ((namesz + 3) & ~3u);
-            if (!r.has(desc, descsz)) break;
+        const auto step = checked::Mul<qint64>(shentsize, i);
+        const auto sh = step ? checked::Add(*shoff, *step) : std::nullopt;
+        if (!sh || !r.has(*sh, shentsize) || r.u32(*sh + 4) != 7) continue; // SHT_NOTE
+        const auto off = is64 ? offset64(r.u64(*sh + 24)) : std::optional<qint64>(r.u32(*sh + 16));
+        const auto size = is64 ? offset64(r.u64(*sh + 32)) : std::optional<qint64>(r.u32(*sh + 20));
+        if (!off || !size || !r.has(*off, *size)) continue;
+        const qint64 end = *off + *size; // within the data: has() said so
+        for (qint64 p = *off; r.has(p, 12) && p + 12 <= end;) {
+            const qint64 namesz = r.u32(p), descsz = r.u32(p + 4);
+            const qint64 name = p + 12, desc = name + ((namesz + 3) & ~qint64{3});
+            if (!r.has(desc, descsz) || desc + descsz > end) break;
             if (namesz == 8 && std::memcmp(r.data.constData() + name, "Quorlex", 8) == 0)
                 return fixedInfoAt(r, desc, desc + descsz);
-            p = desc + ((descsz + 3) & ~3u);
+            p = desc + ((descsz + 3) & ~qint64{3});
         }
     }
     return {};
@@ -207,7 +223,11 @@ VersionNumber ParseVersionString(const QString& text) {
 
 QString VersionText(VersionNumber v) {
     const auto ms = static_cast<std::uint32_t>(v.ms), ls = static_cast<std::uint32_t>(v.ls);
-    return QStringLiteral("%1.%2.%3.%4").arg(ms >> 16).arg(ms & 0xFFFF).arg(ls >> 16).arg(ls & 0xFFFF);
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(ms >> 16)
+        .arg(ms & 0xFFFF)
+        .arg(ls >> 16)
+        .arg(ls & 0xFFFF);
 }
 
 VersionNumber GetFileVersionNumber(const QString& path) {
@@ -215,7 +235,11 @@ VersionNumber GetFileVersionNumber(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return {};
     // Version blocks sit in the first megabytes of a program; bound the read.
-    Reader r{f.read(64 << 20)};
+    return VersionFromBytes(f.read(64 << 20));
+}
+
+VersionNumber VersionFromBytes(const QByteArray& bytes) {
+    const Reader r{bytes};
     const VersionNumber pe = peVersion(r);
     if (pe.ms != -1 || pe.ls != -1) return pe;
     return elfVersion(r);
@@ -228,14 +252,16 @@ std::int32_t FileByteSum(const QString& path) {
     while (!f.atEnd()) {
         const QByteArray block = f.read(4096);
         if (block.isEmpty()) break;
-        for (char c : block) sum += static_cast<unsigned char>(c);
+        for (char c : block)
+            sum += static_cast<unsigned char>(c);
     }
     return static_cast<std::int32_t>(sum);
 }
 
 std::uint32_t CrcOfBytes(std::span<const unsigned char> bytes, std::uint32_t c) {
     const auto& t = crcTable();
-    for (unsigned char b : bytes) c = c + (t[(c ^ b) & 0xFF] ^ (c >> 8));
+    for (unsigned char b : bytes)
+        c = c + (t[(c ^ b) & 0xFF] ^ (c >> 8));
     return c;
 }
 
@@ -246,18 +272,22 @@ std::int32_t FileCRC(const QString& path) {
     while (!f.atEnd()) {
         const QByteArray block = f.read(4096);
         if (block.isEmpty()) break;
-        c = CrcOfBytes({reinterpret_cast<const unsigned char*>(block.constData()), static_cast<std::size_t>(block.size())}, c);
+        c = CrcOfBytes({reinterpret_cast<const unsigned char*>(block.constData()),
+                        static_cast<std::size_t>(block.size())},
+                       c);
     }
     return static_cast<std::int32_t>(~c);
 }
 
-QDateTime ParseDateTime(const QString& date, const QString& time, const QString& dateFormat, QChar dateSeparator,
-                        const QString& timeFormat, QChar timeSeparator) {
+QDateTime ParseDateTime(const QString& date, const QString& time, const QString& dateFormat,
+                        QChar dateSeparator, const QString& timeFormat, QChar timeSeparator) {
     QDateTime result(QDate(1980, 1, 1), QTime(0, 0));
     // The order of day, month and year comes from the pattern; the parts from the separator.
     QString order;
     for (const QChar c : dateFormat.toLower())
-        if ((c == QLatin1Char('d') || c == QLatin1Char('m') || c == QLatin1Char('y')) && !order.contains(c)) order += c;
+        if ((c == QLatin1Char('d') || c == QLatin1Char('m') || c == QLatin1Char('y')) &&
+            !order.contains(c))
+            order += c;
     const QStringList parts = date.split(dateSeparator);
     if (order.size() == 3 && parts.size() == 3) {
         int d = 0, m = 0, y = 0;
@@ -270,7 +300,8 @@ QDateTime ParseDateTime(const QString& date, const QString& time, const QString&
             if (order[i] == QLatin1Char('m')) m = *v;
             if (order[i] == QLatin1Char('y')) y = *v;
         }
-        if (ok && parts[order.indexOf(QLatin1Char('y'))].trimmed().size() <= 2) y += y < 50 ? 2000 : 1900;
+        if (ok && parts[order.indexOf(QLatin1Char('y'))].trimmed().size() <= 2)
+            y += y < 50 ? 2000 : 1900;
         const QDate parsed(y, m, d);
         if (ok && parsed.isValid()) result.setDate(parsed);
     }
@@ -295,6 +326,8 @@ const StatusText* FindStatus(int id) {
     return nullptr;
 }
 
-std::span<const StatusText> StatusTable() { return kStatuses; }
+std::span<const StatusText> StatusTable() {
+    return kStatuses;
+}
 
 } // namespace update

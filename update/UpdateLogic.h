@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <cstdint>
@@ -18,6 +19,8 @@ VersionNumber ParseVersionString(const QString& text);
 // The file version of a PE file's version resource, or of the version note
 // our own ELF programs carry; (-1, -1) when there is none.
 VersionNumber GetFileVersionNumber(const QString& path);
+// The same for a file's bytes already in memory.
+VersionNumber VersionFromBytes(const QByteArray& bytes);
 QString VersionText(VersionNumber v); // A.B.C.D, unsigned parts
 
 // Sum of all bytes starting at 0xFFFFFFFF; -1 when the file cannot be read.
@@ -30,8 +33,8 @@ std::uint32_t CrcOfBytes(std::span<const unsigned char> bytes, std::uint32_t run
 // Date and time in the control file's patterns ("dd/mm/yyyy" with "/",
 // "hh:nn" with ":"); 1 January 1980 when the date does not parse, nothing
 // added when the time does not.
-QDateTime ParseDateTime(const QString& date, const QString& time, const QString& dateFormat, QChar dateSeparator,
-                        const QString& timeFormat, QChar timeSeparator);
+QDateTime ParseDateTime(const QString& date, const QString& time, const QString& dateFormat,
+                        QChar dateSeparator, const QString& timeFormat, QChar timeSeparator);
 
 struct StatusText {
     int id;

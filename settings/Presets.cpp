@@ -141,8 +141,7 @@ QStringList PresetChanges(const TUT2k4SettingsPage& page, Quality quality) {
         if (now == then) continue;
         const QLatin1String name(row.control);
         if (name == QLatin1String("pickScreenmode"))
-            lines << QStringLiteral("screen resolution: ") + (now.isEmpty() ? QStringLiteral("none") : now) +
-                         QStringLiteral(" to ") + then;
+            lines << QStringLiteral("screen resolution: ") + (now.isEmpty() ? then : now + QStringLiteral(" to ") + then);
         else if (name == QLatin1String("cbUse16Bit") && toD3D)
             lines << QStringLiteral("colour depth: 32-bit to 16-bit");
         else

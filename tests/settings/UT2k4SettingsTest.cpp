@@ -1,4 +1,5 @@
 #include "ini/IniFile.h"
+#include "settings/Presets.h"
 #include "settings/RenderDevices.h"
 #include "settings/TUT2k4SettingsPage.h"
 #include "tests/support/ControlStates.h"
@@ -358,6 +359,105 @@ private slots:
         QVERIFY(page->LoadUT2k4Settings());
         QCOMPARE(ControlStates(page.get()), edited);
         QVERIFY(edited != shown);
+    }
+
+    // Which renderers each build can draw with, as the game's builds ship them.
+    void renderDevicesOfEachBuild_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("build");
+        QTest::addColumn<QStringList>("offered");
+        const QString d3d = QStringLiteral("rbDirect3d"), d3d9 = QStringLiteral("rbD3D9"), gl = QStringLiteral("rbOpenGL"),
+                      pixo = QStringLiteral("rbPixo"), null = QStringLiteral("rbNull");
+        QTest::newRow("Windows 3369") << QStringLiteral("windows") << 3369 << QStringList{d3d, d3d9, gl, pixo, null};
+        QTest::newRow("unknown folder and build") << QString() << 0 << QStringList{d3d, d3d9, gl, pixo, null};
+        QTest::newRow("3374 under Proton") << QStringLiteral("steam") << 3374 << QStringList{d3d9, gl, pixo, null};
+        QTest::newRow("3374 under Wine") << QStringLiteral("wine") << 3374 << QStringList{d3d9, gl, pixo, null};
+        QTest::newRow("native 3369") << QStringLiteral("native") << 3369 << QStringList{gl};
+        QTest::newRow("native 3374") << QStringLiteral("native") << 3374 << QStringList{gl};
+    }
+    void renderDevicesOfEachBuild() {
+        QFETCH(QString, kind);
+        QFETCH(int, build);
+        QFETCH(QStringList, offered);
+        h->state.InstallKind = kind;
+        h->state.GameBuild = build;
+        withMain("[Engine.Engine]\r\nRenderDevice=OpenGLDrv.OpenGLRenderDevice\r\n");
+        QVERIFY(page->LoadUT2k4Settings());
+        QStringList choosable;
+        for (int d = 0; d < settings::kDeviceCount; ++d)
+            if (!page->DeviceRadio(d)->isHidden() && page->DeviceRadio(d)->isEnabled())
+                choosable << page->DeviceRadio(d)->objectName();
+        choosable.sort();
+        offered.sort();
+        QCOMPARE(choosable, offered);
+        QVERIFY(c<QLabel>("lblDeviceNote")->isHidden());
+    }
+
+    void storedDeviceTheBuildLacksStaysUntilAnotherIsPicked() {
+        h->state.InstallKind = QStringLiteral("steam");
+        h->state.GameBuild = 3374;
+        withMain("[Engine.Engine]\r\nRenderDevice=D3DDrv.D3DRenderDevice\r\n");
+        QVERIFY(page->LoadUT2k4Settings());
+        auto* d3d = c<QRadioButton>("rbDirect3d");
+        QVERIFY(d3d->isChecked());
+        QVERIFY(!d3d->isHidden());
+        QVERIFY(!d3d->isEnabled());
+        QVERIFY(!c<QLabel>("lblDeviceNote")->isHidden());
+        QCOMPARE(c<QLabel>("lblDeviceNote")->text(),
+                 QStringLiteral("The stored renderer D3DDrv.D3DRenderDevice is not part of UT2004 3374. It stays as it is "
+                                "until you pick another."));
+        const QByteArray before = ReadAll(mainPath());
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(ReadAll(mainPath()), before);
+        c<QRadioButton>("rbD3D9")->click();
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(main("Engine.Engine", "RenderDevice"), QStringLiteral("D3D9Drv.D3D9RenderDevice"));
+    }
+
+    // A native player's real 3374 file: OpenGL through SDL's viewport.
+    void presetsKeepOpenGlOnNativeLinux() {
+        h->state.InstallKind = QStringLiteral("native");
+        h->state.GameBuild = 3374;
+        h->state.ViewportManager = QStringLiteral("SDLDrv.SDLClient");
+        WriteAll(mainPath(), ReadAll(RealWorldDir() + QStringLiteral("/timseriakov-dotfiles/UT2004.ini")));
+        QVERIFY(page->LoadUT2k4Settings());
+        for (auto quality : {settings::Quality::High, settings::Quality::Low}) {
+            const QStringList changes = settings::PresetChanges(*page, quality);
+            for (const QString& line : changes) QVERIFY2(!line.startsWith(QStringLiteral("renderer")), qPrintable(line));
+            settings::ApplyPreset(*page, quality);
+            QVERIFY(c<QRadioButton>("rbOpenGL")->isChecked());
+            QVERIFY(!c<QGroupBox>("groupOpenGL")->isHidden());
+        }
+        settings::ApplyPreset(*page, settings::Quality::High);
+        QCOMPARE(settings::PresetChanges(*page, settings::Quality::High), QStringList());
+        QVERIFY(page->SaveUT2k4Settings());
+        QCOMPARE(main("Engine.Engine", "RenderDevice"), QStringLiteral("OpenGLDrv.OpenGLRenderDevice"));
+        QCOMPARE(main("SDLDrv.SDLClient", "FullscreenViewportX"), QStringLiteral("1024"));
+        QCOMPARE(main("SDLDrv.SDLClient", "TextureDetailWorld"), QStringLiteral("UltraHigh"));
+    }
+
+    void highPresetTakesTheDirect3dTheBuildHasAndSaysSo() {
+        withMain("[Engine.Engine]\r\nRenderDevice=OpenGLDrv.OpenGLRenderDevice\r\n"
+                 "[WinDrv.WindowsClient]\r\nFullscreenViewportX=1280\r\nFullscreenViewportY=1024\r\n"
+                 "[D3DDrv.D3DRenderDevice]\r\nUse16bit=False\r\n");
+        h->state.InstallKind = QStringLiteral("windows");
+        h->state.GameBuild = 3369;
+        QVERIFY(page->LoadUT2k4Settings());
+        QStringList changes = settings::PresetChanges(*page, settings::Quality::High);
+        QVERIFY(changes.size() >= 4);
+        QCOMPARE(changes.mid(0, 3), (QStringList{QStringLiteral("renderer: OpenGL to Direct3d"),
+                                                 QStringLiteral("screen resolution: 1280x1024 to 1024x768"),
+                                                 QStringLiteral("colour depth: 32-bit to 16-bit")}));
+        QVERIFY(changes.last().endsWith(QStringLiteral("other settings (texture detail, display, sound and renderer options)")));
+
+        h->state.InstallKind = QStringLiteral("steam");
+        h->state.GameBuild = 3374;
+        QVERIFY(page->LoadUT2k4Settings());
+        changes = settings::PresetChanges(*page, settings::Quality::High);
+        QCOMPARE(changes.first(), QStringLiteral("renderer: OpenGL to Direct3d DX9"));
+        settings::ApplyPreset(*page, settings::Quality::High);
+        QVERIFY(c<QRadioButton>("rbD3D9")->isChecked());
+        QVERIFY(!c<QRadioButton>("rbDirect3d")->isChecked());
     }
 };
 

@@ -29,7 +29,7 @@ struct StartupEnvironment {
     ui::Prompter* prompter = nullptr;
     // Where the update control file lives, unless Quorlex2004.ini names
     // another ([Quorlex] UpdateURL, for the demo and tests).
-    QString updateUrl = QStringLiteral("http://www.quorlex2004.org/update/quorlex2004.inf");
+    QString updateUrl = QStringLiteral("https://www.quorlex2004.org/update/quorlex2004.inf");
     // The banner feed, unless Quorlex2004.ini names another ([Quorlex] BannerURL).
     QString bannerUrl = QStringLiteral("http://www.quorlex2004.org/banner/banner.txt");
     // Where the files' earlier versions are kept; the per-user data folder

@@ -3,17 +3,23 @@
 #include "app/TfrmMain.h"
 
 #include "ini/IniFile.h"
+#include "maintenance/TIniFilesPage.h"
 #include "ui/Prompter.h"
 #include "ui/TfrmProgress.h"
 #include "update/TUpdateClient.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 namespace app {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 } // namespace
 
@@ -32,9 +38,15 @@ void TfrmMain::ConfigureUpdateClient() {
     c->Port = 21;
     c->URL = env_.updateUrl;
     c->SetPrompter(&prompter_);
-    c->OnStatus = [this](update::TUpdateClient*, const QString& s, int code, int err) { UpdateClient1Status(s, code, err); };
-    c->OnFileProgress = [this](update::TUpdateClient*, const QString& f, int pos, int size) { UpdateClient1FileProgress(f, pos, size); };
-    c->OnAppRestart = [this](update::TUpdateClient*, bool& allow) { UpdateClient1AppRestart(allow); };
+    c->OnStatus = [this](update::TUpdateClient*, const QString& s, int code, int err) {
+        UpdateClient1Status(s, code, err);
+    };
+    c->OnFileProgress = [this](update::TUpdateClient*, const QString& f, int pos, int size) {
+        UpdateClient1FileProgress(f, pos, size);
+    };
+    c->OnAppRestart = [this](update::TUpdateClient*, bool& allow) {
+        UpdateClient1AppRestart(allow);
+    };
     // The updater takes over: end without the question about unsaved edits.
     c->OnAppDoClose = [this](update::TUpdateClient*) {
         exiting_ = true;
@@ -42,24 +54,52 @@ void TfrmMain::ConfigureUpdateClient() {
         QCoreApplication::quit();
     };
     // The download window is not left behind by a run that ends without a restart.
-    c->OnFileReplacing = [this](update::TUpdateClient*, const QString& path) { KeepBeforeUpdate(path); };
+    c->OnFileReplacing = [this](update::TUpdateClient*, const QString& path) {
+        KeepBeforeUpdate(path);
+    };
     c->OnThreadUpdateDone = [this](update::TUpdateClient* client) {
         KeepUpdateInHistory();
-        if (!(client->RestartPending && client->ComponentFetched) && splash_ && splash_->objectName() == QStringLiteral("frmUpdateProgress"))
+        if (!(client->RestartPending && client->ComponentFetched) && splash_ &&
+            splash_->objectName() == QStringLiteral("frmUpdateProgress"))
             delete splash_;
+        UpdateRunEnded(client);
+    };
+    c->OnProgressCancel = [this](update::TUpdateClient*, bool& cancel) {
+        if (splash_ && splash_->Cancelled()) cancel = true;
     };
 }
 
 void TfrmMain::StartUpdate() {
+    auto* c = UpdateClient1;
     if (ini_.SettingsIni) {
         // The demo and tests point the check at their own server.
         const QString url = Q(ini_.SettingsIni->ReadText("Quorlex", "UpdateURL", ""));
-        UpdateClient1->URL = url.isEmpty() ? env_.updateUrl : url;
+        c->URL = url.isEmpty() ? env_.updateUrl : url;
+        // Another signing key: a minisign .pub file (beside the program when
+        // relative) or the key's own line.
+        const QString key = Q(ini_.SettingsIni->ReadText("Quorlex", "UpdateKey", "")).trimmed();
+        QString keyText = key;
+        if (!key.isEmpty()) {
+            QFile file(QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(key));
+            if (file.open(QIODevice::ReadOnly)) keyText = QString::fromUtf8(file.read(4096));
+        }
+        c->PublicKey = keyText;
     }
-    UpdateClient1->StartUpdate();
+    // Files of an update go to the program's folder or the game's, nowhere else.
+    c->AllowedFolders = {env_.programDir.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                   : env_.programDir};
+    // The game's folder: the parent of its System folder, and of the player's own.
+    for (const QString& system : {GameSystem(), SystemDir})
+        if (!system.isEmpty())
+            c->AllowedFolders << QFileInfo(QDir::cleanPath(system)).absolutePath();
+    c->StartUpdate();
 }
 
 void TfrmMain::Checkforupdates1Click() {
+    if (UpdateClient1->Running()) {
+        prompter_.Information(QStringLiteral("An update check is already running."));
+        return;
+    }
     ManualUpdateCheck = true;
     StartUpdate();
 }
@@ -71,7 +111,24 @@ void TfrmMain::UpdateClient1Status(const QString& statusstr, int statuscode, int
         splash_ = new ui::TfrmProgress(this);
         splash_->setObjectName(QStringLiteral("frmUpdateProgress"));
         splash_->SetText(QStringLiteral("Initializing...."));
+        // A download can be stopped; the run ends at its next block.
+        splash_->SetCancellable(true);
         splash_->show();
+    }
+    // A file that is not ours, or an updater that could not start, is told
+    // whichever way the check began: it may be an attack, and it ends the run.
+    if (statuscode == 11) {
+        prompter_.Warning(
+            QStringLiteral("The update could not be verified, so nothing of it was used.\n") +
+            statusstr);
+        ManualUpdateCheck = false;
+        return;
+    }
+    if (statuscode == 9) {
+        prompter_.Error(
+            QStringLiteral("The update cannot be finished; Quorlex 2004 keeps running.\n") +
+            statusstr);
+        return;
     }
     if (!ManualUpdateCheck) return;
     if (statuscode == 2) {
@@ -82,15 +139,44 @@ void TfrmMain::UpdateClient1Status(const QString& statusstr, int statuscode, int
     }
 }
 
-void TfrmMain::UpdateClient1FileProgress(const QString&, int pos, int size) {
+void TfrmMain::UpdateClient1FileProgress(const QString& filename, int pos, int size) {
     if (!splash_) return;
     splash_->SetMaximum(size);
     splash_->SetPosition(pos);
-    splash_->SetText(QStringLiteral("Downloading files..."));
+    splash_->SetText(QStringLiteral("Downloading ") + QFileInfo(filename).fileName() +
+                     QStringLiteral("..."));
+    splash_->SetBytes(pos, size);
 }
 
 void TfrmMain::UpdateClient1AppRestart(bool& allow) {
-    prompter_.Information(QStringLiteral("Press OK to finalize the update, and to restart the newest Quorlex 2004!"));
+    prompter_.Information(
+        QStringLiteral("Press OK to finalize the update, and to restart the newest Quorlex 2004!"));
     allow = true;
+    // Unsaved edits are asked about as Exit asks: the restart ends the program.
+    if (PageCtrl_->isEnabled() && AnyPageChanged()) {
+        const auto answer = prompter_.Ask(
+            ui::PromptKind::Confirmation,
+            QStringLiteral("You have made some changes\nDo you want to save your changes?"),
+            ui::Buttons::YesNoCancel);
+        if (answer == ui::Answer::Cancel)
+            allow = false;
+        else if (answer == ui::Answer::Yes)
+            allow = SaveAllPages() && (iniFiles_->WriteEditedText(), true);
+    }
+}
+
+void TfrmMain::UpdateRunEnded(update::TUpdateClient* client) {
+    // The end of a run that fetched something says what happened.
+    if (client->RestartPending && client->ComponentFetched) return;
+    if (!client->Failures.isEmpty()) {
+        prompter_.Warning(QStringLiteral("The update failed:\n") +
+                          client->Failures.join(QLatin1Char('\n')));
+    } else if (!client->FetchedFiles.isEmpty()) {
+        QStringList names;
+        for (const QString& f : client->FetchedFiles)
+            names << QFileInfo(f).fileName();
+        prompter_.Information(QStringLiteral("The update is done. Updated: ") +
+                              names.join(QStringLiteral(", ")));
+    }
 }
 } // namespace app

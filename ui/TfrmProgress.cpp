@@ -1,8 +1,11 @@
 #include "ui/TfrmProgress.h"
 
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -22,16 +25,64 @@ TfrmProgress::TfrmProgress(QWidget* parent)
     pBar_->setTextVisible(false);
     layout->addWidget(lblProgress_);
     layout->addWidget(pBar_);
+    auto* row = new QHBoxLayout;
+    lblBytes_ = new QLabel(this);
+    lblBytes_->setObjectName(QStringLiteral("lblBytes"));
+    btnCancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    btnCancel_->setObjectName(QStringLiteral("btnCancel"));
+    row->addWidget(lblBytes_, 1);
+    row->addWidget(btnCancel_);
+    layout->addLayout(row);
+    lblBytes_->hide();
+    btnCancel_->hide();
+    connect(btnCancel_, &QPushButton::clicked, this, [this] {
+        cancelled_ = true;
+        btnCancel_->setEnabled(false);
+        lblProgress_->setText(QStringLiteral("Cancelling..."));
+    });
     setFixedSize(320, 80);
     setStyleSheet(QStringLiteral("ui--TfrmProgress { border: 1px solid palette(dark); }"));
     if (auto* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void TfrmProgress::SetText(const QString& text) { lblProgress_->setText(text); }
-void TfrmProgress::SetMaximum(int max) { pBar_->setMaximum(max); }
-void TfrmProgress::SetPosition(int pos) { pBar_->setValue(pos); }
-int TfrmProgress::Position() const { return pBar_->value(); }
-QString TfrmProgress::Text() const { return lblProgress_->text(); }
+void TfrmProgress::SetText(const QString& text) {
+    if (!cancelled_) lblProgress_->setText(text);
+}
+void TfrmProgress::SetMaximum(int max) {
+    pBar_->setMaximum(max);
+}
+void TfrmProgress::SetPosition(int pos) {
+    pBar_->setValue(pos);
+}
+int TfrmProgress::Position() const {
+    return pBar_->value();
+}
+QString TfrmProgress::Text() const {
+    return lblProgress_->text();
+}
+
+void TfrmProgress::SetBytes(qint64 done, qint64 total) {
+    const QLocale locale;
+    lblBytes_->setText(
+        total > 0
+            ? QStringLiteral("%1 of %2 bytes").arg(locale.toString(done), locale.toString(total))
+            : QStringLiteral("%1 bytes").arg(locale.toString(done)));
+    lblBytes_->show();
+}
+
+QString TfrmProgress::BytesText() const {
+    return lblBytes_->text();
+}
+
+void TfrmProgress::SetCancellable(bool on) {
+    btnCancel_->setVisible(on);
+    lblBytes_->setVisible(on || !lblBytes_->text().isEmpty());
+    // Room for the file name, the bytes and the button, at any scaling.
+    setFixedSize(on ? QSize(420, 30 + 3 * fontMetrics().height() + btnCancel_->sizeHint().height())
+                    : QSize(320, 80));
+    if (auto* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
 
 } // namespace ui

@@ -23,7 +23,13 @@ class Session;
 namespace update {
 
 enum TUpdateType { ftpUpdate, httpUpdate, fileUpdate };
-enum TUpdateConnect { ucNoConnect, ucConnectPrompt, ucConnectSilent, ucConnectPromptHangup, ucConnectSilentHangup };
+enum TUpdateConnect {
+    ucNoConnect,
+    ucConnectPrompt,
+    ucConnectSilent,
+    ucConnectPromptHangup,
+    ucConnectSilentHangup
+};
 enum TUpdatePrompting { upPromptOnce, upPromptAll, upSilent };
 enum TUpdateVersionCheck { vcUpdateOnly, vcAlways };
 
@@ -54,6 +60,8 @@ struct TFileDescription {
     QString TargetDir;
     bool Compressed = false;
     int FileSize = 0;
+    // Lower-case hex SHA-256 of the file as fetched; empty when not given.
+    QString Sha256;
 };
 
 struct TFileList {
@@ -121,13 +129,28 @@ public:
     QPointer<TUpdateUtility> Utility;
     TUpdateVersionCheck VersionCheck = vcUpdateOnly;
 
+    // ---- what makes a run trustworthy ----
+    // The minisign public key (a .pub file's text or its base64 line) that
+    // control files must be signed with; empty: the release key.
+    QString PublicKey;
+    // Where the signing time of the last accepted control file is kept
+    // (the user store), so an older file cannot be replayed.
+    QString SignatureMemoryKey = QStringLiteral("Software\\Quorlex\\Quorlex2004");
+    QString SignatureMemorySection = QStringLiteral("Update");
+    // Folders that fetched files may go to (the program's and the game's);
+    // empty: the program's folder.
+    QStringList AllowedFolders;
+    // The program that `appname` must name; empty: this process's own.
+    QString OwnExecutable;
+
     // ---- events: optional, sender first, flags by reference ----
     using Sender = TUpdateClient*;
     std::function<void(Sender, const QString& filename, int pos, int size)> OnFileProgress;
     std::function<void(Sender, const QString& filename)> OnFileDownloaded;
     // A file is about to be replaced by a fetched one (it still holds its old bytes).
     std::function<void(Sender, const QString& path)> OnFileReplacing;
-    std::function<void(Sender, const QString& newversion, const QString& localversion, bool& IsNew)> OnFileVersionCheck;
+    std::function<void(Sender, const QString& newversion, const QString& localversion, bool& IsNew)>
+        OnFileVersionCheck;
     std::function<void(Sender, bool& AllowPostResult)> OnProcessPostResult;
     std::function<void(Sender, const QString& action)> OnProgress;
     std::function<void(Sender, bool& cancel)> OnProgressCancel;
@@ -135,8 +158,10 @@ public:
     std::function<void(Sender)> OnThreadUpdateDone;
     std::function<void(Sender, bool& allow)> OnAppRestart;
     std::function<void(Sender)> OnAppDoClose;
-    std::function<void(Sender, int FileIdx, const QString& FileDescription, QString& URL)> OnBeforeFileDownload;
-    std::function<void(Sender, const QString& msg, const QString& param, bool& allow)> OnCustomValidate;
+    std::function<void(Sender, int FileIdx, const QString& FileDescription, QString& URL)>
+        OnBeforeFileDownload;
+    std::function<void(Sender, const QString& msg, const QString& param, bool& allow)>
+        OnCustomValidate;
     std::function<void(Sender, const QString& msg, const QString& param)> OnCustomProcess;
     std::function<void(Sender, QStringList& list)> OnGetFileList;
     std::function<void(Sender, QString& path)> OnConvertPrefix;
@@ -165,7 +190,8 @@ public:
     virtual void ExtractUpdater();
     // The application carries no patch utility; a carrier would write it here.
     virtual void ExtractPatcher() {}
-    virtual bool IsNewVersion(QString& newversion, QString& localfile, int newsize, int newchecksum);
+    virtual bool IsNewVersion(QString& newversion, QString& localfile, int newsize,
+                              int newchecksum);
     virtual void DoFileDownloaded(const QString& filename);
     virtual int ConnectInternet();
     virtual int DisconnectInternet();
@@ -191,7 +217,8 @@ public:
     QDateTime ParseDateTime(const QString& date, const QString& time) const;
     bool DownloadFile(const QString& url, const QString& targetDir, bool compressed);
     bool CopyLocalFile(const QString& source, const QString& target);
-    static QString AddProxyCredentials(const QString& url, const QString& user, const QString& password);
+    static QString AddProxyCredentials(const QString& url, const QString& user,
+                                       const QString& password);
     // Overridable like the other steps, so the offline paths can be tried
     // without taking the machine off the network.
     virtual bool IsInternetConnected();
@@ -208,8 +235,18 @@ public:
     // fetch; the applying part of the client fills these in.
     virtual void ExpandLZFile(const QString& path);
     virtual void ApplyFetchedFile(const TFileDescription& entry, const QString& name);
-    // How the updater is started; tests watch it instead.
-    std::function<bool(const QString& program, const QStringList& args)> StartProcess;
+    // How the updater is started (an argument list, never a shell); tests
+    // watch it instead. Answers 0 when started, else the errno.
+    std::function<int(const QString& program, const QStringList& args)> StartProcess;
+    // The updater's arguments: process id, program or "null", components,
+    // then "--" and the program's own arguments.
+    QStringList UpdaterArguments(qint64 pid) const;
+    // The private folder of this run (created on first use, mode 0700);
+    // empty when it cannot be made.
+    QString RunFolder();
+    // Starts the updater with posix_spawn, its run folder in
+    // QUORLEX_UPDATE_DIR; 0 or the errno.
+    static int SpawnUpdater(const QString& program, const QStringList& args, const QString& folder);
     // The form post of results.
     virtual void PostUpdateResults();
     // The transport's last error to OnStatus (statuscode 1), else a message box.
@@ -229,8 +266,14 @@ public:
     QDateTime LocalDate;
     bool LastDateRead = false;
     QString UpdateDescription; // [update] descr
+    QString AppProgram;        // the program of `appname`, one path
+    QStringList AppParams;     // its arguments
+    qint64 SignedTime = -1;    // signing time of the verified control file
+    // What the last run did, for the message at its end.
+    QStringList FetchedFiles;
+    QStringList Failures;
     TFileList FileList;
-    bool sessionOpen = false;  // the transport's session of this run
+    bool sessionOpen = false; // the transport's session of this run
     bool hostConnected = false;
 
     // Where the log goes (the current directory by default); tests move it.
@@ -247,6 +290,8 @@ public:
         virtual bool Open(const QString& url) = 0;
         // Control and text files: the whole transfer is capped in time.
         bool control = false;
+        // The body may not grow past this (0: no cap).
+        qint64 maxBytes = 0;
         virtual int HttpStatus() const { return 200; }
         virtual qint64 ExpectedSize() const = 0;
         // Up to 4096 bytes; -1 on failure, 0 at the end.
@@ -263,11 +308,33 @@ protected:
     ini::TIniFile& Control();
     QString FtpBase() const;
     QString TransferUrl(const QString& url);
-    QString TempDir() const;    // the system's temporary folder, trailing separator
-    QString NewTempFile();      // "QUPD" file in TempDirectory
-    bool SafeEntry(const TFileDescription& entry) const;
+    // Why an entry may not be fetched where it asks; empty when it may.
+    QString EntryRefusal(const TFileDescription& entry);
     void AppendLogLine(int id, const QString& message, int statuscode, int errcode);
     bool IsComponent(const QString& name) const;
+    void Report(int id, const QString& argument = {});
+
+    // What a fetched file must be before it replaces anything.
+    struct Expect {
+        qint64 maxBytes = qint64(1) << 30;
+        qint64 size = 0;   // newsize; 0: not given
+        int checksum = -1; // newchecksum; -1: not given
+        QString sha256;    // empty: not given
+        bool text = false; // control, signature and text files
+    };
+    bool CopyLocal(const QString& source, const QString& target, bool compressed,
+                   const Expect& expect);
+    bool Fetch(const QString& url, const QString& targetDir, bool compressed, const Expect& expect);
+    // A finished temporary file in the target's folder: checked, then put in place.
+    bool Land(const QString& temp, qint64 total, const QString& target, bool compressed,
+              const Expect& expect, const QString& url);
+    bool Refuse(const QString& temp, const QString& url, const QString& why);
+    bool ExpandInPlace(const QString& temp, const QString& target, const QString& url);
+    bool VerifyControlFile(const QString& url, const QString& path);
+    bool ReadRestart(ini::TIniFile& c);
+    QStringList Allowed() const;
+    QString folder_; // the private folder of the run
+    bool keepFolder_ = false;
 
     ui::Prompter* prompter_ = nullptr;
     std::unique_ptr<ini::TIniFile> control_;

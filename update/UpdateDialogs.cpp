@@ -19,7 +19,8 @@ void frame(QDialog* d, const QString& caption) {
     d->setWindowTitle(caption);
     d->setWindowFlags(Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     d->setFixedSize(400, 400);
-    if (auto* screen = QGuiApplication::primaryScreen()) d->move(screen->availableGeometry().center() - QPoint(200, 200));
+    if (auto* screen = QGuiApplication::primaryScreen())
+        d->move(screen->availableGeometry().center() - QPoint(200, 200));
 }
 
 QPlainTextEdit* textBox(QDialog* d, const QStringList& text) {
@@ -34,12 +35,14 @@ QPlainTextEdit* textBox(QDialog* d, const QStringList& text) {
 
 // A standard-size button whose right edge lies `fromRight` pixels left of
 // the text box's right edge, 10 pixels below it.
-QPushButton* buttonBelow(QDialog* d, const QPlainTextEdit* memo, const QString& caption, const char* name, int fromRight) {
+QPushButton* buttonBelow(QDialog* d, const QPlainTextEdit* memo, const QString& caption,
+                         const char* name, int fromRight) {
     const QSize size = QPushButton().sizeHint();
     auto* b = new QPushButton(caption, d);
     b->setObjectName(QString::fromLatin1(name));
     const QRect box = memo->geometry();
-    b->setGeometry(box.right() + 1 - fromRight - size.width(), box.bottom() + 1 + 10, size.width(), size.height());
+    b->setGeometry(box.right() + 1 - fromRight - size.width(), box.bottom() + 1 + 10, size.width(),
+                   size.height());
     return b;
 }
 
@@ -52,7 +55,8 @@ public:
 
 } // namespace
 
-TWhatsNewDialog::TWhatsNewDialog(const QStringList& text, const QString& caption, const QString& ok, const QString& cancel) {
+TWhatsNewDialog::TWhatsNewDialog(const QStringList& text, const QString& caption, const QString& ok,
+                                 const QString& cancel) {
     setObjectName(QStringLiteral("frmWhatsNew"));
     frame(this, caption);
     memo = textBox(this, text);
@@ -64,8 +68,8 @@ TWhatsNewDialog::TWhatsNewDialog(const QStringList& text, const QString& caption
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-TLicenseDialog::TLicenseDialog(const QStringList& text, const QString& caption, const QString& ok, const QString& accept,
-                               const QString& notAccept) {
+TLicenseDialog::TLicenseDialog(const QStringList& text, const QString& caption, const QString& ok,
+                               const QString& accept, const QString& notAccept) {
     setObjectName(QStringLiteral("frmLicense"));
     frame(this, caption);
     memo = textBox(this, text);
@@ -84,7 +88,9 @@ TLicenseDialog::TLicenseDialog(const QStringList& text, const QString& caption, 
     connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-bool TLicenseDialog::Accepted() const { return acceptRadio->isChecked(); }
+bool TLicenseDialog::Accepted() const {
+    return acceptRadio->isChecked();
+}
 
 THtmlDialog::THtmlDialog(const QString& html) {
     setObjectName(QStringLiteral("frmHtml"));
@@ -95,7 +101,12 @@ THtmlDialog::THtmlDialog(const QString& html) {
     browser->setOpenLinks(false);
     browser->setHtml(html);
     layout->addWidget(browser);
-    connect(browser, &QTextBrowser::anchorClicked, this, [](const QUrl& url) { platform::ShellOpen(url.toString()); });
+    // Only web pages open: a link to a local file or a program does nothing.
+    connect(browser, &QTextBrowser::anchorClicked, this, [](const QUrl& url) {
+        const QString scheme = url.scheme().toLower();
+        if (scheme == QStringLiteral("http") || scheme == QStringLiteral("https"))
+            platform::ShellOpen(url.toString());
+    });
 }
 
 } // namespace update

@@ -4,6 +4,7 @@
 #include "tests/support/LocalServer.h"
 #include "tests/support/ScriptedPrompter.h"
 #include "ui/TfrmProgress.h"
+#include "tests/support/UpdateFixture.h"
 #include "update/TUpdateClient.h"
 
 #include <QDir>
@@ -24,7 +25,8 @@ class UpdateWindowTest : public QObject {
     void start(const QString& controlPath, bool checkOnStartup = false) {
         WriteAll(game->SettingsFile(), "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=" +
                                            QByteArray(checkOnStartup ? "True" : "False") + "\r\nUpdateURL=" +
-                                           http->Http(controlPath).toUtf8() + "\r\n\r\n[UT2k4]\r\nDir=" + game->GameDir().toUtf8() +
+                                           http->Http(controlPath).toUtf8() + "\r\nUpdateKey=" +
+                                           DemoKeyFile("pub").toUtf8() + "\r\n\r\n[UT2k4]\r\nDir=" + game->GameDir().toUtf8() +
                                            "\r\nSystem=" + game->GameDir().toUtf8() + "/System\r\n");
         app::StartupEnvironment env;
         env.programDir = env.settingsDir = game->ProgramDir();
@@ -37,12 +39,12 @@ class UpdateWindowTest : public QObject {
 
 private slots:
     void initTestCase() {
-        WriteAll(site.filePath(QStringLiteral("same.inf")), "[update]\r\nnewversion=1.0.0.0\r\nlocalversion={APP}\\missing.exe\r\n");
-        WriteAll(site.filePath(QStringLiteral("nothing.inf")), "[update]\r\ndescr=nothing to decide\r\n");
+        WriteSigned(site.filePath(QStringLiteral("same.inf")), "[update]\r\nnewversion=1.0.0.0\r\nlocalversion={APP}\\missing.exe\r\n");
+        WriteSigned(site.filePath(QStringLiteral("nothing.inf")), "[update]\r\ndescr=nothing to decide\r\n");
         WriteAll(site.filePath(QStringLiteral("payload.txt")), QByteArray(30000, 'p'));
         http = std::make_unique<LocalServer>(HttpServerScript(), site.path());
         QVERIFY(http->Started());
-        WriteAll(site.filePath(QStringLiteral("files.inf")),
+        WriteSigned(site.filePath(QStringLiteral("files.inf")),
                  "[update]\r\nunconditional=1\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" +
                      http->Http(QStringLiteral("files/payload.txt")).toUtf8() + "\r\n");
     }
@@ -91,13 +93,14 @@ private slots:
 
     void filesShowTheProgressWindowWhichGoesAfterwards() {
         start(QStringLiteral("files/files.inf"));
-        QStringList labels;
+        QStringList labels, bytes;
         QList<int> maxima;
         auto progress = w->UpdateClient1->OnFileProgress;
         w->UpdateClient1->OnFileProgress = [&](update::TUpdateClient* c, const QString& f, int pos, int size) {
             progress(c, f, pos, size);
             QVERIFY(w->ProgressWindow());
             labels << w->ProgressWindow()->Text();
+            bytes << w->ProgressWindow()->BytesText();
             maxima << size;
         };
         auto original = w->UpdateClient1->OnStatus;
@@ -113,11 +116,13 @@ private slots:
         waitForTheRun();
         QVERIFY(windowShown);
         QVERIFY(!labels.isEmpty());
-        QCOMPARE(labels.last(), QStringLiteral("Downloading files..."));
+        QCOMPARE(labels.last(), QStringLiteral("Downloading payload.txt..."));
+        QCOMPARE(bytes.last(), QStringLiteral("30,000 of 30,000 bytes"));
         QCOMPARE(maxima.last(), 30000);
         QVERIFY(QFile::exists(game->ProgramDir() + QStringLiteral("payload.txt")));
         QVERIFY(!w->ProgressWindow()); // closed: no restart follows
-        QVERIFY(prompter->prompts.isEmpty());
+        // The end of the run says what it did.
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("The update is done. Updated: payload.txt")});
     }
 };
 

@@ -4,6 +4,7 @@
 #include "tests/support/LocalServer.h"
 #include "tests/support/ScriptedPrompter.h"
 #include "tests/support/GameFolder.h"
+#include "tests/support/UpdateFixture.h"
 #include "update/TUpdateClient.h"
 #include "update/UpdateDialogs.h"
 #include "update/updater/Unpack.h"
@@ -24,15 +25,14 @@ using ui::Answer;
 class UpdateApplyTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> root;
+    std::unique_ptr<testsupport::UpdateFolders> folders;
     std::unique_ptr<TUpdateClient> client;
     std::unique_ptr<ScriptedPrompter> prompter;
     QStringList messages;
-    QString oldCwd;
 
-    QString site() const { return root->filePath(QStringLiteral("site")); }
-    QString app() const { return root->filePath(QStringLiteral("app")); }
-    void control(const QByteArray& text) { WriteAll(site() + QStringLiteral("/quorlex2004.inf"), text); }
+    QString site() const { return folders->site(); }
+    QString app() const { return folders->app(); }
+    void control(const QByteArray& text) { WriteSigned(site() + QStringLiteral("/quorlex2004.inf"), text); }
     QByteArray files(int n) {
         QByteArray t = "[files]\r\ncount=" + QByteArray::number(n) + "\r\n";
         for (int i = 1; i <= n; ++i) {
@@ -44,28 +44,17 @@ class UpdateApplyTest : public QObject {
 
 private slots:
     void init() {
-        root = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(site());
-        QDir().mkpath(app());
-        QDir().mkpath(root->filePath(QStringLiteral("tmp")));
-        qputenv("TMPDIR", root->filePath(QStringLiteral("tmp")).toLocal8Bit());
-        oldCwd = QDir::currentPath();
-        QDir::setCurrent(app());
+        folders = std::make_unique<testsupport::UpdateFolders>();
         prompter = std::make_unique<ScriptedPrompter>();
         client = std::make_unique<TUpdateClient>();
-        client->UpdateType = fileUpdate;
-        client->URL = site() + QStringLiteral("/quorlex2004.inf");
-        client->TempDirectory = app();
-        client->LogDirectory = app();
+        folders->Configure(*client);
         client->SetPrompter(prompter.get());
         messages.clear();
         client->OnStatus = [this](TUpdateClient*, const QString& s, int, int) { messages << s; };
     }
     void cleanup() {
         client.reset();
-        QDir::setCurrent(oldCwd);
-        qunsetenv("TMPDIR");
-        root.reset();
+        folders.reset();
     }
 
     void promptOnceAsksOnceForAll() {
@@ -155,8 +144,8 @@ private slots:
         packed.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
         packed.close();
         WriteAll(site() + QStringLiteral("/plain.tx_"), "plain text");
-        WriteAll(root->filePath(QStringLiteral("cabsrc/inside.txt")), "from the cabinet");
-        QVERIFY(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("cd '%1' && gcab -c '%2' inside.txt").arg(root->filePath(QStringLiteral("cabsrc")), site() + QStringLiteral("/setup.cab"))}) == 0);
+        WriteAll(QDir(folders->root()).filePath(QStringLiteral("cabsrc/inside.txt")), "from the cabinet");
+        QVERIFY(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("cd '%1' && gcab -c '%2' inside.txt").arg(QDir(folders->root()).filePath(QStringLiteral("cabsrc")), site() + QStringLiteral("/setup.cab"))}) == 0);
         control("[update]\r\nunconditional=1\r\n[files]\r\ncount=3\r\n"
                 "[file1]\r\nurl=" + site().toUtf8() + "/readme.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n"
                 "[file2]\r\nurl=" + site().toUtf8() + "/plain.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n"
@@ -177,13 +166,16 @@ private slots:
         client->ExtractUpdater();
         QCOMPARE(ReadAll(client->UpdaterPath()), ReadAll(QStringLiteral(QUORLEX_UPD)));
         QVERIFY(QFileInfo(client->UpdaterPath()).isExecutable());
-        QVERIFY(!QFile::exists(root->filePath(QStringLiteral("tmp/upd.ex_"))));
+        QVERIFY(!QFile::exists(QDir(folders->root()).filePath(QStringLiteral("tmp/upd.ex_"))));
     }
 
     void restartCanBeDeclined() {
         client->RestartPending = client->ComponentFetched = true;
         bool started = false;
-        client->StartProcess = [&](const QString&, const QStringList&) { return started = true; };
+        client->StartProcess = [&](const QString&, const QStringList&) {
+            started = true;
+            return 0;
+        };
         client->OnAppDoClose = [](TUpdateClient*) {};
         prompter->Answer(Answer::No);
         client->RestartApplication();
@@ -211,7 +203,8 @@ private slots:
         client->UpdateUpdate = upSilent;
         client->URL = http.Http(QStringLiteral("files/quorlex2004.inf"));
         // The control file travels over HTTP too.
-        WriteAll(site() + QStringLiteral("/quorlex2004.inf"), ReadAll(site() + QStringLiteral("/quorlex2004.inf")));
+        WriteSigned(site() + QStringLiteral("/quorlex2004.inf"), ReadAll(site() + QStringLiteral("/quorlex2004.inf")));
+        client->OwnExecutable = app() + QStringLiteral("/standin");
         client->RunUpdate();
         QVERIFY2(client->ComponentFetched, qPrintable(messages.join(QStringLiteral(" | "))));
         QVERIFY(client->RestartPending);
@@ -221,12 +214,12 @@ private slots:
         client->StartProcess = [&](const QString& program, QStringList args) {
             args[0] = QString::number(old.processId()); // the stand-in is the application that ends
             passed = args;
-            return QProcess::startDetached(program, args, app());
+            return TUpdateClient::SpawnUpdater(program, args, QFileInfo(program).absolutePath());
         };
         client->RestartApplication();
-        QCOMPARE(passed.size(), 3);
-        QCOMPARE(passed[1], app() + QStringLiteral("/./standin versions.txt"));
-        QCOMPARE(passed[2], QStringLiteral("standin_NEW"));
+        // The program is one argument, its own arguments follow "--".
+        QCOMPARE(passed.mid(1), (QStringList{app() + QStringLiteral("/./standin"), QStringLiteral("standin_NEW"),
+                                             QStringLiteral("--"), QStringLiteral("versions.txt")}));
         old.waitForFinished(5000);
         QTRY_COMPARE_WITH_TIMEOUT(ReadAll(app() + QStringLiteral("/versions.txt")), QByteArray("1.0.0.0\n2.0.0.0\n"), 10000);
         QVERIFY(!QFile::exists(app() + QStringLiteral("/standin_NEW")));

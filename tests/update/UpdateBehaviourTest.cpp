@@ -8,6 +8,7 @@
 #include "tests/support/GameFolder.h"
 #include "tests/support/PeBuilder.h"
 #include "tests/support/ScriptedPrompter.h"
+#include "tests/support/UpdateFixture.h"
 #include "update/TUpdateClient.h"
 
 #include <QApplication>
@@ -22,6 +23,7 @@ using namespace update;
 using testsupport::BuildPe;
 using testsupport::ReadAll;
 using testsupport::WriteAll;
+using testsupport::WriteSigned;
 
 namespace {
 
@@ -71,21 +73,20 @@ protected:
 class UpdateBehaviourTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> root;
+    std::unique_ptr<testsupport::UpdateFolders> folders;
     std::unique_ptr<OfflineClient> client;
     testsupport::ScriptedPrompter prompter;
     QStringList messages;
     QList<int> codes;
-    QString oldCwd;
 
-    QString site() const { return root->filePath(QStringLiteral("site")); }
-    QString app() const { return root->filePath(QStringLiteral("app")); }
+    QString site() const { return folders->site(); }
+    QString app() const { return folders->app(); }
     QString control() const { return site() + QStringLiteral("/quorlex2004.inf"); }
     QByteArray sitePath() const { return site().toUtf8(); }
     // A control file that always updates and lists one file, data.bin.
     void writeControl(const QByteArray& extra, const QByteArray& fileKeys = {}) {
         WriteAll(site() + QStringLiteral("/data.bin"), "fresh");
-        WriteAll(control(), "[update]\r\nunconditional=1\r\n" + extra + "\r\n[files]\r\ncount=1\r\n[file1]\r\ndescr=the data\r\nurl=" +
+        WriteSigned(control(), "[update]\r\nunconditional=1\r\n" + extra + "\r\n[files]\r\ncount=1\r\n[file1]\r\ndescr=the data\r\nurl=" +
                                 sitePath() + "/data.bin\r\ntargetdir={APP}\r\n" + fileKeys);
     }
     bool fetched() const { return QFile::exists(app() + QStringLiteral("/data.bin")); }
@@ -93,18 +94,13 @@ class UpdateBehaviourTest : public QObject {
 
 private slots:
     void init() {
-        root = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(site());
-        QDir().mkpath(app());
-        QDir().mkpath(root->filePath(QStringLiteral("tmp")));
-        qputenv("TMPDIR", root->filePath(QStringLiteral("tmp")).toLocal8Bit());
-        oldCwd = QDir::currentPath();
-        QDir::setCurrent(app());
+        folders = std::make_unique<testsupport::UpdateFolders>();
         client = std::make_unique<OfflineClient>();
-        client->UpdateType = fileUpdate;
+        folders->Configure(*client);
+        // The program that control files name to be restarted.
+        WriteAll(app() + QStringLiteral("/prog.exe"), "program");
+        client->OwnExecutable = app() + QStringLiteral("/prog.exe");
         client->UpdateUpdate = upSilent;
-        client->URL = control();
-        client->TempDirectory = app();
         client->SetPrompter(&prompter);
         prompter.prompts.clear();
         messages.clear();
@@ -117,9 +113,7 @@ private slots:
     void cleanup() {
         platform::SetShellOpenHookForTesting({});
         client.reset();
-        QDir::setCurrent(oldCwd);
-        qunsetenv("TMPDIR");
-        root.reset();
+        folders.reset();
     }
 
     void signatureCheck_data() {
@@ -150,7 +144,7 @@ private slots:
         client->LastUrlMemory = {true, key, QStringLiteral("Update")};
         const QString fmt = platform::ShortDateFormat();
         platform::WriteUserString(key, QStringLiteral("Update"), QStringLiteral("LastDate"), QDate(2004, 6, 2).toString(fmt));
-        WriteAll(control(), "[update]\r\ndate=01/06/2004\r\n");
+        WriteSigned(control(), "[update]\r\ndate=01/06/2004\r\n");
         QCOMPARE(client->ReadControlFile(), 0);
         QCOMPARE(client->CheckForUpdate(), 7);
         QVERIFY(client->LastDateRead);
@@ -195,10 +189,11 @@ private slots:
         QTest::newRow("date: older") << QByteArray("localversion={APP}\\local.bin\r\ndate=31/05/2004\r\n") << false;
         QTest::newRow("date: no local file") << QByteArray("localversion={APP}\\gone.bin\r\ndate=31/05/2004\r\n") << true;
         QTest::newRow("size: same") << QByteArray("localversion={APP}\\local.bin\r\nnewsize=3\r\n") << false;
-        QTest::newRow("size: other") << QByteArray("localversion={APP}\\local.bin\r\nnewsize=4\r\n") << true;
+        // The new file "fresh": 5 bytes, byte sum 535.
+        QTest::newRow("size: other") << QByteArray("localversion={APP}\\local.bin\r\nnewsize=5\r\n") << true;
         // The byte sum of "abc" starts from -1: 293.
         QTest::newRow("checksum: same") << QByteArray("localversion={APP}\\local.bin\r\nnewchecksum=293\r\n") << false;
-        QTest::newRow("checksum: other") << QByteArray("localversion={APP}\\local.bin\r\nnewchecksum=294\r\n") << true;
+        QTest::newRow("checksum: other") << QByteArray("localversion={APP}\\local.bin\r\nnewchecksum=535\r\n") << true;
         QTest::newRow("version: newer") << QByteArray("localversion={APP}\\prog.exe\r\nnewversion=1.3.0.0\r\n") << true;
         QTest::newRow("version: same") << QByteArray("localversion={APP}\\prog.exe\r\nnewversion=1.2.0.0\r\n") << false;
         QTest::newRow("version: older") << QByteArray("localversion={APP}\\prog.exe\r\nnewversion=1.1.9.9\r\n") << false;
@@ -224,11 +219,15 @@ private slots:
         // This checksum adds each table step to the running value: for "abc"
         // it is 6C8D9D41, not the usual CRC-32 (352441C2).
         writeControl({}, "localversion={APP}\\local.bin\r\nnewchecksum=" + QByteArray::number(qint32(0x6C8D9D41u)) + "\r\n");
-        client->RunUpdate();
-        QVERIFY(!fetched());
+        auto keptEntries = [&] {
+            client->ReadControlFile();
+            client->ReadFileList();
+            client->FilterFileList();
+            return client->FileList.Items.size();
+        };
+        QCOMPARE(keptEntries(), std::size_t(0));
         client->UseCRC32 = false;
-        client->RunUpdate();
-        QVERIFY(fetched());
+        QCOMPARE(keptEntries(), std::size_t(1));
     }
 
     void customVersionAsksTheEvent() {
@@ -322,7 +321,7 @@ private slots:
 
         // A run without an update never reports success.
         success = false;
-        WriteAll(control(), "[update]\r\n");
+        WriteSigned(control(), "[update]\r\n");
         client->RunUpdate();
         QVERIFY(!success);
     }
@@ -371,9 +370,10 @@ private slots:
             QCOMPARE(p, QStringLiteral("-a"));
             p = QStringLiteral("-b");
         };
-        writeControl("[application]\r\nappupdate=1\r\nappname=/opt/prog -a\r\n");
+        writeControl("[application]\r\nappupdate=1\r\nappname={APP}\\prog.exe -a\r\n");
         QCOMPARE(client->ReadControlFile(), 0);
-        QCOMPARE(client->AppCommandLine, QStringLiteral("\"/opt/prog -b\""));
+        QCOMPARE(client->AppCommandLine, QStringLiteral("\"") + app() + QStringLiteral("/.\\prog.exe -b\""));
+        QCOMPARE(client->AppParams, QStringList{QStringLiteral("-b")});
         QVERIFY(client->RestartPending);
     }
 
@@ -399,7 +399,7 @@ private slots:
         client->OnThreadUpdateDone = [&](TUpdateClient*) { ++done; };
         client->StartProcess = [&](const QString& program, const QStringList& args) {
             started << program << args;
-            return true;
+            return 0;
         };
         client->RunUpdate();
         QVERIFY(fetched());
@@ -420,7 +420,10 @@ private slots:
         bool started = false, closed = false;
         client->OnAppRestart = [](TUpdateClient*, bool& allow) { allow = false; };
         client->OnAppDoClose = [&](TUpdateClient*) { closed = true; };
-        client->StartProcess = [&](const QString&, const QStringList&) { return started = true; };
+        client->StartProcess = [&](const QString&, const QStringList&) {
+            started = true;
+            return 0;
+        };
         client->RunUpdate();
         client->ThreadFinished();
         QVERIFY(!started);
@@ -454,7 +457,10 @@ private slots:
         QVERIFY(client->ComponentFetched);
         client->OnProgressCancel = [](TUpdateClient*, bool& cancel) { cancel = true; };
         client->OnAppRestart = [&](TUpdateClient*, bool&) { asked = true; };
-        client->StartProcess = [&](const QString&, const QStringList&) { return started = true; };
+        client->StartProcess = [&](const QString&, const QStringList&) {
+            started = true;
+            return 0;
+        };
         client->ThreadFinished();
         QVERIFY(!asked);
         QVERIFY(!started);
@@ -553,8 +559,7 @@ private slots:
         QCOMPARE(ids.contains(QStringLiteral("921")), goesOn); // the session is opened only when connected
     }
 
-    // A transfer that ends without a byte puts the empty file in place and
-    // tells so, yet does not count as a fetched file.
+    // A transfer that ends without a byte replaces nothing.
     void emptyBody() {
         client->UpdateType = httpUpdate;
         client->body.clear();
@@ -562,8 +567,9 @@ private slots:
         client->OnFileDownloaded = [&](TUpdateClient*, const QString& name) { downloaded << name; };
         WriteAll(app() + QStringLiteral("/empty.bin"), "old");
         QVERIFY(!client->DownloadFile(QStringLiteral("http://example.invalid/empty.bin"), app(), false));
-        QCOMPARE(ReadAll(app() + QStringLiteral("/empty.bin")), QByteArray());
-        QCOMPARE(downloaded.size(), 1);
+        QCOMPARE(ReadAll(app() + QStringLiteral("/empty.bin")), QByteArray("old"));
+        QCOMPARE(downloaded.size(), 0);
+        QCOMPARE(codes.last(), 15);
 
         client->body = "content";
         QVERIFY(client->DownloadFile(QStringLiteral("http://example.invalid/full.bin"), app(), false));

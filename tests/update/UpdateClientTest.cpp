@@ -1,6 +1,7 @@
 #include "tests/support/PeBuilder.h"
 #include "tests/support/ScriptedPrompter.h"
 #include "tests/support/GameFolder.h"
+#include "tests/support/UpdateFixture.h"
 #include "update/TUpdateClient.h"
 #include "platform/Files.h"
 
@@ -14,21 +15,21 @@ static QString platform_date(const QDate& d) { return platform::DateText(d); }
 using namespace update;
 using testsupport::ReadAll;
 using testsupport::WriteAll;
+using testsupport::WriteSigned;
 using testsupport::BuildPe;
 
 class UpdateClientTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> root;
+    std::unique_ptr<testsupport::UpdateFolders> folders;
     std::unique_ptr<TUpdateClient> client;
     QList<int> codes;     // statuscode of every report
     QStringList messages; // every OnStatus text
-    QString oldCwd;
 
-    QString site() const { return root->filePath(QStringLiteral("site")); }
-    QString app() const { return root->filePath(QStringLiteral("app")); }
+    QString site() const { return folders->site(); }
+    QString app() const { return folders->app(); }
     QString control() const { return site() + QStringLiteral("/quorlex2004.inf"); }
-    void writeControl(const QByteArray& text) { WriteAll(control(), text); }
+    void writeControl(const QByteArray& text) { WriteSigned(control(), text); }
     QStringList logIds() const {
         QStringList ids;
         for (const QByteArray& line : ReadAll(app() + QStringLiteral("/QUPDATE.LOG")).split('\n'))
@@ -38,19 +39,10 @@ class UpdateClientTest : public QObject {
 
 private slots:
     void init() {
-        root = std::make_unique<QTemporaryDir>();
-        QDir().mkpath(site());
-        QDir().mkpath(app());
-        QDir().mkpath(root->filePath(QStringLiteral("tmp")));
-        qputenv("TMPDIR", root->filePath(QStringLiteral("tmp")).toLocal8Bit());
-        oldCwd = QDir::currentPath();
-        QDir::setCurrent(app());
+        folders = std::make_unique<testsupport::UpdateFolders>();
         client = std::make_unique<TUpdateClient>();
-        client->UpdateType = fileUpdate;
+        folders->Configure(*client);
         client->UpdateUpdate = upSilent;
-        client->URL = control();
-        client->TempDirectory = app();
-        client->LogDirectory = app();
         client->Logging = true;
         client->Clock = [] { return QDateTime(QDate(2004, 5, 21), QTime(18, 2, 11)); };
         codes.clear();
@@ -62,9 +54,7 @@ private slots:
     }
     void cleanup() {
         client.reset();
-        QDir::setCurrent(oldCwd);
-        qunsetenv("TMPDIR");
-        root.reset();
+        folders.reset();
     }
 
     void defaultsAsConstructed() {
@@ -85,6 +75,7 @@ private slots:
                      "[application]\r\nappupdate=1\r\nappname={APP}\\program.exe\r\nappcomps=program.exe_NEW\r\n"
                      "[files]\r\ncount=1\r\n[file1]\r\nurl=" + site().toUtf8() + "/program.exe_NEW\r\n"
                      "localversion={APP}\\program.exe\r\nnewversion=1.3.0.0\r\ntargetdir={APP}\r\n");
+        client->OwnExecutable = app() + QStringLiteral("/program.exe");
         bool success = false;
         client->OnSuccess = [&](TUpdateClient*) { success = true; };
         client->RunUpdate();
@@ -93,13 +84,14 @@ private slots:
         QVERIFY(client->ComponentFetched);
         QVERIFY(client->RestartPending);
         QVERIFY(messages.contains(QStringLiteral("New version found : 1.3.0.0")));
-        QCOMPARE(logIds(), (QStringList{QStringLiteral("915"), QStringLiteral("926"), QStringLiteral("933"), QStringLiteral("929"),
+        // The control file, then its signature, then the program.
+        QCOMPARE(logIds(), (QStringList{QStringLiteral("915"), QStringLiteral("926"), QStringLiteral("915"), QStringLiteral("933"), QStringLiteral("929"),
                                         QStringLiteral("943"), QStringLiteral("915"), QStringLiteral("948")}));
         const QByteArray log = ReadAll(app() + QStringLiteral("/QUPDATE.LOG"));
         QVERIFY(log.startsWith("21-05-2004 18:02:11 : [915] Download : "));
         QVERIFY(log.contains("21-05-2004 18:02:11 : [926] Update control file found (Status:3) (Error:0)\r\n"));
         QVERIFY(!QFile::exists(client->ControlFilePath)); // the local copy is gone after the run
-        QCOMPARE(QDir(app()).entryList({QStringLiteral("QUPD*.tmp")}), QStringList());
+        QCOMPARE(QDir(app()).entryList({QStringLiteral("*QUPD*.tmp")}, QDir::Files | QDir::Hidden), QStringList());
     }
 
     void upToDateRunFetchesNothingAndDoesNotRestart() {
@@ -244,10 +236,12 @@ private slots:
                      "[file2]\r\nurl=" + site().toUtf8() + "/..\r\ntargetdir={APP}\r\n"
                      "[file3]\r\nurl=" + site().toUtf8() + "/ok.txt\r\ntargetdir={APP}\\inner\r\n");
         client->RunUpdate();
-        QCOMPARE(messages.count(QStringLiteral("Cannot download update file : ") + site() + QStringLiteral("/ok.txt")), 1);
-        QVERIFY(messages.contains(QStringLiteral("Cannot download update file : ") + site() + QStringLiteral("/..")));
+        // Each refusal says why.
+        QCOMPARE(messages.filter(QStringLiteral("Cannot download update file : ") + site() +
+                                 QStringLiteral("/ok.txt (target folder outside the program and game folders")).size(), 1);
+        QVERIFY(messages.contains(QStringLiteral("Cannot download update file : ") + site() + QStringLiteral("/.. (no plain file name)")));
         QCOMPARE(ReadAll(app() + QStringLiteral("/inner/ok.txt")), QByteArray("fine"));
-        QVERIFY(!QFile::exists(root->filePath(QStringLiteral("elsewhere/ok.txt"))));
+        QVERIFY(!QFile::exists(QDir(folders->root()).filePath(QStringLiteral("elsewhere/ok.txt"))));
         QVERIFY(logIds().contains(QStringLiteral("946")));
     }
 
@@ -266,11 +260,13 @@ private slots:
         WriteAll(app() + QStringLiteral("/c"), "old");
         QVERIFY(!client->CopyLocalFile(site() + QStringLiteral("/a"), app() + QStringLiteral("/c")));
         QCOMPARE(ReadAll(app() + QStringLiteral("/c")), QByteArray("old"));
-        QCOMPARE(QDir(app()).entryList({QStringLiteral("QUPD*.tmp")}), QStringList());
+        QCOMPARE(QDir(app()).entryList({QStringLiteral("*QUPD*.tmp")}, QDir::Files | QDir::Hidden), QStringList());
         client->OnProgressCancel = nullptr;
         client->OnFileProgress = nullptr;
+        // An empty source replaces nothing.
         WriteAll(site() + QStringLiteral("/empty"), "");
-        QVERIFY(client->CopyLocalFile(site() + QStringLiteral("/empty"), app() + QStringLiteral("/empty")));
+        QVERIFY(!client->CopyLocalFile(site() + QStringLiteral("/empty"), app() + QStringLiteral("/c")));
+        QCOMPARE(ReadAll(app() + QStringLiteral("/c")), QByteArray("old"));
     }
 
     void startUpdateRunsLaterAndRefusesASecondRun() {
@@ -287,7 +283,7 @@ private slots:
     }
 
     void unwritableLogNeverStopsARun() {
-        client->LogDirectory = root->filePath(QStringLiteral("no/such/dir"));
+        client->LogDirectory = QDir(folders->root()).filePath(QStringLiteral("no/such/dir"));
         writeControl("[update]\r\nunconditional=1\r\n");
         client->RunUpdate();
         QVERIFY(messages.contains(QStringLiteral("Update control file found")));

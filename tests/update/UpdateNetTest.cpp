@@ -1,6 +1,7 @@
 // The update client over real HTTP and FTP servers on 127.0.0.1.
 #include "tests/support/LocalServer.h"
 #include "tests/support/GameFolder.h"
+#include "tests/support/UpdateFixture.h"
 #include "update/TUpdateClient.h"
 
 #include <QDir>
@@ -11,6 +12,7 @@
 using namespace update;
 using testsupport::ReadAll;
 using testsupport::WriteAll;
+using testsupport::WriteSigned;
 using testsupport::LocalServer;
 
 class UpdateNetTest : public QObject {
@@ -26,7 +28,7 @@ class UpdateNetTest : public QObject {
 
     QString site() const { return root.filePath(QStringLiteral("site")); }
     QString work() const { return root.filePath(QStringLiteral("work")); }
-    QStringList tempFiles() const { return QDir(work()).entryList({QStringLiteral("QUPD*.tmp")}); }
+    QStringList tempFiles() const { return QDir(work()).entryList({QStringLiteral("*QUPD*.tmp")}, QDir::Files | QDir::Hidden); }
     QStringList logIds() const {
         QStringList ids;
         for (const QByteArray& line : ReadAll(work() + QStringLiteral("/QUPDATE.LOG")).split('\n'))
@@ -44,7 +46,7 @@ private slots:
         QByteArray big;
         for (int i = 0; i < 20000; ++i) big += char('a' + i % 26);
         WriteAll(site() + QStringLiteral("/big.bin"), big);
-        WriteAll(site() + QStringLiteral("/quorlex2004.inf"), "[update]\r\nnewversion=1.0.0.0\r\n");
+        WriteSigned(site() + QStringLiteral("/quorlex2004.inf"), "[update]\r\nnewversion=1.0.0.0\r\n");
         http = std::make_unique<LocalServer>(testsupport::HttpServerScript(), site());
         ftp = std::make_unique<LocalServer>(testsupport::FtpServerScript(), site());
         QVERIFY(http->Started());
@@ -61,6 +63,9 @@ private slots:
         client->UpdateUpdate = upSilent;
         client->TempDirectory = work();
         client->LogDirectory = work();
+        client->PublicKey = testsupport::DemoPublicKey();
+        client->SignatureMemoryKey = QStringLiteral("Software\\QuorlexTest\\") + QUuid::createUuid().toString(QUuid::Id128);
+        client->AllowedFolders = {work()};
         messages.clear();
         errcodes.clear();
         statuscodes.clear();
@@ -166,7 +171,7 @@ private slots:
 
     void ftpEntersItsFolderOncePerRun() {
         QDir().mkpath(site() + QStringLiteral("/updates"));
-        WriteAll(site() + QStringLiteral("/updates/quorlex2004.inf"), "[update]\r\nunconditional=1\r\n[files]\r\ncount=2\r\n"
+        WriteSigned(site() + QStringLiteral("/updates/quorlex2004.inf"), "[update]\r\nunconditional=1\r\n[files]\r\ncount=2\r\n"
                                                                   "[file1]\r\nurl=big1.bin\r\ntargetdir=" + work().toUtf8() +
                                                                   "\r\n[file2]\r\nurl=big2.bin\r\ntargetdir=" + work().toUtf8() + "\r\n");
         QFile::copy(site() + QStringLiteral("/big.bin"), site() + QStringLiteral("/updates/big1.bin"));
@@ -184,7 +189,7 @@ private slots:
         ftp->Lines();
         for (int run = 0; run < 2; ++run) {
             client->RunUpdate();
-            QCOMPARE(ReadAll(work() + QStringLiteral("/big2.bin")).size(), 20000);
+            QVERIFY2(ReadAll(work() + QStringLiteral("/big2.bin")).size() == 20000, qPrintable(messages.join(QLatin1Char('|'))));
             QFile::remove(work() + QStringLiteral("/big1.bin"));
             QFile::remove(work() + QStringLiteral("/big2.bin"));
         }

@@ -1,0 +1,173 @@
+#include "update/UpdateFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace update::files {
+
+namespace {
+
+QByteArray local(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+void setText(QString* out, int errnum) {
+    if (out) *out = ErrorText(errnum);
+}
+
+// Flushes a folder's entry table, so a rename in it survives a crash.
+void syncFolder(const QString& dir) {
+    const int fd = ::open(local(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+QString ErrorText(int errnum) {
+    return QString::fromLocal8Bit(std::strerror(errnum));
+}
+
+QString MakePrivateFolder(QString* error, int* errnum) {
+    QByteArray pattern =
+        local(QDir(QDir::tempPath()).filePath(QStringLiteral("quorlex-update-XXXXXX")));
+    if (!::mkdtemp(pattern.data())) {
+        const int e = errno;
+        setText(error, e);
+        if (errnum) *errnum = e;
+        return {};
+    }
+    return QFile::decodeName(pattern);
+}
+
+void RemovePrivateFolder(const QString& dir) {
+    if (dir.isEmpty()) return;
+    // QDir::removeRecursively removes links, never what they point to.
+    QDir(dir).removeRecursively();
+}
+
+NewFile CreateNew(const QString& path, int mode) {
+    NewFile f;
+    f.path = path;
+    f.fd =
+        ::open(local(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (f.fd < 0) f.error = errno;
+    return f;
+}
+
+NewFile CreateTempIn(const QString& dir, const QString& prefix) {
+    NewFile f;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString name = QStringLiteral("%1%2.tmp")
+                                 .arg(prefix, QString::number(randombytes_uniform(0x7fffffff), 36));
+        f = CreateNew(QDir(dir.isEmpty() ? QStringLiteral(".") : dir).filePath(name));
+        if (f.fd >= 0 || f.error != EEXIST) return f;
+    }
+    return f;
+}
+
+bool WriteAll(int fd, const char* data, qint64 size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+bool ReplaceAtomically(const QString& temp, const QString& target, QString* error) {
+    const QByteArray t = local(temp), to = local(target);
+    mode_t mode = 0644;
+    struct stat old {};
+    if (::stat(to.constData(), &old) == 0) {
+        if (!S_ISREG(old.st_mode)) {
+            ::unlink(t.constData());
+            if (error) *error = QStringLiteral("not a plain file");
+            return false;
+        }
+        mode = old.st_mode & 07777;
+    }
+    const int fd = ::open(t.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    bool ok = fd >= 0 && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    int e = ok ? 0 : errno;
+    if (fd >= 0) ::close(fd);
+    if (ok && ::rename(t.constData(), to.constData()) != 0) {
+        ok = false;
+        e = errno;
+    }
+    if (!ok) {
+        ::unlink(t.constData());
+        setText(error, e);
+        return false;
+    }
+    syncFolder(QFileInfo(target).absolutePath());
+    return true;
+}
+
+QByteArray Sha256OfFile(const QString& path) {
+    const int fd = ::open(local(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || sodium_init() < 0) {
+        if (fd >= 0) ::close(fd);
+        return {};
+    }
+    crypto_hash_sha256_state state;
+    crypto_hash_sha256_init(&state);
+    unsigned char buffer[65536];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        crypto_hash_sha256_update(&state, buffer, static_cast<unsigned long long>(n));
+    }
+    ::close(fd);
+    if (!ok) return {};
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256_final(&state, digest);
+    return QByteArray(reinterpret_cast<const char*>(digest), sizeof digest).toHex();
+}
+
+bool LooksLikeHtml(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    QByteArray head = f.read(512).trimmed().toLower();
+    if (head.startsWith("\xef\xbb\xbf")) head = head.mid(3).trimmed();
+    return head.startsWith("<!doctype html") || head.startsWith("<html") ||
+           head.startsWith("<head") || head.startsWith("<body") ||
+           (head.startsWith("<?xml") && head.contains("<html"));
+}
+
+bool IsInside(const QString& path, const QStringList& folders) {
+    const QFileInfo info(path);
+    // What exists of the path is taken with its links resolved; the rest is plain names.
+    QString existing = QDir::cleanPath(info.absoluteFilePath());
+    QString rest;
+    while (!existing.isEmpty() && !QFileInfo::exists(existing)) {
+        const qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
+        if (slash <= 0) break;
+        rest.prepend(existing.mid(slash));
+        existing.truncate(slash);
+    }
+    QString real = QFileInfo(existing).canonicalFilePath();
+    if (real.isEmpty()) return false;
+    real = QDir::cleanPath(real + rest);
+    for (const QString& folder : folders) {
+        const QString root = QFileInfo(folder).canonicalFilePath();
+        if (root.isEmpty()) continue;
+        if (real == root || real.startsWith(root + QLatin1Char('/'))) return true;
+    }
+    return false;
+}
+
+} // namespace update::files

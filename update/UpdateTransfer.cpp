@@ -1,0 +1,516 @@
+// Transfers of the update client: the connection, fetching one file into
+// its folder (checked before it replaces anything), the result post.
+#include "update/TUpdateClient.h"
+
+#include "net/CurlStream.h"
+#include "platform/Network.h"
+#include "ui/Prompter.h"
+#include "update/ClientInternal.h"
+#include "update/UpdateFiles.h"
+#include "update/updater/Unpack.h"
+
+#include <curl/curl.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <unistd.h>
+
+namespace update {
+
+using namespace detail;
+
+// ---------------------------------------------------------------- connection
+
+bool TUpdateClient::IsInternetConnected() {
+    return platform::IsOnline();
+}
+
+int TUpdateClient::ConnectInternet() {
+    sessionOpen = false;
+    hostConnected = false;
+    if (UpdateType == fileUpdate) return 0;
+    Report(918, QString());
+    if (!IsInternetConnected() && UpdateConnect == ucNoConnect) return 1;
+    // Dialling up is the system's business here: it counts as done.
+    if (!IsInternetConnected() &&
+        (UpdateConnect == ucConnectPrompt || UpdateConnect == ucConnectPromptHangup)) {
+        Report(919, QString());
+        Dialled = true;
+    }
+    if (!IsInternetConnected() &&
+        (UpdateConnect == ucConnectSilent || UpdateConnect == ucConnectSilentHangup)) {
+        Report(920, QString());
+        Dialled = true;
+    }
+    Report(921, QString());
+    sessionOpen = OpenSession();
+    if (!sessionOpen) {
+        Report(922, QString());
+        return 2;
+    }
+    if (UpdateType == httpUpdate) hostConnected = true;
+    return 0;
+}
+
+int TUpdateClient::ConnectHost() {
+    Report(923, Host);
+    hostConnected = OpenHost();
+    return hostConnected ? 0 : -1;
+}
+
+int TUpdateClient::DisconnectInternet() {
+    if (UpdateType != fileUpdate) {
+        if (UpdateType == ftpUpdate && hostConnected) {
+            CloseHost();
+            Report(954, QString());
+            hostConnected = false;
+        }
+        if (sessionOpen) {
+            CloseSession();
+            Report(949, QString());
+            sessionOpen = false;
+            hostConnected = false;
+        }
+        if (Dialled &&
+            (UpdateConnect == ucConnectPromptHangup || UpdateConnect == ucConnectSilentHangup))
+            Report(955, QString());
+        Report(949, QString());
+    }
+    if (!ControlFilePath.isEmpty()) QFile::remove(ControlFilePath);
+    return 0;
+}
+
+// ---------------------------------------------------------------- transfers
+
+void TUpdateClient::DoFileDownloaded(const QString& filename) {
+    if (OnFileDownloaded) OnFileDownloaded(this, filename);
+}
+
+QString TUpdateClient::AddProxyCredentials(const QString& url, const QString& user,
+                                           const QString& password) {
+    if (url.startsWith(QStringLiteral("HTTP://"), Qt::CaseInsensitive) && !user.isEmpty())
+        return QStringLiteral("http://") + user + QLatin1Char(':') + password + QLatin1Char('@') +
+               url.mid(7);
+    return url;
+}
+
+namespace {
+// Where a fetch into `targetDir` puts `name`.
+QString targetIn(const QString& targetDir, const QString& name) {
+    const QString dir = NativePath(targetDir);
+    return QDir(dir.isEmpty() ? QStringLiteral(".") : dir).filePath(name);
+}
+} // namespace
+
+bool TUpdateClient::Refuse(const QString& temp, const QString& url, const QString& why) {
+    if (!temp.isEmpty()) QFile::remove(temp);
+    Report(kFileRefused, url + QStringLiteral(" (") + why + QLatin1Char(')'));
+    Failures << url + QStringLiteral(": ") + why;
+    return false;
+}
+
+bool TUpdateClient::CopyLocalFile(const QString& source, const QString& target) {
+    Expect e;
+    return CopyLocal(source, target, false, e);
+}
+
+bool TUpdateClient::CopyLocal(const QString& source, const QString& target, bool compressed,
+                              const Expect& expect) {
+    if (source == target) {
+        Report(912, source);
+        return false;
+    }
+    QFile in(NativePath(source));
+    if (!in.open(QIODevice::ReadOnly)) {
+        Report(913, source);
+        return false;
+    }
+    const qint64 length = in.size();
+    if (length < 0 || (!in.isSequential() && !in.seek(0))) {
+        Report(914, source);
+        return false;
+    }
+    const QString to = NativePath(target);
+    const auto tmp = files::CreateTempIn(QFileInfo(to).absolutePath(), QStringLiteral(".QUPD"));
+    if (tmp.fd < 0) {
+        ReportStatus(kCannotWrite,
+                     QFileInfo(to).absolutePath() + QStringLiteral(" (") +
+                         files::ErrorText(tmp.error) + QLatin1Char(')'),
+                     CodesOf(kCannotWrite).status, tmp.error);
+        return false;
+    }
+    qint64 total = 0;
+    bool cancel = false, failed = false, tooBig = false;
+    std::vector<char> buffer(16384);
+    for (;;) {
+        const qint64 n = in.read(buffer.data(), static_cast<qint64>(buffer.size()));
+        if (n < 0) {
+            failed = true;
+            break;
+        }
+        if (n > 0 && total + n > expect.maxBytes) {
+            tooBig = true;
+            break;
+        }
+        if (n > 0 && !files::WriteAll(tmp.fd, buffer.data(), n)) {
+            failed = true;
+            break;
+        }
+        total += n;
+        if (OnFileProgress)
+            OnFileProgress(this, source, static_cast<int>(total), static_cast<int>(length));
+        if (OnProgressCancel) OnProgressCancel(this, cancel);
+        QCoreApplication::processEvents();
+        if (n == 0 || cancel) break;
+    }
+    in.close();
+    ::close(tmp.fd);
+    if (tooBig)
+        return Refuse(tmp.path, source,
+                      QStringLiteral("larger than %1 bytes").arg(expect.maxBytes));
+    if (cancel || failed) {
+        QFile::remove(tmp.path);
+        return false;
+    }
+    return Land(tmp.path, total, to, compressed, expect, source);
+}
+
+bool TUpdateClient::DownloadFile(const QString& url, const QString& targetDir, bool compressed) {
+    Expect e;
+    return Fetch(url, targetDir, compressed, e);
+}
+
+bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool compressed,
+                          const Expect& expect) {
+    Report(915, url);
+    const QString name = FileNameFromURL(url);
+    if (UpdateType == fileUpdate) {
+        const QString dir = NativePath(targetDir);
+        const bool namesFile =
+            !dir.isEmpty() && !dir.endsWith(QLatin1Char('/')) && !QFileInfo(dir).isDir();
+        if (!namesFile && !PlainFileName(name))
+            return Refuse({}, url, QStringLiteral("no plain file name"));
+        return CopyLocal(url, namesFile ? dir : targetIn(dir, name), compressed, expect);
+    }
+    const QString realUrl = AddProxyCredentials(url, ProxyUserID, ProxyPassword);
+    auto transfer = OpenTransfer();
+    if (transfer) {
+        transfer->control = expect.text;
+        transfer->maxBytes = expect.maxBytes;
+    }
+    // Only web and FTP addresses: never a local file, nor another protocol.
+    if (UpdateType == httpUpdate && !FetchableUrl(url)) {
+        Report(917, url);
+        return Refuse({}, url, QStringLiteral("only http, https and ftp addresses are fetched"));
+    }
+    if (!PlainFileName(name)) return Refuse({}, url, QStringLiteral("no plain file name"));
+    if (!transfer || !transfer->Open(TransferUrl(realUrl))) {
+        Report(917, url);
+        return false;
+    }
+    if (UpdateType == httpUpdate && transfer->HttpStatus() >= 300) {
+        ReportStatus(916, QString::number(transfer->HttpStatus()), CodesOf(916).status,
+                     transfer->HttpStatus());
+        return false;
+    }
+    if (transfer->ExpectedSize() > expect.maxBytes)
+        return Refuse({}, url, QStringLiteral("larger than %1 bytes").arg(expect.maxBytes));
+    const QString target = targetIn(targetDir, name);
+    const QString folder = QFileInfo(target).absolutePath();
+    const auto tmp = files::CreateTempIn(folder, QStringLiteral(".QUPD"));
+    if (tmp.fd < 0) {
+        ReportStatus(kCannotWrite,
+                     folder + QStringLiteral(" (") + files::ErrorText(tmp.error) + QLatin1Char(')'),
+                     CodesOf(kCannotWrite).status, tmp.error);
+        return false;
+    }
+    const qint64 expected = transfer->ExpectedSize();
+    qint64 last = 4096, total = 0;
+    bool cancel = false, failed = false, tooBig = false;
+    char buffer[4096];
+    while (last > 0 && !cancel) {
+        QCoreApplication::processEvents();
+        last = transfer->Read(buffer, sizeof buffer);
+        if (last < 0) {
+            failed = true;
+            break;
+        }
+        // The cap holds while the file arrives, not after it filled the disk.
+        if (total + last > expect.maxBytes) {
+            tooBig = true;
+            break;
+        }
+        if (last > 0 && !files::WriteAll(tmp.fd, buffer, last)) {
+            failed = true;
+            break;
+        }
+        total += last;
+        if (OnFileProgress)
+            OnFileProgress(this, target, static_cast<int>(std::min<qint64>(total, INT_MAX)),
+                           static_cast<int>(std::min<qint64>(expected, INT_MAX)));
+        if (OnProgressCancel) OnProgressCancel(this, cancel);
+    }
+    transfer.reset();
+    ::close(tmp.fd);
+    if (tooBig)
+        return Refuse(tmp.path, url, QStringLiteral("larger than %1 bytes").arg(expect.maxBytes));
+    if (cancel || failed) {
+        QFile::remove(tmp.path);
+        return false;
+    }
+    return Land(tmp.path, total, target, compressed, expect, url);
+}
+
+bool TUpdateClient::Land(const QString& temp, qint64 total, const QString& target, bool compressed,
+                         const Expect& expect, const QString& url) {
+    // Nothing replaces a file before it is shown to be the one the signed
+    // control file describes.
+    if (total == 0 && !expect.text) return Refuse(temp, url, QStringLiteral("empty"));
+    if (expect.size > 0 && total != expect.size)
+        return Refuse(temp, url,
+                      QStringLiteral("%1 bytes where newsize says %2").arg(total).arg(expect.size));
+    if (!expect.sha256.isEmpty() && files::Sha256OfFile(temp) != expect.sha256.toLatin1())
+        return Refuse(temp, url, QStringLiteral("its SHA-256 differs from the control file's"));
+    if (expect.checksum != -1 && (UseCRC32 ? FileCRC(temp) : FileByteSum(temp)) != expect.checksum)
+        return Refuse(temp, url, QStringLiteral("its checksum differs from newchecksum"));
+    const QString suffix = QFileInfo(target).suffix().toLower();
+    if (!expect.text && suffix != QStringLiteral("htm") && suffix != QStringLiteral("html") &&
+        files::LooksLikeHtml(temp))
+        return Refuse(temp, url, QStringLiteral("a web page came in place of the file"));
+    if (compressed && QFileInfo(target).suffix().toUpper() != QStringLiteral("CAB"))
+        return ExpandInPlace(temp, target, url);
+    if (OnFileReplacing && QFile::exists(target)) OnFileReplacing(this, target);
+    QString error;
+    if (!files::ReplaceAtomically(temp, target, &error))
+        return Refuse({}, url,
+                      QStringLiteral("cannot replace ") + target + QStringLiteral(": ") + error);
+    DoFileDownloaded(target);
+    if (!expect.text) FetchedFiles << target;
+    return true;
+}
+
+bool TUpdateClient::ExpandInPlace(const QString& temp, const QString& target, const QString& url) {
+    // The expanded name: the fetched name with its last character replaced
+    // by the one the header stores; a file that would expand onto its own
+    // name, or is no SZDD file, is kept as fetched.
+    QFile f(temp);
+    QByteArray head;
+    if (f.open(QIODevice::ReadOnly)) head = f.read(14);
+    f.close();
+    const QString name = QFileInfo(target).fileName();
+    QString expanded;
+    if (unpack::IsSzdd(temp.toStdString()) && head.size() >= 10) {
+        const char c = head[9];
+        if (c != '\0')
+            expanded = name.chopped(1) + QChar::fromLatin1(c);
+        else if (name.endsWith(QLatin1Char('_')))
+            expanded = name.chopped(1);
+    }
+    if (expanded.isEmpty() || expanded == name || !PlainFileName(expanded)) {
+        if (Logging)
+            AppendLogLine(0, QStringLiteral("Not SZDD compressed, kept as it is : ") + target, 3,
+                          0);
+        QString error;
+        if (!files::ReplaceAtomically(temp, target, &error)) return Refuse({}, url, error);
+        DoFileDownloaded(target);
+        FetchedFiles << target;
+        return true;
+    }
+    // Expanded in a private folder beside the target, so the result is
+    // renamed over the old file in one step.
+    const QString folder = QFileInfo(target).absolutePath();
+    QByteArray pattern = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".QUPD-XXXXXX")));
+    if (!::mkdtemp(pattern.data()))
+        return Refuse(temp, url, QStringLiteral("cannot expand in ") + folder);
+    const QString stage = QFile::decodeName(pattern);
+    const QString packed = QDir(stage).filePath(QStringLiteral("file_"));
+    bool ok = QFile::rename(temp, packed);
+    std::string error;
+    const std::string out = ok ? unpack::ExpandSzdd(packed.toStdString(), &error) : std::string();
+    const QString result = QDir(folder).filePath(expanded);
+    QString replaceError;
+    if (out.empty()) {
+        files::RemovePrivateFolder(stage);
+        QFile::remove(temp);
+        return Refuse({}, url,
+                      QStringLiteral("cannot be expanded: ") + QString::fromStdString(error));
+    }
+    if (OnFileReplacing && QFile::exists(result)) OnFileReplacing(this, result);
+    ok = files::ReplaceAtomically(QString::fromStdString(out), result, &replaceError);
+    files::RemovePrivateFolder(stage);
+    if (!ok)
+        return Refuse({}, url,
+                      QStringLiteral("cannot replace ") + result + QStringLiteral(": ") +
+                          replaceError);
+    DoFileDownloaded(result);
+    FetchedFiles << result;
+    return true;
+}
+
+std::optional<QStringList> TUpdateClient::DownloadTextFile(const QString& url) {
+    const QString folder = RunFolder();
+    Expect e;
+    e.maxBytes = kMaxTextFile;
+    e.text = true;
+    if (folder.isEmpty() || !Fetch(url, folder, false, e)) return std::nullopt;
+    const QString path = QDir(folder).filePath(FileNameFromURL(url));
+    QFile f(path);
+    QStringList lines;
+    if (f.open(QIODevice::ReadOnly)) {
+        for (QByteArray line : f.read(kMaxTextFile).split('\n')) {
+            if (line.endsWith('\r')) line.chop(1);
+            lines << QString::fromLatin1(line);
+        }
+        if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    }
+    f.close();
+    QFile::remove(path);
+    return lines;
+}
+
+// ---------------------------------------------------------------- network transport
+
+namespace {
+
+class CurlTransfer final : public TUpdateClient::Transfer {
+public:
+    CurlTransfer(net::Session& s, net::Request base, QString& error, int& code)
+        : s_(s), base_(std::move(base)), error_(error), code_(code) {}
+    ~CurlTransfer() override { s_.Close(); }
+    bool Open(const QString& url) override {
+        base_.url = url.toStdString();
+        base_.kind = control ? net::Kind::Control : net::Kind::File;
+        // One byte past the cap tells a body that is too big from one that fits.
+        base_.maxBytes = maxBytes > 0 ? maxBytes + 1 : 0;
+        const bool ok = s_.Open(base_);
+        if (!ok) {
+            error_ = QString::fromStdString(s_.Error());
+            code_ = s_.ErrorCode();
+        }
+        return ok;
+    }
+    int HttpStatus() const override { return static_cast<int>(s_.Status()); }
+    qint64 ExpectedSize() const override { return std::max<qint64>(0, s_.ContentLength()); }
+    qint64 Read(char* buffer, qint64 max) override {
+        const auto n = s_.Read(buffer, max);
+        if (n < 0) {
+            error_ = QString::fromStdString(s_.Error());
+            code_ = s_.ErrorCode();
+        }
+        return n;
+    }
+
+private:
+    net::Session& s_;
+    net::Request base_;
+    QString& error_;
+    int& code_;
+};
+
+} // namespace
+
+bool TUpdateClient::OpenSession() {
+    session_ = std::make_unique<net::Session>();
+    return true;
+}
+
+void TUpdateClient::CloseSession() {
+    session_.reset();
+}
+
+QString TUpdateClient::FtpBase() const {
+    return QStringLiteral("ftp://%1:%2/").arg(Host).arg(Port);
+}
+
+bool TUpdateClient::OpenHost() {
+    if (!session_ || Host.isEmpty()) return false;
+    net::Request r;
+    r.url = FtpBase().toStdString();
+    if (!UserID.isEmpty() && !Password.isEmpty())
+        r.userPwd = (UserID + QLatin1Char(':') + Password).toStdString();
+    r.ftpPassive = FTPPassive;
+    r.noBody = true;
+    const bool ok = session_->Open(r);
+    if (!ok) {
+        lastError_ = QString::fromStdString(session_->Error());
+        lastErrorCode_ = session_->ErrorCode();
+    }
+    session_->Close();
+    return ok;
+}
+
+void TUpdateClient::CloseHost() {}
+
+std::unique_ptr<TUpdateClient::Transfer> TUpdateClient::OpenTransfer() {
+    if (!session_) return nullptr;
+    net::Request r;
+    r.proxy = Proxy.toStdString();
+    r.keepAlive = HTTPKeepAliveAuthentication;
+    if (UpdateType == ftpUpdate) {
+        if (!UserID.isEmpty() && !Password.isEmpty())
+            r.userPwd = (UserID + QLatin1Char(':') + Password).toStdString();
+        r.ftpPassive = FTPPassive;
+    }
+    return std::make_unique<CurlTransfer>(*session_, r, lastError_, lastErrorCode_);
+}
+
+QString TUpdateClient::TransferUrl(const QString& url) {
+    if (UpdateType != ftpUpdate) return url;
+    // The file is taken from the current FTP folder, entered once per run.
+    QString dir;
+    if (!FTPDirectory.isEmpty()) {
+        dir = NativePath(ResolvePrefixes(FTPDirectory));
+        FtpDirectorySet = true;
+        while (dir.startsWith(QLatin1Char('/')))
+            dir.remove(0, 1);
+        if (!dir.isEmpty() && !dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
+    }
+    return FtpBase() + dir + FileNameFromURL(url);
+}
+
+void TUpdateClient::ReportInternetError() {
+    if (lastErrorCode_ == 0) return;
+    const QString text = lastError_;
+    const int code = lastErrorCode_;
+    lastErrorCode_ = 0;
+    if (OnStatus)
+        OnStatus(this, text, 1, code);
+    else if (prompter_)
+        prompter_->Error(text);
+}
+
+void TUpdateClient::PostUpdateResults() {
+    if (ResultPost.Server.isEmpty() || ResultPost.Action.isEmpty()) return;
+    net::Request r;
+    QString action = ResultPost.Action;
+    if (!action.startsWith(QLatin1Char('/'))) action.prepend(QLatin1Char('/'));
+    // Port 80 unless the server names its own ("host:port").
+    const QString server = ResultPost.Server.contains(QLatin1Char(':'))
+                               ? ResultPost.Server
+                               : ResultPost.Server + QStringLiteral(":80");
+    r.url = (QStringLiteral("http://") + server + action).toStdString();
+    r.agent = "QuorlexUpdatePost";
+    // The transport posts only a non-empty body; an empty form is sent as no field at all.
+    r.postBody = ResultPost.Data.isEmpty() ? std::string("=") : ResultPost.Data.toStdString();
+    r.kind = net::Kind::Control;
+    net::Session s;
+    if (!s.Open(r)) {
+        const bool unreachable = s.ErrorCode() == CURLE_COULDNT_CONNECT ||
+                                 s.ErrorCode() == CURLE_COULDNT_RESOLVE_HOST ||
+                                 s.ErrorCode() == CURLE_OPERATION_TIMEDOUT;
+        Report(unreachable ? 951 : 952, QString());
+        return;
+    }
+    ResultPost.ResponseText.clear();
+    char buffer[4096];
+    for (;;) {
+        QCoreApplication::processEvents();
+        const auto n = s.Read(buffer, sizeof buffer);
+        if (n <= 0) break;
+        ResultPost.ResponseText += QString::fromUtf8(buffer, static_cast<qsizetype>(n));
+    }
+}
+
+} // namespace update

@@ -14,7 +14,9 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -346,6 +348,131 @@ private slots:
             d->CancelBtn->click();
         });
         w.UT2k4Dir1Click();
+    }
+
+    app::StartupEnvironment nativeEnv() {
+        auto e = env();
+        e.home.home = game->HomeDir();
+        e.home.cpuArchitecture = QStringLiteral("x86_64");
+        e.nativeInstallCandidates = {game->GameDir()};
+        return e;
+    }
+
+    // The native game reads the player's files in ~/.ut2004/System; the game
+    // folder holds only what ships with the game.
+    void nativeInstallReadsAndWritesThePlayersFilesInTheHome() {
+        game->MakeNative();
+        WriteAll(game->HomeDir() + QStringLiteral("/.ut2004/Maps/DM-Downloaded.ut2"), "map");
+        QStringList items;
+        QString note;
+        WhenModal<app::TfrmInit>([&](app::TfrmInit* d) {
+            for (int i = 0; i < d->pickInstall->count(); ++i) items << d->pickInstall->itemText(i);
+            QCOMPARE(d->diredit->text(), game->GameDir());
+            note = d->lblInstallNote->text();
+            d->cbShowReadme->setChecked(false);
+            d->OKBtn->click();
+        });
+        app::TfrmMain w(nativeEnv());
+        QCOMPARE(items, QStringList{QStringLiteral("Native Linux: ") + game->GameDir()});
+        QCOMPARE(note, QStringLiteral("Native Linux: your settings are in ~/.ut2004/System."));
+        QCOMPARE(setting("UT2k4", "Dir"), game->GameDir());
+        QCOMPARE(setting("UT2k4", "System"), game->HomeDir() + QStringLiteral("/.ut2004/System"));
+        QCOMPARE(setting("UT2k4", "Kind"), QStringLiteral("native"));
+        QCOMPARE(setting("UT2k4", "GameSystem"), game->GameDir() + QStringLiteral("/System"));
+        QCOMPARE(w.SystemDir, game->PlayerSystemDir());
+        QCOMPARE(label(w, "lblBuild"), QStringLiteral("UT2004 3369, native Linux"));
+        QCOMPARE(label(w, "lblCurrUserIni"), QStringLiteral("Current User.Ini: ") + game->PlayerSystemDir() + QStringLiteral("User.ini"));
+        QCOMPARE(label(w, "lblCurrUt2004ini"), QStringLiteral("Current UT2004.Ini: ") + game->PlayerSystemDir() + QStringLiteral("UT2004.ini"));
+        QCOMPARE(field(w, "edtSpace"), QStringLiteral("Jump"));
+        QVERIFY(prompter.prompts.isEmpty());
+
+        // Maps of the game folder and the player's downloads, one list.
+        w.findChild<QComboBox*>(QStringLiteral("pickGameType"))->setCurrentIndex(1);
+        QStringList maps;
+        auto* lbMaps = w.findChild<QListWidget*>(QStringLiteral("lbMaps"));
+        for (int i = 0; i < lbMaps->count(); ++i) maps << lbMaps->item(i)->text();
+        QCOMPARE(maps, (QStringList{QStringLiteral("DM-Downloaded"), QStringLiteral("DM-Foundry"), QStringLiteral("DM-Quarry")}));
+
+        // Saves reach the file the game reads.
+        const QByteArray defUser = ReadAll(game->SystemDir() + QStringLiteral("DefUser.ini"));
+        w.KeyBindsPage()->Field("edtSpace")->setText(QStringLiteral("Duck"));
+        w.Save1Click();
+        QCOMPARE(QString::fromStdString(ini::TIniFile((game->PlayerSystemDir() + QStringLiteral("User.ini")).toStdString())
+                                            .ReadText("Engine.Input", "Space", "")),
+                 QStringLiteral("Duck"));
+        QVERIFY(!QFile::exists(game->SystemDir() + QStringLiteral("User.ini")));
+        QVERIFY(!QFile::exists(game->SystemDir() + QStringLiteral("UT2004.ini")));
+
+        // The reset takes the defaults from the game folder into the player's.
+        prompter.Clear();
+        prompter.Answer(ui::Answer::Yes);
+        w.ResettodefaultClick();
+        QCOMPARE(ReadAll(game->PlayerSystemDir() + QStringLiteral("User.ini")), defUser);
+        QCOMPARE(ReadAll(game->PlayerSystemDir() + QStringLiteral("UT2004.ini")), ReadAll(game->SystemDir() + QStringLiteral("Default.ini")));
+        QVERIFY(QFile::exists(game->PlayerSystemDir() + QStringLiteral("User.BAK")));
+        QCOMPARE(ReadAll(game->SystemDir() + QStringLiteral("DefUser.ini")), defUser);
+        QVERIFY(!QFile::exists(game->SystemDir() + QStringLiteral("User.BAK")));
+    }
+
+    void nativeInstallWithoutPlayerFilesSaysTheGameMakesThem() {
+        game->MakeNative();
+        QDir(game->PlayerSystemDir()).removeRecursively();
+        QString note;
+        WhenModal<app::TfrmInit>([&](app::TfrmInit* d) {
+            note = d->lblInstallNote->text();
+            d->cbShowReadme->setChecked(false);
+            d->OKBtn->click();
+        });
+        app::TfrmMain w(nativeEnv());
+        QCOMPARE(note, QStringLiteral("Native Linux: your settings are in ~/.ut2004/System. The game creates them there "
+                                      "on its first start: start UT2004 once first."));
+        QCOMPARE(prompter.Texts(), QStringList{QStringLiteral("User.ini not found in: ") + game->PlayerSystemDir() +
+                                               QStringLiteral("\nThe game creates its settings files there on its first "
+                                                              "start: start UT2004 once, then start Quorlex 2004 again.")});
+        QVERIFY(!w.PageCtrl()->isEnabled());
+        // Nothing was put into the game folder in their place.
+        QVERIFY(!QFile::exists(game->SystemDir() + QStringLiteral("User.ini")));
+    }
+
+    // Options lists what is found again and keeps the folder in use chosen.
+    void optionsListsTheInstallsAndKeepsTheOneInUse() {
+        game->MakeNative();
+        auto e = nativeEnv();
+        // A second install: a Steam copy in the same home.
+        const QString steamGame = game->HomeDir() + QStringLiteral("/.local/share/Steam/steamapps/common/Unreal Tournament 2004");
+        WriteAll(steamGame + QStringLiteral("/System/Default.ini"), "[FirstRun]\r\nFirstRun=3374\r\n");
+        WriteAll(steamGame + QStringLiteral("/System/UT2004.exe"), "MZ");
+        WriteAll(steamGame + QStringLiteral("/System/User.ini"), "[Engine.Input]\r\nSpace=Fire\r\n");
+        WriteAll(steamGame + QStringLiteral("/System/UT2004.ini"), "[FirstRun]\r\nFirstRun=3374\r\n");
+        game->WriteSettings("Kind=native\r\n");
+        // An older settings file names the game's System folder as the
+        // player's; this one names the native player's folder.
+        {
+            ini::TIniFile s(game->SettingsFile().toStdString());
+            s.WriteText("UT2k4", "System", (game->HomeDir() + QStringLiteral("/.ut2004/System")).toStdString());
+            s.WriteText("UT2k4", "GameSystem", (game->GameDir() + QStringLiteral("/System")).toStdString());
+        }
+        app::TfrmMain w(e);
+        QCOMPARE(w.SystemDir, game->PlayerSystemDir());
+        QCOMPARE(field(w, "edtSpace"), QStringLiteral("Jump"));
+        WhenModal<app::TfrmInit>([&](app::TfrmInit* d) {
+            QCOMPARE(d->pickInstall->count(), 2);
+            QCOMPARE(d->pickInstall->itemText(0), QStringLiteral("Steam (Proton): ~/.local/share/Steam/steamapps/common/Unreal Tournament 2004"));
+            QCOMPARE(d->pickInstall->currentIndex(), 1); // the one in use
+            QCOMPARE(d->diredit->text(), game->GameDir());
+            d->pickInstall->setCurrentIndex(0);
+            emit d->pickInstall->activated(0);
+            QCOMPARE(d->diredit->text(), steamGame);
+            QCOMPARE(d->lblInstallNote->text(), QStringLiteral("Steam (Proton)."));
+            d->cbShowReadme->setChecked(false);
+            d->OKBtn->click();
+        });
+        w.UT2k4Dir1Click();
+        QCOMPARE(setting("UT2k4", "Kind"), QStringLiteral("steam"));
+        QCOMPARE(setting("UT2k4", "Prefix"), game->HomeDir() + QStringLiteral("/.local/share/Steam/steamapps/compatdata/13230/pfx"));
+        QCOMPARE(w.SystemDir, steamGame + QStringLiteral("/System/"));
+        QCOMPARE(label(w, "lblBuild"), QStringLiteral("UT2004 3374 under Proton (Steam)"));
+        QCOMPARE(field(w, "edtSpace"), QStringLiteral("Fire"));
     }
 };
 

@@ -42,6 +42,15 @@ GameFolder::GameFolder() {
     QFile::copy(SourceDir() + QStringLiteral("/ReadMe.txt"), ProgramDir() + QStringLiteral("ReadMe.txt"));
 }
 
+void GameFolder::MakeNative() const {
+    QDir().mkpath(PlayerSystemDir());
+    for (const char* name : {"User.ini", "UT2004.ini"})
+        QFile::rename(SystemDir() + QLatin1String(name), PlayerSystemDir() + QLatin1String(name));
+    const QString program = SystemDir() + QStringLiteral("ut2004-bin-linux-amd64");
+    WriteAll(program, "\x7f" "ELF");
+    QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
+}
+
 void GameFolder::WriteSettings(const QByteArray& extra) const {
     QByteArray s = "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=False\r\n\r\n"
                    "[UT2k4]\r\nDir=" + GameDir().toUtf8() + "\r\nSystem=" + GameDir().toUtf8() +

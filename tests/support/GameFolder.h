@@ -19,6 +19,14 @@ public:
     QString SystemDir() const { return GameDir() + QStringLiteral("/System/"); }
     QString ProgramDir() const { return root_.path() + QStringLiteral("/program/"); }
     QString SettingsFile() const { return ProgramDir() + QStringLiteral("Quorlex2004.ini"); }
+    // A home folder of its own, for installs looked up there.
+    QString HomeDir() const { return root_.path() + QStringLiteral("/home"); }
+    // Where a native Linux install keeps the player's files.
+    QString PlayerSystemDir() const { return HomeDir() + QStringLiteral("/.ut2004/System/"); }
+    // The native Linux layout: the game folder keeps the defaults, *.int,
+    // *.upl, Maps and the Linux program; User.ini and UT2004.ini move to
+    // PlayerSystemDir().
+    void MakeNative() const;
     // A settings file that skips the first-run dialog.
     void WriteSettings(const QByteArray& extra = {}) const;
     bool IsValid() const { return root_.isValid(); }

@@ -286,6 +286,33 @@ private slots:
         QVERIFY(prompter->prompts.isEmpty());
     }
 
+    // F3 is the window's help; in the key field it is a key to bind.
+    void mainWindowShortcutsWaitWhileTheKeyFieldHasTheFocus() {
+        game->WriteSettings();
+        app::StartupEnvironment env;
+        env.programDir = env.settingsDir = game->ProgramDir();
+        env.prompter = prompter;
+        env.updateUrl = QStringLiteral("http://127.0.0.1:9/quorlex2004.inf");
+        env.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
+        app::TfrmMain w(env);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto* key = Find<QLineEdit>(&w, "edtCharNoCheck");
+        key->setFocus();
+        QTRY_VERIFY(key->hasFocus());
+        prompter->Clear();
+        QTest::keyClick(key, Qt::Key_F3);
+        QCOMPARE(key->text(), QStringLiteral("F3"));
+        QVERIFY2(prompter->prompts.isEmpty(), qPrintable(prompter->Texts().join(QLatin1Char('|'))));
+        auto* space = Find<QLineEdit>(&w, "edtSpace");
+        space->setFocus();
+        QTRY_VERIFY(space->hasFocus());
+        QTest::keyClick(space, Qt::Key_F3);
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("No help available yet\nI dont have plans to make one either")});
+    }
+
     void mainWindowSaveFailureIsNotCalledASuccess() {
         game->WriteSettings();
         app::StartupEnvironment env;

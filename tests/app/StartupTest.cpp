@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QtTest>
@@ -473,6 +474,35 @@ private slots:
         QCOMPARE(w.SystemDir, steamGame + QStringLiteral("/System/"));
         QCOMPARE(label(w, "lblBuild"), QStringLiteral("UT2004 3374 under Proton (Steam)"));
         QCOMPARE(field(w, "edtSpace"), QStringLiteral("Fire"));
+    }
+
+    // The native game runs from its own folder while the player's files are
+    // in the home: a save still asks while it runs.
+    void aSaveWhileTheNativeGameRunsAsksFirst() {
+        game->MakeNative();
+        game->WriteSettings("Kind=native\r\n");
+        {
+            ini::TIniFile s(game->SettingsFile().toStdString());
+            s.WriteText("UT2k4", "System", (game->HomeDir() + QStringLiteral("/.ut2004/System")).toStdString());
+            s.WriteText("UT2k4", "GameSystem", (game->GameDir() + QStringLiteral("/System")).toStdString());
+        }
+        app::TfrmMain w(nativeEnv());
+        const QString standIn = game->SystemDir() + QStringLiteral("ut2004-bin-linux-amd64");
+        QFile::remove(standIn);
+        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), standIn));
+        QProcess running;
+        running.start(standIn, {QStringLiteral("30")});
+        QVERIFY(running.waitForStarted());
+        const QByteArray before = ReadAll(game->PlayerSystemDir() + QStringLiteral("User.ini"));
+        w.KeyBindsPage()->Field("edtSpace")->setText(QStringLiteral("Duck"));
+        prompter.Clear();
+        prompter.Answer(ui::Answer::No);
+        w.Save1Click();
+        running.kill();
+        running.waitForFinished();
+        QCOMPARE(prompter.Texts(),
+                 QStringList{QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Save anyway?")});
+        QCOMPARE(ReadAll(game->PlayerSystemDir() + QStringLiteral("User.ini")), before);
     }
 };
 

@@ -297,6 +297,7 @@ bool TKeyBindsPage::LoadKeyBinds() {
     }
     snapshot_ = SnapshotTexts();
     defaults_->Refresh();
+    if (!edtSearch_->text().trimmed().isEmpty()) ApplySearch(); // the files' new texts
     return true;
 }
 
@@ -463,6 +464,8 @@ void TKeyBindsPage::FieldEdited(std::size_t row) {
     if (!sharedWith_[row].isEmpty()) tip += QStringLiteral("\nAlso on: ") + sharedWith_[row].join(QStringLiteral(", "));
     SetOwnToolTip(edit, tip);
     if (focusedRow_ == static_cast<int>(row)) ShowStatus(row);
+    // While searching, an edited row stays where it is; only its light follows.
+    if (!bulkEdit_ && !edtSearch_->text().trimmed().isEmpty()) HighlightRow(row, edtSearch_->text().trimmed());
 }
 
 // A command on several keys is often a slip (a key bound twice by mistake):
@@ -511,22 +514,16 @@ void TKeyBindsPage::ShowStatus(std::size_t row) {
     lblStatus_->setText(status);
 }
 
-// Keys whose name or command holds the text stay, the rest step aside; the
-// part that matched is lit: the label for a key name, the field for a command.
-void TKeyBindsPage::ApplySearch() {
-    const QString q = edtSearch_->text().trimmed();
-    const auto rows = KeyRows();
-    int shown = 0;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        QLabel* label = rowLabels_[i];
-        QLineEdit* edit = rowFields_[i];
-        const QString labelText = latin(rows[i].label);
-        const bool inLabel = !q.isEmpty() && labelText.contains(q, Qt::CaseInsensitive);
-        const bool keyMatch = inLabel || (!q.isEmpty() && KeyName(i).contains(q, Qt::CaseInsensitive));
-        const bool commandMatch = !q.isEmpty() && edit->text().contains(q, Qt::CaseInsensitive);
-        rowShown_[i] = q.isEmpty() || keyMatch || commandMatch;
-        shown += rowShown_[i] ? 1 : 0;
-
+// Lights the part of a row that matches the search: the label for a key
+// name, the field for a command. Returns whether the row matches at all.
+bool TKeyBindsPage::HighlightRow(std::size_t row, const QString& q) {
+    QLabel* label = rowLabels_[row];
+    QLineEdit* edit = rowFields_[row];
+    const QString labelText = latin(KeyRows()[row].label);
+    const bool inLabel = !q.isEmpty() && labelText.contains(q, Qt::CaseInsensitive);
+    const bool keyMatch = inLabel || (!q.isEmpty() && KeyName(row).contains(q, Qt::CaseInsensitive));
+    const bool commandMatch = !q.isEmpty() && edit->text().contains(q, Qt::CaseInsensitive);
+    if (label->property("searchMatch").toBool() != keyMatch || keyMatch) {
         label->setProperty("searchMatch", keyMatch);
         if (keyMatch) {
             const qsizetype at = inLabel ? labelText.indexOf(q, 0, Qt::CaseInsensitive) : 0;
@@ -540,6 +537,8 @@ void TKeyBindsPage::ApplySearch() {
             label->setTextFormat(Qt::PlainText);
             label->setText(labelText);
         }
+    }
+    if (edit->property("searchMatch").toBool() != commandMatch) {
         edit->setProperty("searchMatch", commandMatch);
         QPalette palette;
         if (commandMatch) {
@@ -549,8 +548,19 @@ void TKeyBindsPage::ApplySearch() {
         }
         edit->setPalette(palette);
     }
+    return q.isEmpty() || keyMatch || commandMatch;
+}
+
+// Keys whose name or command holds the text stay, the rest step aside.
+void TKeyBindsPage::ApplySearch() {
+    const QString q = edtSearch_->text().trimmed();
+    int shown = 0;
+    for (std::size_t i = 0; i < rowFields_.size(); ++i) {
+        rowShown_[i] = HighlightRow(i, q);
+        shown += rowShown_[i] ? 1 : 0;
+    }
     lblSearchCount_->setText(q.isEmpty() ? QString()
-                                         : QStringLiteral("%1 of %2 keys").arg(shown).arg(rows.size()));
+                                         : QStringLiteral("%1 of %2 keys").arg(shown).arg(rowFields_.size()));
     flow_->Invalidate();
 }
 

@@ -74,6 +74,7 @@ private:
     void MarkSharedCommands();
     void ShowStatus(std::size_t row);
     void ApplySearch();
+    bool HighlightRow(std::size_t row, const QString& q);
     QString KeyName(std::size_t row) const;
 
     ui::PageContext& ctx_;

@@ -508,8 +508,9 @@ struct SelfUpdate : Scratch {
         put((app / name).string(), "#!/bin/sh\ncd \"$(dirname \"$0\")\"\n" + body);
         ::chmod((app / name).c_str(), 0755);
     }
-    int run(std::chrono::milliseconds timeout, const std::vector<std::string>& programArgs = {}) {
-        std::vector<std::string> args = {"upd", "0", (app / "app").string(), "app_NEW"};
+    int run(std::chrono::milliseconds timeout, const std::vector<std::string>& programArgs = {},
+            const std::string& component = "app_NEW") {
+        std::vector<std::string> args = {"upd", "0", (app / "app").string(), component};
         if (!programArgs.empty()) args.push_back("--");
         args.insert(args.end(), programArgs.begin(), programArgs.end());
         auto v = argvOf(args);
@@ -543,6 +544,17 @@ TEST(UpdaterTest, ReplacedProgramThatEndsAtOnceIsRolledBack) {
     EXPECT_EQ(s.log("old\n"), "old\n") << "the previous program is started";
     EXPECT_NE(get((s.app / "app").string()).find("echo old"), std::string::npos);
     EXPECT_FALSE(fs::exists(s.app / "app.old"));
+}
+
+// The program may also come SZDD-compressed: app expands from ap_.
+TEST(UpdaterTest, ACompressedProgramIsRolledBackToo) {
+    SelfUpdate s;
+    const std::string body = "#!/bin/sh\nexit 1\n";
+    putBytes((s.app / "ap_").string(), unpack::CompressSzdd({body.begin(), body.end()}, 'p'));
+    EXPECT_EQ(s.run(std::chrono::seconds(10), {}, "ap_"), 2);
+    EXPECT_EQ(s.log("old\n"), "old\n");
+    EXPECT_NE(get((s.app / "app").string()).find("echo old"), std::string::npos);
+    EXPECT_TRUE(fs::exists(s.app / "ap_"));
 }
 
 TEST(UpdaterTest, ReplacedProgramThatNeverReportsIsStoppedAndRolledBack) {

@@ -364,6 +364,17 @@ std::string ExpandedSzddName(const std::string& path, char storedChar) {
     return out;
 }
 
+std::string ExpandedSzddName(const std::string& path) {
+    if (!IsSzdd(path)) return {};
+    unsigned char head[10] = {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return {};
+    const ssize_t n = ::read(fd, head, sizeof head);
+    ::close(fd);
+    return n == 10 && head[8] == 'A' ? ExpandedSzddName(path, static_cast<char>(head[9]))
+                                     : std::string();
+}
+
 std::string ExpandSzdd(const std::string& path, std::string* error) {
     return ExpandSzdd(path, error, Limits{});
 }

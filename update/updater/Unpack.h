@@ -23,6 +23,8 @@ bool IsSzdd(const std::string& path);
 // that character cannot be part of a file name, or when the result would
 // be the compressed file's own name (expanding would consume the source).
 std::string ExpandedSzddName(const std::string& path, char storedChar);
+// The same for an SZDD file on disk, from its header; empty for any other file.
+std::string ExpandedSzddName(const std::string& path);
 
 // Expands an SZDD file beside itself into ExpandedSzddName. The expanded
 // path, or empty on failure. The output must reach exactly the header's

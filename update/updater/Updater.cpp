@@ -191,6 +191,15 @@ std::string replacedBy(const std::string& name) {
     return {};
 }
 
+// The file a component puts in place: the "_NEW" rule's or the expanded
+// name of an SZDD file (cabinets and patches are not the program).
+std::string targetOf(const std::string& name) {
+    if (std::string base = replacedBy(name); !base.empty()) return base;
+    const std::string ext = extensionOf(name);
+    if (ext == ".CAB" || ext == ".PAT") return {};
+    return unpack::ExpandedSzddName(name);
+}
+
 } // namespace
 
 bool PlainComponentName(const std::string& name) {
@@ -311,7 +320,7 @@ int Run(int argc, char** argv, const Options& options) {
     std::string self; // the program's own file, when a component replaces it
     int result = 0;
     for (const auto& component : a.components) {
-        const std::string base = replacedBy(component);
+        const std::string base = targetOf(component);
         const bool replacesProgram =
             startProgram && !base.empty() && base == leafOf(a.program) && sameFile(base, a.program);
         if (replacesProgram && !keepOld(base)) {

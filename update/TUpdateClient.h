@@ -290,8 +290,6 @@ public:
         virtual bool Open(const QString& url) = 0;
         // Control and text files: the whole transfer is capped in time.
         bool control = false;
-        // The body may not grow past this (0: no cap).
-        qint64 maxBytes = 0;
         virtual int HttpStatus() const { return 200; }
         virtual qint64 ExpectedSize() const = 0;
         // Up to 4096 bytes; -1 on failure, 0 at the end.

@@ -196,10 +196,9 @@ bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool com
     }
     const QString realUrl = AddProxyCredentials(url, ProxyUserID, ProxyPassword);
     auto transfer = OpenTransfer();
-    if (transfer) {
-        transfer->control = expect.text;
-        transfer->maxBytes = expect.maxBytes;
-    }
+    // The size cap is ours, while the body arrives: the transport's own
+    // would fail a declared length before we could say why.
+    if (transfer) transfer->control = expect.text;
     // Only web and FTP addresses: never a local file, nor another protocol.
     if (UpdateType == httpUpdate && !FetchableUrl(url)) {
         Report(917, url);
@@ -382,8 +381,6 @@ public:
     bool Open(const QString& url) override {
         base_.url = url.toStdString();
         base_.kind = control ? net::Kind::Control : net::Kind::File;
-        // One byte past the cap tells a body that is too big from one that fits.
-        base_.maxBytes = maxBytes > 0 ? maxBytes + 1 : 0;
         const bool ok = s_.Open(base_);
         if (!ok) {
             error_ = QString::fromStdString(s_.Error());

@@ -31,6 +31,7 @@ inline qint64 NextSigningTime() {
 
 // A .minisig beside `path`, made as `minisign -S` makes it, with the demo
 // key (unencrypted on purpose) and "timestamp:<seconds>" as trusted comment.
+// A negative timestamp leaves the signing time out.
 inline void Sign(const QString& path, qint64 timestamp = NextSigningTime(), bool prehashed = true) {
     QFile keyFile(DemoKeyFile("key"));
     keyFile.open(QIODevice::ReadOnly);
@@ -54,8 +55,9 @@ inline void Sign(const QString& path, qint64 timestamp = NextSigningTime(), bool
                              reinterpret_cast<const unsigned char*>(bytes.constData()),
                              static_cast<unsigned long long>(bytes.size()), sk);
     }
-    const QByteArray comment = "timestamp:" + QByteArray::number(timestamp) +
-                               "\tfile:" + QFile::encodeName(QFileInfo(path).fileName());
+    const QByteArray file = "file:" + QFile::encodeName(QFileInfo(path).fileName());
+    const QByteArray comment =
+        timestamp < 0 ? file : "timestamp:" + QByteArray::number(timestamp) + "\t" + file;
     const QByteArray signedPart = QByteArray(reinterpret_cast<const char*>(sig), 64) + comment;
     unsigned char global[64];
     crypto_sign_detached(global, nullptr,

@@ -13,7 +13,10 @@ stdin closes. Paths:
   /stopmid/NAME    headers and half of the file, then silence on an open connection
   /endless/NAME    a 200 answer whose body never ends (NAME picks the type)
   /trickle/NAME    the file one byte per 200 ms, then silence
+  /sized/N/NAME    a 200 answer that declares N bytes and sends them (zeros)
+  /nolengthsized/N/NAME  the same without Content-Length
   POST /echo       the request body back
+  POST /echoagent  the User-Agent and the body back
 """
 import http.server
 import mimetypes
@@ -127,6 +130,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self.wfile.flush()
                 STOP.wait(LIMIT_SECONDS)
                 self.close_connection = True
+            elif kind in ("sized", "nolengthsized"):
+                size = int(rest.split("/", 1)[0])
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                if kind == "sized":
+                    self.send_header("Content-Length", str(size))
+                else:
+                    self.send_header("Connection", "close")
+                self.end_headers()
+                chunk = b"\0" * 65536
+                sent = 0
+                while sent < size and not STOP.is_set():
+                    part = chunk[: min(len(chunk), size - sent)]
+                    self.wfile.write(part)
+                    sent += len(part)
+                self.close_connection = True
             elif kind == "html":
                 self.send_body(b"<html><body>Sign in to the network</body></html>", ctype="text/html")
             else:
@@ -141,6 +160,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self.rfile.read(length)
         if self.path == "/echo":
             self.send_body(b"got:" + body, ctype="text/plain")
+        elif self.path == "/echoagent":
+            agent = self.headers.get("User-Agent", "").encode()
+            self.send_body(b"agent:" + agent + b" body:" + body, ctype="text/plain")
         else:
             self.send_error(404)
 

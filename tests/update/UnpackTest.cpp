@@ -418,6 +418,21 @@ TEST(CabinetTest, SevenThousandFoldersExtract) {
     EXPECT_EQ(get(s.p("out/f/6999")), "6999");
 }
 
+// The cap still holds: an LZX folder asks for a 2 MiB window at once.
+TEST(CabinetTest, MemoryCapRefusesALargeWindow) {
+    Scratch s;
+    put(s.p("lzx.cab"), buildCab({{0x1503, std::string(64, '\0')}}, {{"a", 0, 0, 64}}));
+    unpack::Limits limits;
+    limits.maxMemory = 1 << 20;
+    std::string error;
+    EXPECT_FALSE(unpack::ExtractCabinet(s.p("lzx.cab"), s.p("out"), &error, limits));
+    EXPECT_NE(error.find("memory limit"), std::string::npos) << error;
+    EXPECT_FALSE(
+        unpack::ExtractCabinet(s.p("lzx.cab"), s.p("out"), &error)); // the data is no LZX stream
+    EXPECT_EQ(error.find("memory limit"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(s.p("out/a")));
+}
+
 // A broken second member: the first is not written either, an existing file
 // keeps its bytes and mode, and no temporary file is left.
 TEST(CabinetTest, AFailedExtractionChangesNothing) {

@@ -54,12 +54,14 @@ void KeyFlow::Reflow() {
     // A box spreads over more lanes only when it alone is taller than a
     // lane's fair share of all rows.
     int total = 0;
-    for (const auto& b : blocks_) total += b.rows();
+    for (const auto& b : blocks_)
+        total += b.rows();
     const int share = std::max(1, (total + lanes - 1) / lanes);
     for (std::size_t i = 0; i < blocks_.size(); ++i) {
         const int rows = blocks_[i].rows();
         blocks_[i].box->setVisible(rows > 0);
-        const int columns = std::clamp((rows + share - 1) / share, 1, lanes);
+        const int columns =
+            blocks_[i].spreads ? std::clamp((rows + share - 1) / share, 1, lanes) : 1;
         if (dirty_ || columns != columns_[i]) {
             blocks_[i].arrange(columns);
             columns_[i] = columns;
@@ -84,7 +86,8 @@ void KeyFlow::Reflow() {
         const int w = span * unit + (span - 1) * kSpacing;
         const int h = heightOf(box);
         box->setGeometry(kMargin + best * (unit + kSpacing), bestTop, w, h);
-        for (int s = best; s < best + span; ++s) sky[static_cast<std::size_t>(s)] = bestTop + h + kSpacing;
+        for (int s = best; s < best + span; ++s)
+            sky[static_cast<std::size_t>(s)] = bestTop + h + kSpacing;
     }
     setMinimumHeight(*std::max_element(sky.begin(), sky.end()) + kMargin - kSpacing);
     reflowing_ = false;
@@ -112,6 +115,8 @@ bool KeyFlow::event(QEvent* event) {
     return QWidget::event(event);
 }
 
-QSize KeyFlow::sizeHint() const { return minimumSize(); }
+QSize KeyFlow::sizeHint() const {
+    return minimumSize();
+}
 
 } // namespace keybinds

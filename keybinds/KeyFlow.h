@@ -16,8 +16,9 @@ class KeyFlow final : public QWidget {
 public:
     struct Block {
         QWidget* box = nullptr;
-        std::function<int()> rows;             // rows it shows now; 0 hides it
+        std::function<int()> rows;                // rows it shows now; 0 hides it
         std::function<void(int columns)> arrange; // lays its rows out in this many columns
+        bool spreads = true;                      // may take more than one lane
     };
 
     explicit KeyFlow(QWidget* parent = nullptr);

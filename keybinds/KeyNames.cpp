@@ -96,9 +96,9 @@ constexpr Place kModifierPlaces[] = {
 };
 
 constexpr Place kSymbolPlaces[] = {
-    {10, '1'}, {11, '2'}, {12, '3'}, {13, '4'}, {14, '5'}, {15, '6'}, {16, '7'}, {17, '8'},
-    {18, '9'}, {19, '0'}, {20, 189}, {21, 187}, {34, 219}, {35, 221}, {47, 186}, {48, 222},
-    {49, 192}, {51, 220}, {59, 188}, {60, 190}, {61, 191},
+    {10, '1'}, {11, '2'}, {12, '3'}, {13, '4'}, {14, '5'}, {15, '6'}, {16, '7'},
+    {17, '8'}, {18, '9'}, {19, '0'}, {20, 189}, {21, 187}, {34, 219}, {35, 221},
+    {47, 186}, {48, 222}, {49, 192}, {51, 220}, {59, 188}, {60, 190}, {61, 191},
 };
 
 constexpr Place kLetterPlaces[] = {
@@ -148,7 +148,8 @@ Symbol symbolOf(const PhysicalKey& key) {
         return {SymbolKind::Other, 0};
     }
     if (sym != 0) return {}; // function keys, dead keys, modifiers: the Qt code tells
-    if (key.qtKey >= 0x20 && key.qtKey < 0x110000) return classify(static_cast<char32_t>(key.qtKey));
+    if (key.qtKey >= 0x20 && key.qtKey < 0x110000)
+        return classify(static_cast<char32_t>(key.qtKey));
     return {};
 }
 #endif
@@ -211,8 +212,7 @@ QString NativeKeyName(const PhysicalKey& key) {
         const QString name = QKeySequence(key.qtKey).toString(QKeySequence::NativeText);
         if (!name.isEmpty()) return name;
     }
-    if (key.nativeVirtualKey != 0)
-        return QStringLiteral("0x%1").arg(key.nativeVirtualKey, 0, 16);
+    if (key.nativeVirtualKey != 0) return QStringLiteral("0x%1").arg(key.nativeVirtualKey, 0, 16);
     return QStringLiteral("scan code %1").arg(key.nativeScanCode);
 }
 

@@ -8,16 +8,16 @@
 #include "ui/PageContext.h"
 #include "ui/Prompter.h"
 
-#include <QEvent>
 #include <QAction>
+#include <QEvent>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHash>
-#include <QPainter>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QToolButton>
@@ -47,13 +47,16 @@ private:
     QToolButton* button_;
 };
 
-QString latin(const char* s) { return QString::fromLatin1(s); }
+QString latin(const char* s) {
+    return QString::fromLatin1(s);
+}
 
 // Commands players commonly bind; a field shows any of them whole.
 constexpr const char* kWidthSamples[] = {"SwitchToBestWeapon", "taunt gesture_point",
                                          "ToggleBehindView", "mouseX Speed=2.0"};
 
-const QString kStatusHint = QStringLiteral("The key field with the focus shows its whole command here.");
+const QString kStatusHint =
+    QStringLiteral("The key field with the focus shows its whole command here.");
 
 // Rows the "Define own key" box counts as when the boxes are balanced.
 constexpr int kOwnKeyRows = 6;
@@ -88,12 +91,13 @@ void SetOwnToolTip(QWidget* w, const QString& own) {
     w->setToolTip(next);
 }
 
-QString Normalized(const QString& command) { return command.simplified().toLower(); }
+QString Normalized(const QString& command) {
+    return command.simplified().toLower();
+}
 
 } // namespace
 
-TKeyBindsPage::TKeyBindsPage(ui::PageContext& ctx, QWidget* parent)
-    : QWidget(parent), ctx_(ctx) {
+TKeyBindsPage::TKeyBindsPage(ui::PageContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("tabMain"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 4, 0, 0);
@@ -105,7 +109,8 @@ TKeyBindsPage::TKeyBindsPage(ui::PageContext& ctx, QWidget* parent)
     edtSearch_->setObjectName(QStringLiteral("edtSearchNoCheck"));
     edtSearch_->setPlaceholderText(QStringLiteral("Search keys and commands"));
     edtSearch_->setClearButtonEnabled(true);
-    edtSearch_->setToolTip(QStringLiteral("Shows only the keys whose name or command contains this text"));
+    edtSearch_->setToolTip(
+        QStringLiteral("Shows only the keys whose name or command contains this text"));
     lblSearchCount_ = new QLabel(this);
     lblSearchCount_->setObjectName(QStringLiteral("lblSearchCount"));
     searchRow->addWidget(edtSearch_, 1);
@@ -134,7 +139,8 @@ TKeyBindsPage::TKeyBindsPage(ui::PageContext& ctx, QWidget* parent)
     BuildGroups(flow_);
     ScrollBox1_->setWidget(flow_);
     snapshot_ = SnapshotTexts();
-    defaults_ = new ui::GameDefaults(this, ctx_.state, ctx_.ini, [this](ini::PageWrites& w) { CollectWrites(w); });
+    defaults_ = new ui::GameDefaults(this, ctx_.state, ctx_.ini,
+                                     [this](ini::PageWrites& w) { CollectWrites(w); });
 }
 
 void TKeyBindsPage::BuildGroups(QWidget* content) {
@@ -149,8 +155,9 @@ void TKeyBindsPage::BuildGroups(QWidget* content) {
     auto* edtChar = new QLineEdit(QStringLiteral(".."), own);
     edtChar->setObjectName(QStringLiteral("edtCharNoCheck"));
     edtChar->setAlignment(Qt::AlignCenter);
-    edtChar->setToolTip(QStringLiteral("Press the key to bind. While this field has the focus it takes "
-                                       "every key, F1 to F12 included; Tab moves on."));
+    edtChar->setToolTip(
+        QStringLiteral("Press the key to bind. While this field has the focus it takes "
+                       "every key, F1 to F12 included; Tab moves on."));
     // Read-only keeps pasted and typed text out; the filter names released keys.
     edtChar->setReadOnly(true);
     edtChar->installEventFilter(this);
@@ -163,7 +170,8 @@ void TKeyBindsPage::BuildGroups(QWidget* content) {
     btnSave->setObjectName(QStringLiteral("btnSave"));
     edtCommandNoCheck_ = edtCommand;
     btnSave_ = btnSave;
-    connect(btnSave, &QPushButton::clicked, this, [this] { ctx_.guarded([this] { btnSaveClick(); }); });
+    connect(btnSave, &QPushButton::clicked, this,
+            [this] { ctx_.guarded([this] { btnSaveClick(); }); });
     for (QWidget* w : {static_cast<QWidget*>(label3), static_cast<QWidget*>(edtChar),
                        static_cast<QWidget*>(label2), static_cast<QWidget*>(edtCommand),
                        static_cast<QWidget*>(btnSave)})
@@ -187,7 +195,8 @@ void TKeyBindsPage::BuildGroups(QWidget* content) {
 
     const QFontMetrics fm(font());
     int sample = 0;
-    for (const char* s : kWidthSamples) sample = std::max(sample, fm.horizontalAdvance(latin(s)));
+    for (const char* s : kWidthSamples)
+        sample = std::max(sample, fm.horizontalAdvance(latin(s)));
     // Room for the frame and for the mark of a shared command beside the text.
     const int fieldWidth = sample + fm.height() + 20;
     const auto rows = KeyRows();
@@ -208,7 +217,7 @@ void TKeyBindsPage::BuildGroups(QWidget* content) {
     sharedMarks_.assign(rows.size(), nullptr);
     rowShown_.assign(rows.size(), true);
 
-    flow_->Add({own, [] { return kOwnKeyRows; }, [](int) {}});
+    flow_->Add({own, [] { return kOwnKeyRows; }, [](int) {}, false});
     for (std::size_t g = 0; g < groups_.size(); ++g) {
         const int group = static_cast<int>(g);
         flow_->Add({groups_[g], [this, group] { return VisibleRows(group); },
@@ -240,13 +249,15 @@ void TKeyBindsPage::ArrangeGroup(int group, int columns) {
         rowFields_[i]->setVisible(rowShown_[i]);
         if (rowShown_[i]) shown.push_back(i);
     }
-    const int perColumn = std::max<int>(1, (static_cast<int>(shown.size()) + columns - 1) / columns);
+    const int perColumn =
+        std::max<int>(1, (static_cast<int>(shown.size()) + columns - 1) / columns);
     for (std::size_t n = 0; n < shown.size(); ++n) {
         const int r = static_cast<int>(n) % perColumn, c = static_cast<int>(n) / perColumn;
         layout->addWidget(rowLabels_[shown[n]], r, 2 * c);
         layout->addWidget(rowFields_[shown[n]], r, 2 * c + 1);
     }
-    for (int c = 0; c < columns; ++c) layout->setColumnStretch(2 * c + 1, 1);
+    for (int c = 0; c < columns; ++c)
+        layout->setColumnStretch(2 * c + 1, 1);
 }
 
 QLineEdit* TKeyBindsPage::Field(const char* objectName) const {
@@ -323,7 +334,8 @@ void TKeyBindsPage::CollectWrites(ini::PageWrites& w) const {
     for (std::size_t i = 0; i < rows.size(); ++i)
         if (rows[i].key)
             w.From(rowFields_[i]->objectName().toStdString())
-                .Text(*ctx_.ini.UserIni, kInputSection, rows[i].key, rowFields_[i]->text().toStdString());
+                .Text(*ctx_.ini.UserIni, kInputSection, rows[i].key,
+                      rowFields_[i]->text().toStdString());
 }
 
 std::vector<ini::PendingWrite> TKeyBindsPage::PendingChanges() const {
@@ -376,13 +388,14 @@ bool TKeyBindsPage::eventFilter(QObject* watched, QEvent* event) {
         const PhysicalKey physical{key->key(), key->modifiers().testFlag(Qt::KeypadModifier),
                                    key->nativeScanCode(), key->nativeVirtualKey(), key->text()};
         const int vk = VirtualKeyOf(physical);
-        const QString native = KeyNameOfVirtualKey(vk).isEmpty() ? NativeKeyName(physical) : QString();
+        const QString native =
+            KeyNameOfVirtualKey(vk).isEmpty() ? NativeKeyName(physical) : QString();
         ctx_.guarded([&] { edtCharNoCheckKeyUp(vk, native); });
         return true;
     }
     case QEvent::FocusIn:
-        lblStatus_->setText(QStringLiteral(
-            "Press the key to bind: every key counts while this field has the focus. Tab moves on."));
+        lblStatus_->setText(QStringLiteral("Press the key to bind: every key counts while this "
+                                           "field has the focus. Tab moves on."));
         break;
     case QEvent::FocusOut:
         lblStatus_->setText(kStatusHint);
@@ -401,9 +414,10 @@ void TKeyBindsPage::edtCharNoCheckKeyUp(int virtualKey, const QString& nativeNam
             ctx_.ini.UserIni->ReadText(kInputSection, edtCharNoCheck_->text().toStdString(), "")));
     // Saving under a name the game does not know would bind nothing.
     if (name.isEmpty() && !nativeName.isEmpty())
-        ctx_.prompter.Warning(QStringLiteral("The key \"%1\" has no name in the game, so it cannot be "
-                                             "bound here.\nThe key field keeps %2.")
-                                  .arg(nativeName, edtCharNoCheck_->text()));
+        ctx_.prompter.Warning(
+            QStringLiteral("The key \"%1\" has no name in the game, so it cannot be "
+                           "bound here.\nThe key field keeps %2.")
+                .arg(nativeName, edtCharNoCheck_->text()));
 }
 
 void TKeyBindsPage::btnSaveClick() {
@@ -424,7 +438,8 @@ void TKeyBindsPage::btnSaveClick() {
 }
 
 void TKeyBindsPage::ClearGroup(int group) {
-    if (!ctx_.prompter.Confirm(QStringLiteral("This will empty all fields in the groupbox. Are you sure?")))
+    if (!ctx_.prompter.Confirm(
+            QStringLiteral("This will empty all fields in the groupbox. Are you sure?")))
         return;
     bulkEdit_ = true;
     for (QLineEdit* edit : groups_[group]->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly))
@@ -435,12 +450,24 @@ void TKeyBindsPage::ClearGroup(int group) {
 
 // Button numbers follow the original form: 1 Alpha, 3 Number, 4 Function,
 // 2 Numeric, 5 Other, 6 Joystick.
-void TKeyBindsPage::SpeedButton1Click() { ClearGroup(0); }
-void TKeyBindsPage::SpeedButton3Click() { ClearGroup(1); }
-void TKeyBindsPage::SpeedButton4Click() { ClearGroup(2); }
-void TKeyBindsPage::SpeedButton2Click() { ClearGroup(3); }
-void TKeyBindsPage::SpeedButton5Click() { ClearGroup(4); }
-void TKeyBindsPage::SpeedButton6Click() { ClearGroup(5); }
+void TKeyBindsPage::SpeedButton1Click() {
+    ClearGroup(0);
+}
+void TKeyBindsPage::SpeedButton3Click() {
+    ClearGroup(1);
+}
+void TKeyBindsPage::SpeedButton4Click() {
+    ClearGroup(2);
+}
+void TKeyBindsPage::SpeedButton2Click() {
+    ClearGroup(3);
+}
+void TKeyBindsPage::SpeedButton5Click() {
+    ClearGroup(4);
+}
+void TKeyBindsPage::SpeedButton6Click() {
+    ClearGroup(5);
+}
 
 // ---- Reading the binds: tool tips, shared commands, status line, search ----
 
@@ -454,18 +481,21 @@ QString TKeyBindsPage::KeyName(std::size_t row) const {
 
 QStringList TKeyBindsPage::SharedWith(const QLineEdit* field) const {
     const auto it = std::find(rowFields_.begin(), rowFields_.end(), field);
-    return it == rowFields_.end() ? QStringList{} : sharedWith_[static_cast<std::size_t>(it - rowFields_.begin())];
+    return it == rowFields_.end() ? QStringList{}
+                                  : sharedWith_[static_cast<std::size_t>(it - rowFields_.begin())];
 }
 
 void TKeyBindsPage::FieldEdited(std::size_t row) {
     if (!bulkEdit_) MarkSharedCommands();
     QLineEdit* edit = rowFields_[row];
     QString tip = edit->text();
-    if (!sharedWith_[row].isEmpty()) tip += QStringLiteral("\nAlso on: ") + sharedWith_[row].join(QStringLiteral(", "));
+    if (!sharedWith_[row].isEmpty())
+        tip += QStringLiteral("\nAlso on: ") + sharedWith_[row].join(QStringLiteral(", "));
     SetOwnToolTip(edit, tip);
     if (focusedRow_ == static_cast<int>(row)) ShowStatus(row);
     // While searching, an edited row stays where it is; only its light follows.
-    if (!bulkEdit_ && !edtSearch_->text().trimmed().isEmpty()) HighlightRow(row, edtSearch_->text().trimmed());
+    if (!bulkEdit_ && !edtSearch_->text().trimmed().isEmpty())
+        HighlightRow(row, edtSearch_->text().trimmed());
 }
 
 // A command on several keys is often a slip (a key bound twice by mistake):
@@ -494,7 +524,8 @@ void TKeyBindsPage::MarkSharedCommands() {
                 static const QIcon icon = SharedMarkIcon();
                 sharedMarks_[i] = new QAction(icon, QString(), edit);
             }
-            sharedMarks_[i]->setToolTip(QStringLiteral("Also on: ") + others.join(QStringLiteral(", ")));
+            sharedMarks_[i]->setToolTip(QStringLiteral("Also on: ") +
+                                        others.join(QStringLiteral(", ")));
             if (!edit->actions().contains(sharedMarks_[i]))
                 edit->addAction(sharedMarks_[i], QLineEdit::TrailingPosition);
         } else if (sharedMarks_[i]) {
@@ -508,9 +539,11 @@ void TKeyBindsPage::MarkSharedCommands() {
 
 void TKeyBindsPage::ShowStatus(std::size_t row) {
     const QString text = rowFields_[row]->text();
-    QString status = KeyName(row) + QStringLiteral(": ") + (text.isEmpty() ? QStringLiteral("(nothing bound)") : text);
+    QString status = KeyName(row) + QStringLiteral(": ") +
+                     (text.isEmpty() ? QStringLiteral("(nothing bound)") : text);
     if (!sharedWith_[row].isEmpty())
-        status += QStringLiteral("    (also on ") + sharedWith_[row].join(QStringLiteral(", ")) + QLatin1Char(')');
+        status += QStringLiteral("    (also on ") + sharedWith_[row].join(QStringLiteral(", ")) +
+                  QLatin1Char(')');
     lblStatus_->setText(status);
 }
 
@@ -521,7 +554,8 @@ bool TKeyBindsPage::HighlightRow(std::size_t row, const QString& q) {
     QLineEdit* edit = rowFields_[row];
     const QString labelText = latin(KeyRows()[row].label);
     const bool inLabel = !q.isEmpty() && labelText.contains(q, Qt::CaseInsensitive);
-    const bool keyMatch = inLabel || (!q.isEmpty() && KeyName(row).contains(q, Qt::CaseInsensitive));
+    const bool keyMatch =
+        inLabel || (!q.isEmpty() && KeyName(row).contains(q, Qt::CaseInsensitive));
     const bool commandMatch = !q.isEmpty() && edit->text().contains(q, Qt::CaseInsensitive);
     if (label->property("searchMatch").toBool() != keyMatch || keyMatch) {
         label->setProperty("searchMatch", keyMatch);
@@ -529,10 +563,11 @@ bool TKeyBindsPage::HighlightRow(std::size_t row, const QString& q) {
             const qsizetype at = inLabel ? labelText.indexOf(q, 0, Qt::CaseInsensitive) : 0;
             const qsizetype len = inLabel ? q.size() : labelText.size() - 1;
             label->setTextFormat(Qt::RichText);
-            label->setText(labelText.left(at).toHtmlEscaped() +
-                           QStringLiteral("<span style=\"background-color:#ffd84d;color:#000000\">") +
-                           labelText.mid(at, len).toHtmlEscaped() + QStringLiteral("</span>") +
-                           labelText.mid(at + len).toHtmlEscaped());
+            label->setText(
+                labelText.left(at).toHtmlEscaped() +
+                QStringLiteral("<span style=\"background-color:#ffd84d;color:#000000\">") +
+                labelText.mid(at, len).toHtmlEscaped() + QStringLiteral("</span>") +
+                labelText.mid(at + len).toHtmlEscaped());
         } else {
             label->setTextFormat(Qt::PlainText);
             label->setText(labelText);
@@ -559,8 +594,9 @@ void TKeyBindsPage::ApplySearch() {
         rowShown_[i] = HighlightRow(i, q);
         shown += rowShown_[i] ? 1 : 0;
     }
-    lblSearchCount_->setText(q.isEmpty() ? QString()
-                                         : QStringLiteral("%1 of %2 keys").arg(shown).arg(rowFields_.size()));
+    lblSearchCount_->setText(
+        q.isEmpty() ? QString()
+                    : QStringLiteral("%1 of %2 keys").arg(shown).arg(rowFields_.size()));
     flow_->Invalidate();
 }
 

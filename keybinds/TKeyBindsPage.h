@@ -17,7 +17,7 @@ class TIniFile;
 namespace ui {
 struct PageContext;
 class GameDefaults;
-}
+} // namespace ui
 class QPushButton;
 
 namespace keybinds {
@@ -83,8 +83,8 @@ private:
     QPushButton* btnSave_ = nullptr;
     QScrollArea* ScrollBox1_ = nullptr;
     std::vector<QGroupBox*> groups_;
-    std::vector<QLineEdit*> rowFields_; // parallel to KeyRows()
-    std::vector<QLabel*> rowLabels_;    // parallel to KeyRows()
+    std::vector<QLineEdit*> rowFields_;   // parallel to KeyRows()
+    std::vector<QLabel*> rowLabels_;      // parallel to KeyRows()
     std::vector<QStringList> sharedWith_; // parallel to KeyRows()
     std::vector<QAction*> sharedMarks_;   // parallel to KeyRows(), made when first needed
     std::vector<bool> rowShown_;          // parallel to KeyRows(): passes the search

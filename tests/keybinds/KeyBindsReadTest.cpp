@@ -22,7 +22,9 @@ class KeyBindsReadTest : public QObject {
     std::unique_ptr<TKeyBindsPage> page;
 
     QLineEdit* f(const char* name) const { return page->Field(name); }
-    QLineEdit* search() const { return page->findChild<QLineEdit*>(QStringLiteral("edtSearchNoCheck")); }
+    QLineEdit* search() const {
+        return page->findChild<QLineEdit*>(QStringLiteral("edtSearchNoCheck"));
+    }
     QLabel* status() const { return page->findChild<QLabel*>(QStringLiteral("lblKeyStatus")); }
     QGroupBox* group(const char* caption) const {
         for (auto* box : page->findChildren<QGroupBox*>())
@@ -62,10 +64,14 @@ private slots:
         for (int width : {1800, 1400, 1180, 1000, 805}) {
             showActive({width, 460});
             QTest::qWait(20);
-            for (const char* text : {"SwitchToBestWeapon", "taunt gesture_point", "ToggleBehindView", "mouseX Speed=2.0"})
+            for (const char* text : {"SwitchToBestWeapon", "taunt gesture_point",
+                                     "ToggleBehindView", "mouseX Speed=2.0"})
                 for (const auto& row : keybinds::KeyRows())
-                    QVERIFY2(f(row.field)->width() > fm.horizontalAdvance(QString::fromLatin1(text)) + 8,
-                             qPrintable(QStringLiteral("%1 at %2").arg(QString::fromLatin1(row.field)).arg(width)));
+                    QVERIFY2(f(row.field)->width() >
+                                 fm.horizontalAdvance(QString::fromLatin1(text)) + 8,
+                             qPrintable(QStringLiteral("%1 at %2")
+                                            .arg(QString::fromLatin1(row.field))
+                                            .arg(width)));
         }
         QCOMPARE(f("edtB")->toolTip(), QStringLiteral("ToggleBehindView"));
         QCOMPARE(f("edtQ")->toolTip(), QStringLiteral("SwitchToBestWeapon\nAlso on: MiddleMouse"));
@@ -77,7 +83,8 @@ private slots:
         QCOMPARE(status()->text(), QStringLiteral("MouseX: Count bXAxis | Axis aMouseX Speed=2.0"));
         f("edtMouseX")->setText(QStringLiteral("Count bXAxis | Axis aMouseX Speed=3.5"));
         QCOMPARE(status()->text(), QStringLiteral("MouseX: Count bXAxis | Axis aMouseX Speed=3.5"));
-        QCOMPARE(f("edtMouseX")->toolTip(), QStringLiteral("Count bXAxis | Axis aMouseX Speed=3.5"));
+        QCOMPARE(f("edtMouseX")->toolTip(),
+                 QStringLiteral("Count bXAxis | Axis aMouseX Speed=3.5"));
         f("edtA")->setFocus();
         QTRY_VERIFY(!status()->text().contains(QStringLiteral("MouseX")));
     }
@@ -91,7 +98,8 @@ private slots:
         QVERIFY(!f("edt1")->isHidden()); // SwitchWeapon 1
         QVERIFY(f("edtA")->isHidden());  // StrafeLeft
         QVERIFY(labelOf(f("edtA"))->isHidden());
-        QVERIFY(group("Function keys")->isHidden() == !f("edtF1")->text().contains(QStringLiteral("weapon"), Qt::CaseInsensitive));
+        QVERIFY(group("Function keys")->isHidden() ==
+                !f("edtF1")->text().contains(QStringLiteral("weapon"), Qt::CaseInsensitive));
 
         // By key name: the label is lit, also where the label abbreviates the key.
         search()->setText(QStringLiteral("wheel"));
@@ -116,11 +124,14 @@ private slots:
     }
 
     void keysSharingACommandAreMarkedWithTheOthersNamed() {
-        loadFrom("[Engine.Input]\r\nQ=Fire\r\nLeftMouse=fire\r\nMouse4= Fire \r\nSpace=Jump\r\nE=\r\nR=\r\n");
-        QCOMPARE(page->SharedWith(f("edtQ")), (QStringList{QStringLiteral("LeftMouse"), QStringLiteral("Mouse4")}));
+        loadFrom("[Engine.Input]\r\nQ=Fire\r\nLeftMouse=fire\r\nMouse4= Fire "
+                 "\r\nSpace=Jump\r\nE=\r\nR=\r\n");
+        QCOMPARE(page->SharedWith(f("edtQ")),
+                 (QStringList{QStringLiteral("LeftMouse"), QStringLiteral("Mouse4")}));
         QVERIFY(f("edtQ")->property("sharedCommand").toBool());
         QVERIFY(f("edtQ")->toolTip().contains(QStringLiteral("Also on: LeftMouse, Mouse4")));
-        QCOMPARE(page->SharedWith(f("edtLeftMouse")), (QStringList{QStringLiteral("Q"), QStringLiteral("Mouse4")}));
+        QCOMPARE(page->SharedWith(f("edtLeftMouse")),
+                 (QStringList{QStringLiteral("Q"), QStringLiteral("Mouse4")}));
         QVERIFY(!f("edtSpace")->property("sharedCommand").toBool());
         QVERIFY(page->SharedWith(f("edtE")).isEmpty()); // empty fields share nothing
 
@@ -128,7 +139,8 @@ private slots:
         f("edtMouse4")->clear();
         QVERIFY(!f("edtQ")->property("sharedCommand").toBool());
         // The game's default, which another part adds to the tip, stays.
-        QCOMPARE(f("edtQ")->toolTip(), QStringLiteral("Fire\nThe game's default: SwitchToBestWeapon"));
+        QCOMPARE(f("edtQ")->toolTip(),
+                 QStringLiteral("Fire\nThe game's default: SwitchToBestWeapon"));
         f("edtJoySlider1")->setText(QStringLiteral("Jump")); // a slider is no key
         QVERIFY(page->SharedWith(f("edtSpace")).isEmpty());
         f("edtR")->setText(QStringLiteral("jump"));
@@ -138,8 +150,10 @@ private slots:
     // The thumb buttons load and save like any key; a file that lacks them,
     // or holds them empty, keeps every byte through a save without edits.
     void thumbButtonsOnRealFiles() {
-        for (const char* file : {"timseriakov-dotfiles/User.ini", "GrantSorenson-LumpysInvasionServer/User.ini"}) {
-            const QByteArray original = ReadAll(RealWorldDir() + QLatin1Char('/') + QString::fromLatin1(file));
+        for (const char* file :
+             {"timseriakov-dotfiles/User.ini", "GrantSorenson-LumpysInvasionServer/User.ini"}) {
+            const QByteArray original =
+                ReadAll(RealWorldDir() + QLatin1Char('/') + QString::fromLatin1(file));
             QVERIFY(original.contains("\nMouse4=\r\n") || original.contains("\nMouse4=\n"));
             loadFrom(original);
             QVERIFY(page->SaveKeyBinds());
@@ -157,7 +171,8 @@ private slots:
         QCOMPARE(ReadAll(h->UserIniPath()), QByteArray("[Engine.Input]\r\nSpace=Jump\r\n"));
         f("edtMouse4")->setText(QStringLiteral("Jump"));
         QVERIFY(page->SaveKeyBinds());
-        QCOMPARE(ReadAll(h->UserIniPath()), QByteArray("[Engine.Input]\r\nSpace=Jump\r\nMouse4=Jump\r\n"));
+        QCOMPARE(ReadAll(h->UserIniPath()),
+                 QByteArray("[Engine.Input]\r\nSpace=Jump\r\nMouse4=Jump\r\n"));
     }
 
     // At the window's smallest and default sizes the page's share of it.
@@ -172,7 +187,8 @@ private slots:
             for (auto* box : flow->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly)) {
                 const QRect r = box->geometry();
                 QVERIFY2(r.right() < flow->width(), qPrintable(box->title()));
-                for (const QRect& other : boxes) QVERIFY2(!r.intersects(other), qPrintable(box->title()));
+                for (const QRect& other : boxes)
+                    QVERIFY2(!r.intersects(other), qPrintable(box->title()));
                 boxes << r;
                 // Every field of the box shows inside it at its full height.
                 for (auto* edit : box->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly)) {

@@ -34,10 +34,15 @@ class KeyCaptureTest : public QObject {
     std::unique_ptr<PageHarness> h;
     std::unique_ptr<TKeyBindsPage> page;
 
-    QLineEdit* keyField() const { return page->findChild<QLineEdit*>(QStringLiteral("edtCharNoCheck")); }
-    QLineEdit* commandField() const { return page->findChild<QLineEdit*>(QStringLiteral("edtCommandNoCheck")); }
+    QLineEdit* keyField() const {
+        return page->findChild<QLineEdit*>(QStringLiteral("edtCharNoCheck"));
+    }
+    QLineEdit* commandField() const {
+        return page->findChild<QLineEdit*>(QStringLiteral("edtCommandNoCheck"));
+    }
     QString read(const char* key) const {
-        return QString::fromStdString(h->handles.UserIni->ReadText("Engine.Input", key, "<missing>"));
+        return QString::fromStdString(
+            h->handles.UserIni->ReadText("Engine.Input", key, "<missing>"));
     }
 
     // Press and release, as the X server reports the key of that layout.
@@ -120,7 +125,8 @@ private slots:
         QCOMPARE(commandField()->text(), QStringLiteral("ShowMenu"));
         QCOMPARE(h->prompter.prompts.size(), 1);
         QCOMPARE(h->prompter.prompts[0].kind, ui::PromptKind::Warning);
-        QVERIFY2(h->prompter.prompts[0].text.contains(QStringLiteral("\"<\"")), qPrintable(h->prompter.prompts[0].text));
+        QVERIFY2(h->prompter.prompts[0].text.contains(QStringLiteral("\"<\"")),
+                 qPrintable(h->prompter.prompts[0].text));
         // Nothing was written under a name the game does not know.
         const QByteArray before = ReadAll(h->UserIniPath());
         page->btnSaveClick();
@@ -140,8 +146,9 @@ private slots:
         layout->addWidget(inWindow);
         auto* field = inWindow->findChild<QLineEdit*>(QStringLiteral("edtCharNoCheck"));
         QStringList fired;
-        for (const QKeySequence& seq : {QKeySequence(Qt::Key_F1), QKeySequence(Qt::Key_F2),
-                                        QKeySequence(Qt::Key_F3), QKeySequence(Qt::CTRL | Qt::Key_S)}) {
+        for (const QKeySequence& seq :
+             {QKeySequence(Qt::Key_F1), QKeySequence(Qt::Key_F2), QKeySequence(Qt::Key_F3),
+              QKeySequence(Qt::CTRL | Qt::Key_S)}) {
             auto* action = new QAction(&window);
             action->setShortcut(seq);
             window.addAction(action);
@@ -191,7 +198,9 @@ private slots:
         keyField()->setFocus();
         QTRY_VERIFY(keyField()->hasFocus());
         const auto type = [&](const char* keysym) {
-            QCOMPARE(QProcess::execute(xdotool, {QStringLiteral("key"), QString::fromLatin1(keysym)}), 0);
+            QCOMPARE(
+                QProcess::execute(xdotool, {QStringLiteral("key"), QString::fromLatin1(keysym)}),
+                0);
         };
         type("m");
         QTRY_COMPARE(keyField()->text(), QStringLiteral("M"));

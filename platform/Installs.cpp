@@ -16,7 +16,9 @@ const QString kFullKey = QStringLiteral("SOFTWARE\\Unreal Technology\\Installed 
 const QString kDemoKey = QStringLiteral("SOFTWARE\\Unreal Technology\\Installed Apps\\UT2004-Demo");
 const QString kSteamApp = QStringLiteral("13230");
 
-QString Clean(const QString& path) { return QDir::cleanPath(path); }
+QString Clean(const QString& path) {
+    return QDir::cleanPath(path);
+}
 
 QString SameFolderKey(const QString& path) {
     const QString canonical = QFileInfo(path).canonicalFilePath();
@@ -52,7 +54,8 @@ Install Native(const QString& gameDir, const HomeEnvironment& env) {
     return i;
 }
 
-Install InFolder(InstallKind kind, const QString& label, const QString& gameDir, const QString& prefix = {}) {
+Install InFolder(InstallKind kind, const QString& label, const QString& gameDir,
+                 const QString& prefix = {}) {
     Install i;
     i.kind = kind;
     i.label = label;
@@ -78,15 +81,18 @@ struct Search {
     // The full game first: it is what the player plays when both are there.
     // The machine's own registry is proposed as it stands, as it always was;
     // a prefix's entries only when the folder is really there.
-    void FromRegistry(const Registry& reg, InstallKind kind, const QString& label, const QString& prefix) const {
+    void FromRegistry(const Registry& reg, InstallKind kind, const QString& label,
+                      const QString& prefix) const {
         for (const QString& key : {kFullKey, kDemoKey})
-            if (auto folder = reg.ReadMachineString(key, QStringLiteral("Folder")); folder && !folder->isEmpty())
+            if (auto folder = reg.ReadMachineString(key, QStringLiteral("Folder"));
+                folder && !folder->isEmpty())
                 Add(InFolder(kind, label, *folder, prefix), kind != InstallKind::Windows);
     }
 };
 
 void FromMachineRegistry(const Search& s) {
-    if (s.registry) s.FromRegistry(*s.registry, InstallKind::Windows, QStringLiteral("Windows registry"), {});
+    if (s.registry)
+        s.FromRegistry(*s.registry, InstallKind::Windows, QStringLiteral("Windows registry"), {});
 }
 
 // libraryfolders.vdf: "path" "<folder>" once per library, backslashes escaped.
@@ -105,7 +111,8 @@ QStringList SteamLibraries(const QString& steamRoot) {
 }
 
 QString SteamInstallDir(const QString& library) {
-    QFile f(library + QStringLiteral("/steamapps/appmanifest_") + kSteamApp + QStringLiteral(".acf"));
+    QFile f(library + QStringLiteral("/steamapps/appmanifest_") + kSteamApp +
+            QStringLiteral(".acf"));
     if (f.open(QIODevice::ReadOnly)) {
         static const QRegularExpression dir(QStringLiteral("\"installdir\"\\s+\"([^\"]+)\""));
         if (auto m = dir.match(QString::fromUtf8(f.readAll())); m.hasMatch()) return m.captured(1);
@@ -117,9 +124,10 @@ void FromSteam(const Search& s) {
     if (s.env.home.isEmpty()) return;
     const QString h = s.env.home;
     QStringList seen;
-    for (const QString& root : {h + QStringLiteral("/.local/share/Steam"), h + QStringLiteral("/.steam/steam"),
-                                h + QStringLiteral("/.steam/root"),
-                                h + QStringLiteral("/.var/app/com.valvesoftware.Steam/.local/share/Steam")}) {
+    for (const QString& root :
+         {h + QStringLiteral("/.local/share/Steam"), h + QStringLiteral("/.steam/steam"),
+          h + QStringLiteral("/.steam/root"),
+          h + QStringLiteral("/.var/app/com.valvesoftware.Steam/.local/share/Steam")}) {
         if (!QFileInfo(root).isDir()) continue;
         for (const QString& lib : SteamLibraries(root)) {
             const QString key = SameFolderKey(lib);
@@ -127,7 +135,8 @@ void FromSteam(const Search& s) {
             seen << key;
             s.Add(InFolder(InstallKind::Steam, QStringLiteral("Steam (Proton)"),
                            lib + QStringLiteral("/steamapps/common/") + SteamInstallDir(lib),
-                           lib + QStringLiteral("/steamapps/compatdata/") + kSteamApp + QStringLiteral("/pfx")));
+                           lib + QStringLiteral("/steamapps/compatdata/") + kSteamApp +
+                               QStringLiteral("/pfx")));
         }
     }
 }
@@ -146,7 +155,8 @@ QString GameFolderAround(QString path) {
 // changes into it or runs a program from it.
 QString FolderOfLauncher(const QString& launcher, const HomeEnvironment& env) {
     const QFileInfo info(launcher);
-    if (info.isSymLink()) return GameFolderAround(QFileInfo(info.canonicalFilePath()).absolutePath());
+    if (info.isSymLink())
+        return GameFolderAround(QFileInfo(info.canonicalFilePath()).absolutePath());
     QFile f(launcher);
     if (!f.open(QIODevice::ReadOnly)) return {};
     const QByteArray head = f.read(64 * 1024);
@@ -157,7 +167,8 @@ QString FolderOfLauncher(const QString& launcher, const HomeEnvironment& env) {
         const auto m = step.match(line);
         if (!m.hasMatch()) continue;
         QString path = m.captured(2) + m.captured(3) + m.captured(4);
-        path.replace(QStringLiteral("${HOME}"), env.home).replace(QStringLiteral("$HOME"), env.home);
+        path.replace(QStringLiteral("${HOME}"), env.home)
+            .replace(QStringLiteral("$HOME"), env.home);
         if (path.startsWith(QStringLiteral("~/"))) path = env.home + path.mid(1);
         if (!path.startsWith(QLatin1Char('/'))) continue;
         if (m.captured(1) == QStringLiteral("exec")) path = QFileInfo(path).absolutePath();
@@ -172,14 +183,16 @@ void FromNative(const Search& s) {
     for (const QString& dir : s.env.path.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
         const QString launcher = dir + QStringLiteral("/ut2004");
         if (QFileInfo(launcher).isFile())
-            if (const QString game = FolderOfLauncher(launcher, s.env); !game.isEmpty()) folders << game;
+            if (const QString game = FolderOfLauncher(launcher, s.env); !game.isEmpty())
+                folders << game;
     }
     for (const QString& dir : folders) {
         if (!IsGameFolder(dir)) continue;
         if (IsNativeFolder(dir))
             s.Add(Native(dir, s.env));
         else // a copied Windows build, run through wine
-            s.Add(InFolder(InstallKind::Folder, QStringLiteral("Folder ") + WithTilde(Clean(dir), s.env.home), dir));
+            s.Add(InFolder(InstallKind::Folder,
+                           QStringLiteral("Folder ") + WithTilde(Clean(dir), s.env.home), dir));
     }
 }
 
@@ -189,7 +202,9 @@ void FromWinePrefixes(const Search& s) {
     if (!s.env.home.isEmpty()) prefixes << s.env.home + QStringLiteral("/.wine");
     for (const QString& prefix : prefixes) {
         const WineRegistry reg(prefix);
-        s.FromRegistry(reg, InstallKind::Wine, QStringLiteral("Wine prefix ") + WithTilde(Clean(prefix), s.env.home), prefix);
+        s.FromRegistry(reg, InstallKind::Wine,
+                       QStringLiteral("Wine prefix ") + WithTilde(Clean(prefix), s.env.home),
+                       prefix);
     }
 }
 
@@ -212,7 +227,8 @@ LutrisGame ReadLutrisConfig(const QString& path) {
         if (colon < 0) continue;
         const QString key = line.left(colon).trimmed();
         QString value = line.mid(colon + 1).trimmed();
-        if (value.size() >= 2 && (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')) &&
+        if (value.size() >= 2 &&
+            (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')) &&
             value.back() == value.front())
             value = value.mid(1, value.size() - 2);
         if (top) {
@@ -220,7 +236,8 @@ LutrisGame ReadLutrisConfig(const QString& path) {
             if (key == QStringLiteral("name")) g.name = value;
             continue;
         }
-        if (key == QStringLiteral("prefix") && (section == QStringLiteral("game") || section == QStringLiteral("wine")) &&
+        if (key == QStringLiteral("prefix") &&
+            (section == QStringLiteral("game") || section == QStringLiteral("wine")) &&
             g.prefix.isEmpty())
             g.prefix = value;
         if (key == QStringLiteral("exe") && section == QStringLiteral("game")) g.exe = value;
@@ -237,7 +254,8 @@ void FromLutris(const Search& s) {
     if (s.env.home.isEmpty()) return;
     const QString home = s.env.home;
     const QDir configs(home + QStringLiteral("/.config/lutris/games"));
-    const QStringList files = configs.entryList({QStringLiteral("*.yml"), QStringLiteral("*.yaml")}, QDir::Files, QDir::Name);
+    const QStringList files = configs.entryList({QStringLiteral("*.yml"), QStringLiteral("*.yaml")},
+                                                QDir::Files, QDir::Name);
     for (const QString& file : files) {
         LutrisGame g = ReadLutrisConfig(configs.filePath(file));
         if (g.prefix.startsWith(QStringLiteral("~/"))) g.prefix = home + g.prefix.mid(1);
@@ -245,8 +263,10 @@ void FromLutris(const Search& s) {
         const QString label = QStringLiteral("Lutris: ") + g.name;
         s.FromRegistry(WineRegistry(g.prefix), InstallKind::Lutris, label, g.prefix);
         if (g.exe.endsWith(QStringLiteral("UT2004.exe"), Qt::CaseInsensitive)) {
-            QString exe = g.exe.startsWith(QLatin1Char('/')) ? g.exe : g.prefix + QLatin1Char('/') + g.exe;
-            s.Add(InFolder(InstallKind::Lutris, label, QFileInfo(QFileInfo(exe).absolutePath()).absolutePath(), g.prefix));
+            QString exe =
+                g.exe.startsWith(QLatin1Char('/')) ? g.exe : g.prefix + QLatin1Char('/') + g.exe;
+            s.Add(InFolder(InstallKind::Lutris, label,
+                           QFileInfo(QFileInfo(exe).absolutePath()).absolutePath(), g.prefix));
         }
     }
     if (!files.isEmpty()) return;
@@ -255,13 +275,15 @@ void FromLutris(const Search& s) {
     for (const QString& dir : games.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
         const QString prefix = games.filePath(dir);
         if (QFileInfo::exists(prefix + QStringLiteral("/system.reg")))
-            s.FromRegistry(WineRegistry(prefix), InstallKind::Lutris, QStringLiteral("Lutris: ") + dir, prefix);
+            s.FromRegistry(WineRegistry(prefix), InstallKind::Lutris,
+                           QStringLiteral("Lutris: ") + dir, prefix);
     }
 }
 
 // The order is the order of proposal.
 using Source = void (*)(const Search&);
-constexpr Source kSources[] = {FromMachineRegistry, FromSteam, FromNative, FromWinePrefixes, FromLutris};
+constexpr Source kSources[] = {FromMachineRegistry, FromSteam, FromNative, FromWinePrefixes,
+                               FromLutris};
 
 } // namespace
 
@@ -280,7 +302,8 @@ QString HomeEnvironment::DataHome() const {
 }
 
 bool HomeEnvironment::Arm64() const {
-    return cpuArchitecture == QStringLiteral("arm64") || cpuArchitecture == QStringLiteral("aarch64");
+    return cpuArchitecture == QStringLiteral("arm64") ||
+           cpuArchitecture == QStringLiteral("aarch64");
 }
 
 bool IsGameFolder(const QString& dir) {
@@ -289,7 +312,8 @@ bool IsGameFolder(const QString& dir) {
         const QString d = dir + sys;
         if (!QFileInfo(d).isDir()) continue;
         if (HasNativeBinary(d)) return true;
-        for (const QString& file : {QStringLiteral("Default.ini"), QStringLiteral("UT2004.ini"), QStringLiteral("UT2004.exe")})
+        for (const QString& file : {QStringLiteral("Default.ini"), QStringLiteral("UT2004.ini"),
+                                    QStringLiteral("UT2004.exe")})
             if (QFileInfo::exists(d + QLatin1Char('/') + file)) return true;
     }
     return false;
@@ -297,30 +321,43 @@ bool IsGameFolder(const QString& dir) {
 
 QString KindKey(InstallKind kind) {
     switch (kind) {
-    case InstallKind::Windows: return QStringLiteral("windows");
-    case InstallKind::Wine: return QStringLiteral("wine");
-    case InstallKind::Lutris: return QStringLiteral("lutris");
-    case InstallKind::Steam: return QStringLiteral("steam");
-    case InstallKind::Native: return QStringLiteral("native");
-    case InstallKind::Folder: break;
+    case InstallKind::Windows:
+        return QStringLiteral("windows");
+    case InstallKind::Wine:
+        return QStringLiteral("wine");
+    case InstallKind::Lutris:
+        return QStringLiteral("lutris");
+    case InstallKind::Steam:
+        return QStringLiteral("steam");
+    case InstallKind::Native:
+        return QStringLiteral("native");
+    case InstallKind::Folder:
+        break;
     }
     return {};
 }
 
 InstallKind KindFromKey(const QString& key) {
-    for (InstallKind k : {InstallKind::Windows, InstallKind::Wine, InstallKind::Lutris, InstallKind::Steam, InstallKind::Native})
+    for (InstallKind k : {InstallKind::Windows, InstallKind::Wine, InstallKind::Lutris,
+                          InstallKind::Steam, InstallKind::Native})
         if (key.compare(KindKey(k), Qt::CaseInsensitive) == 0) return k;
     return InstallKind::Folder;
 }
 
 QString KindInWords(InstallKind kind) {
     switch (kind) {
-    case InstallKind::Windows: return QStringLiteral("Windows");
-    case InstallKind::Wine: return QStringLiteral("under Wine");
-    case InstallKind::Lutris: return QStringLiteral("under Wine (Lutris)");
-    case InstallKind::Steam: return QStringLiteral("under Proton (Steam)");
-    case InstallKind::Native: return QStringLiteral("native Linux");
-    case InstallKind::Folder: break;
+    case InstallKind::Windows:
+        return QStringLiteral("Windows");
+    case InstallKind::Wine:
+        return QStringLiteral("under Wine");
+    case InstallKind::Lutris:
+        return QStringLiteral("under Wine (Lutris)");
+    case InstallKind::Steam:
+        return QStringLiteral("under Proton (Steam)");
+    case InstallKind::Native:
+        return QStringLiteral("native Linux");
+    case InstallKind::Folder:
+        break;
     }
     return {};
 }
@@ -331,7 +368,9 @@ QString BuildInWords(int build, InstallKind kind) {
     const QString how = KindInWords(kind);
     if (how.isEmpty()) return text;
     // "UT2004 3369, native Linux", "UT2004 3374 under Proton (Steam)"
-    return text + (how.startsWith(QStringLiteral("under")) ? QStringLiteral(" ") : QStringLiteral(", ")) + how;
+    return text +
+           (how.startsWith(QStringLiteral("under")) ? QStringLiteral(" ") : QStringLiteral(", ")) +
+           how;
 }
 
 QString WithTilde(const QString& path, const QString& home) {
@@ -345,11 +384,13 @@ std::vector<Install> FindInstalls(const HomeEnvironment& env, const Registry* ma
                                   const QStringList& usualFolders) {
     std::vector<Install> found;
     const Search s{env, machineRegistry, usualFolders, found};
-    for (Source source : kSources) source(s);
+    for (Source source : kSources)
+        source(s);
     return found;
 }
 
-Install InstallForFolder(const QString& gameDir, const HomeEnvironment& env, const std::vector<Install>& known) {
+Install InstallForFolder(const QString& gameDir, const HomeEnvironment& env,
+                         const std::vector<Install>& known) {
     const QString dir = Clean(gameDir);
     const QString key = SameFolderKey(dir);
     for (const Install& i : known)
@@ -358,12 +399,16 @@ Install InstallForFolder(const QString& gameDir, const HomeEnvironment& env, con
     const QString tilde = WithTilde(dir, env.home);
     if (const auto at = dir.indexOf(QStringLiteral("/steamapps/common/")); at > 0)
         return InFolder(InstallKind::Steam, QStringLiteral("Steam (Proton)"), dir,
-                        dir.left(at) + QStringLiteral("/steamapps/compatdata/") + kSteamApp + QStringLiteral("/pfx"));
+                        dir.left(at) + QStringLiteral("/steamapps/compatdata/") + kSteamApp +
+                            QStringLiteral("/pfx"));
     // Inside a Wine prefix: the folder above drive_c holds system.reg.
-    for (QString up = QFileInfo(dir).absolutePath(); up.size() > 1; up = QFileInfo(up).absolutePath())
+    for (QString up = QFileInfo(dir).absolutePath(); up.size() > 1;
+         up = QFileInfo(up).absolutePath())
         if (QFileInfo(up).fileName() == QStringLiteral("drive_c")) {
             const QString prefix = QFileInfo(up).absolutePath();
-            return InFolder(InstallKind::Wine, QStringLiteral("Wine prefix ") + WithTilde(prefix, env.home), dir, prefix);
+            return InFolder(InstallKind::Wine,
+                            QStringLiteral("Wine prefix ") + WithTilde(prefix, env.home), dir,
+                            prefix);
         }
 #ifdef Q_OS_WIN
     return InFolder(InstallKind::Windows, QStringLiteral("Folder ") + dir, dir);

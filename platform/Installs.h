@@ -26,11 +26,11 @@ enum class InstallKind { Folder, Windows, Wine, Lutris, Steam, Native };
 // One installed copy of the game and where it keeps what.
 struct Install {
     InstallKind kind = InstallKind::Folder;
-    QString label;      // where it was found, for the player
-    QString gameDir;    // no trailing separator
-    QString playerDir;  // folder of User.ini and UT2004.ini, no trailing separator
+    QString label;     // where it was found, for the player
+    QString gameDir;   // no trailing separator
+    QString playerDir; // folder of User.ini and UT2004.ini, no trailing separator
     QString systemName = QStringLiteral("System"); // the game's own system folder
-    QString prefix;     // Wine prefix (Wine, Lutris, Steam's Proton)
+    QString prefix;                                // Wine prefix (Wine, Lutris, Steam's Proton)
 
     QString GameSystemDir() const { return gameDir + QLatin1Char('/') + systemName; }
 };

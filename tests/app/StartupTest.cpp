@@ -386,6 +386,8 @@ private slots:
         QCOMPARE(label(w, "lblCurrUt2004ini"), QStringLiteral("Current UT2004.Ini: ") + game->PlayerSystemDir() + QStringLiteral("UT2004.ini"));
         QCOMPARE(field(w, "edtSpace"), QStringLiteral("Jump"));
         QVERIFY(prompter.prompts.isEmpty());
+        // The characters come from the game folder's player lists.
+        QVERIFY(w.findChild<QComboBox*>(QStringLiteral("dropChar"))->count() > 0);
 
         // Maps of the game folder and the player's downloads, one list.
         w.findChild<QComboBox*>(QStringLiteral("pickGameType"))->setCurrentIndex(1);

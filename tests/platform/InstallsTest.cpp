@@ -1,5 +1,5 @@
-#include "platform/GameLauncher.h"
 #include "platform/Installs.h"
+#include "platform/GameLauncher.h"
 #include "platform/Registry.h"
 #include "tests/support/GTestQt.h"
 
@@ -40,22 +40,31 @@ public:
     }
     // The native build: only the defaults and the Linux program in the game
     // folder, the player's files in ~/.ut2004/System.
-    void NativeGame(const QString& gameDir, const QString& system = QStringLiteral("System")) const {
-        Write(gameDir + QLatin1Char('/') + system + QStringLiteral("/ut2004-bin-linux-amd64"), "\x7f" "ELF", true);
-        Write(gameDir + QLatin1Char('/') + system + QStringLiteral("/Default.ini"), "[FirstRun]\nFirstRun=3374\n");
+    void NativeGame(const QString& gameDir,
+                    const QString& system = QStringLiteral("System")) const {
+        Write(gameDir + QLatin1Char('/') + system + QStringLiteral("/ut2004-bin-linux-amd64"),
+              "\x7f"
+              "ELF",
+              true);
+        Write(gameDir + QLatin1Char('/') + system + QStringLiteral("/Default.ini"),
+              "[FirstRun]\nFirstRun=3374\n");
         Write(Home(QStringLiteral(".ut2004/System/User.ini")), "[Engine.Input]\nSpace=Jump\n");
     }
     // A Wine prefix whose registry names the game, in the 64-bit view or in
     // the 32-bit one (Wow6432Node).
     void Prefix(const QString& prefix, const QString& windowsFolder, bool wow64) const {
-        const QByteArray key = wow64 ? "[Software\\\\Wow6432Node\\\\Unreal Technology\\\\Installed Apps\\\\UT2004] 1\n"
-                                     : "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UT2004] 1\n";
+        const QByteArray key =
+            wow64 ? "[Software\\\\Wow6432Node\\\\Unreal Technology\\\\Installed Apps\\\\UT2004] 1\n"
+                  : "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UT2004] 1\n";
         QByteArray folder = windowsFolder.toUtf8();
         folder.replace("\\", "\\\\");
-        Write(prefix + QStringLiteral("/system.reg"), "WINE REGISTRY Version 2\n\n" + key + "\"Folder\"=\"" + folder + "\"\n");
+        Write(prefix + QStringLiteral("/system.reg"),
+              "WINE REGISTRY Version 2\n\n" + key + "\"Folder\"=\"" + folder + "\"\n");
         QDir().mkpath(prefix + QStringLiteral("/drive_c"));
     }
-    std::vector<Install> Find(const QStringList& usual = {}) const { return platform::FindInstalls(env, nullptr, usual); }
+    std::vector<Install> Find(const QStringList& usual = {}) const {
+        return platform::FindInstalls(env, nullptr, usual);
+    }
 
     QTemporaryDir dir;
     platform::HomeEnvironment env;
@@ -102,7 +111,8 @@ TEST(InstallsTest, SteamLibraryFromLibraryFoldersWithProtonPrefix) {
     const QString lib = h.Home(QStringLiteral("Steam Library"));
     h.Write(root + QStringLiteral("/steamapps/libraryfolders.vdf"),
             "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"" + root.toUtf8() +
-                "\"\n\t\t\"apps\"\n\t\t{\n\t\t}\n\t}\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" + lib.toUtf8() +
+                "\"\n\t\t\"apps\"\n\t\t{\n\t\t}\n\t}\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" +
+                lib.toUtf8() +
                 "\"\n\t\t\"apps\"\n\t\t{\n\t\t\t\"13230\"\t\t\"2810123456\"\n\t\t}\n\t}\n}\n");
     h.WindowsGame(lib + QStringLiteral("/steamapps/common/Unreal Tournament 2004"));
     QDir().mkpath(lib + QStringLiteral("/steamapps/compatdata/13230/pfx"));
@@ -118,7 +128,8 @@ TEST(InstallsTest, SteamLibraryFromLibraryFoldersWithProtonPrefix) {
     EXPECT_EQ(found[0].prefix, lib + QStringLiteral("/steamapps/compatdata/13230/pfx"));
     EXPECT_EQ(found[0].playerDir, found[0].gameDir + QStringLiteral("/System"));
     // The same folder typed by hand is known as the Steam copy.
-    const Install typed = platform::InstallForFolder(found[0].gameDir + QStringLiteral("/"), h.env, {});
+    const Install typed =
+        platform::InstallForFolder(found[0].gameDir + QStringLiteral("/"), h.env, {});
     EXPECT_EQ(typed.kind, InstallKind::Steam);
     EXPECT_EQ(typed.prefix, found[0].prefix);
 }
@@ -127,12 +138,13 @@ TEST(InstallsTest, LutrisGameConfigsAndTheGamesFolderFallback) {
     SyntheticHome h;
     const QString prefix = h.Home(QStringLiteral("Games/unreal-tournament-2004"));
     h.Write(h.Home(QStringLiteral(".config/lutris/games/unreal-tournament-2004-1700000000.yml")),
-            "game:\n  exe: " + prefix.toUtf8() + "/drive_c/UT2004/System/UT2004.exe\n  prefix: " + prefix.toUtf8() +
-                "\nsystem: {}\nwine:\n  version: lutris-7.2\n");
+            "game:\n  exe: " + prefix.toUtf8() + "/drive_c/UT2004/System/UT2004.exe\n  prefix: " +
+                prefix.toUtf8() + "\nsystem: {}\nwine:\n  version: lutris-7.2\n");
     h.WindowsGame(prefix + QStringLiteral("/drive_c/UT2004"));
     // Another game's config names no UT2004.
     h.Write(h.Home(QStringLiteral(".config/lutris/games/other-game-1700000001.yml")),
-            "game:\n  exe: /x/other.exe\nwine:\n  prefix: " + h.Home(QStringLiteral("Games/other")).toUtf8() + "\n");
+            "game:\n  exe: /x/other.exe\nwine:\n  prefix: " +
+                h.Home(QStringLiteral("Games/other")).toUtf8() + "\n");
 
     auto found = h.Find();
     ASSERT_EQ(found.size(), 1u);
@@ -178,7 +190,10 @@ TEST(InstallsTest, NativeInstallFoundThroughTheLauncherOnPath) {
     const QString game = h.Home(QStringLiteral("opt/ut2004"));
     h.NativeGame(game);
     // A script that changes into the game's System folder.
-    h.Write(h.Home(QStringLiteral("bin/ut2004")), "#!/bin/sh\n# start the game\ncd \"" + game.toUtf8() + "/System\"\nexec ./ut2004-bin-linux-amd64 \"$@\"\n", true);
+    h.Write(h.Home(QStringLiteral("bin/ut2004")),
+            "#!/bin/sh\n# start the game\ncd \"" + game.toUtf8() +
+                "/System\"\nexec ./ut2004-bin-linux-amd64 \"$@\"\n",
+            true);
     h.env.path = QStringLiteral("/no/such/bin:") + h.Home(QStringLiteral("bin"));
     auto found = h.Find();
     ASSERT_EQ(found.size(), 1u);
@@ -187,14 +202,16 @@ TEST(InstallsTest, NativeInstallFoundThroughTheLauncherOnPath) {
 
     // A symlink to the program in the game folder.
     QFile::remove(h.Home(QStringLiteral("bin/ut2004")));
-    QFile::link(game + QStringLiteral("/System/ut2004-bin-linux-amd64"), h.Home(QStringLiteral("bin/ut2004")));
+    QFile::link(game + QStringLiteral("/System/ut2004-bin-linux-amd64"),
+                h.Home(QStringLiteral("bin/ut2004")));
     found = h.Find();
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].gameDir, game);
 
     // A script that runs the program by its full path, written with $HOME.
     QFile::remove(h.Home(QStringLiteral("bin/ut2004")));
-    h.Write(h.Home(QStringLiteral("bin/ut2004")), "#!/bin/bash\nexec \"$HOME/opt/ut2004/System/ut2004-bin-linux-amd64\" \"$@\"\n", true);
+    h.Write(h.Home(QStringLiteral("bin/ut2004")),
+            "#!/bin/bash\nexec \"$HOME/opt/ut2004/System/ut2004-bin-linux-amd64\" \"$@\"\n", true);
     found = h.Find();
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].gameDir, game);
@@ -228,19 +245,23 @@ TEST(InstallsTest, EverySourceAtOnceListsEachFolderOnceInOrder) {
     h.env.winePrefix = h.Home(QStringLiteral(".wine"));
     const auto found = h.Find();
     QStringList labels;
-    for (const auto& i : found) labels << i.label;
+    for (const auto& i : found)
+        labels << i.label;
     EXPECT_EQ(labels, (QStringList{QStringLiteral("Steam (Proton)"), QStringLiteral("Native Linux"),
                                    QStringLiteral("Wine prefix ~/.wine")}));
     EXPECT_NE(ByLabel(found, QStringLiteral("Steam (Proton)")), nullptr);
 }
 
 TEST(InstallsTest, BuildAndKindInWords) {
-    EXPECT_EQ(platform::BuildInWords(3369, InstallKind::Native), QStringLiteral("UT2004 3369, native Linux"));
-    EXPECT_EQ(platform::BuildInWords(3374, InstallKind::Steam), QStringLiteral("UT2004 3374 under Proton (Steam)"));
-    EXPECT_EQ(platform::BuildInWords(3186, InstallKind::Windows), QStringLiteral("UT2004 3186, Windows"));
+    EXPECT_EQ(platform::BuildInWords(3369, InstallKind::Native),
+              QStringLiteral("UT2004 3369, native Linux"));
+    EXPECT_EQ(platform::BuildInWords(3374, InstallKind::Steam),
+              QStringLiteral("UT2004 3374 under Proton (Steam)"));
+    EXPECT_EQ(platform::BuildInWords(3186, InstallKind::Windows),
+              QStringLiteral("UT2004 3186, Windows"));
     EXPECT_EQ(platform::BuildInWords(0, InstallKind::Folder), QStringLiteral("UT2004"));
-    for (auto k : {InstallKind::Folder, InstallKind::Windows, InstallKind::Wine, InstallKind::Lutris, InstallKind::Steam,
-                   InstallKind::Native})
+    for (auto k : {InstallKind::Folder, InstallKind::Windows, InstallKind::Wine,
+                   InstallKind::Lutris, InstallKind::Steam, InstallKind::Native})
         EXPECT_EQ(platform::KindFromKey(platform::KindKey(k)), k);
 }
 
@@ -265,10 +286,14 @@ TEST(InstallsTest, EachKindStartsTheGameItsOwnWay) {
     i.kind = InstallKind::Steam;
     auto l = platform::BuildGameLaunch(i, params, tools);
     EXPECT_EQ(l.program, QStringLiteral("/usr/games/steam"));
-    EXPECT_EQ(l.arguments, (QStringList{QStringLiteral("-applaunch"), QStringLiteral("13230"), params}));
+    EXPECT_EQ(l.arguments,
+              (QStringList{QStringLiteral("-applaunch"), QStringLiteral("13230"), params}));
     l = platform::BuildGameLaunch(i, params, Finder({}));
     EXPECT_TRUE(l.program.isEmpty());
-    EXPECT_EQ(l.problem, QStringLiteral("This copy of UT2004 starts through Steam, and the steam program was not found."));
+    EXPECT_EQ(
+        l.problem,
+        QStringLiteral(
+            "This copy of UT2004 starts through Steam, and the steam program was not found."));
 
     for (auto kind : {InstallKind::Wine, InstallKind::Lutris}) {
         i.kind = kind;
@@ -289,7 +314,10 @@ TEST(InstallsTest, EachKindStartsTheGameItsOwnWay) {
     // that fits the machine.
     const QString native = h.Home(QStringLiteral("native"));
     h.NativeGame(native);
-    h.Write(native + QStringLiteral("/System/ut2004-bin"), "\x7f" "ELF", true);
+    h.Write(native + QStringLiteral("/System/ut2004-bin"),
+            "\x7f"
+            "ELF",
+            true);
     i = Install{};
     i.kind = InstallKind::Native;
     i.gameDir = native;

@@ -413,12 +413,11 @@ void TfrmMain::LoadSetup(bool showDialog) {
         if (!SystemDir.isEmpty()) break;
         if (!RunSetupLoop(showDialog)) return;
     }
-    // Files of older versions know no kind: the game's System folder is the
-    // player's.
     const bool unsaved = settings.ReadText("UT2k4", "System", "").empty();
     InstallKind = unsaved ? unsavedKind_ : Q(settings.ReadText("UT2k4", "Kind", ""));
     GameSystemDir = platform::WithTrailingBackslash(unsaved ? unsavedGameSystem_ : Q(settings.ReadText("UT2k4", "GameSystem", "")));
     WinePrefix = unsaved ? unsavedPrefix_ : Q(settings.ReadText("UT2k4", "Prefix", ""));
+    if (!unsaved && settings.ReadText("UT2k4", "Kind", "\x01") == "\x01") AdoptInstallOfOlderSettings();
     // A pair of files a crash left half replaced is finished or undone
     // before anything reads them; it may bring back a missing User.ini.
     platform::RecoverInterruptedReplacements(SystemDir);

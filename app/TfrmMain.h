@@ -149,6 +149,10 @@ private:
     // The rest of the install chosen, kept for this run when the settings
     // file cannot be written: kind, the game's System folder, prefix.
     QString unsavedKind_, unsavedGameSystem_, unsavedPrefix_;
+    // A settings file of an older version names the game folder only: its
+    // install is told by the folder, so a native game's player files in the
+    // home are the ones edited, as the game reads them.
+    void AdoptInstallOfOlderSettings();
     // The build and kind of install in words, in the header.
     QLabel* lblBuild_ = nullptr;
     bool settingsReadOnlyTold_ = false;

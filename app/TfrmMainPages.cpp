@@ -84,6 +84,19 @@ bool TfrmMain::RunSetupLoop(bool showDialog) {
     }
 }
 
+void TfrmMain::AdoptInstallOfOlderSettings() {
+    const QString dir = Q(ini_.SettingsIni->ReadText("UT2k4", "Dir", ""));
+    if (dir.isEmpty() || env_.home.home.isEmpty()) return;
+    const platform::Install found = platform::InstallForFolder(
+        platform::GameFolderFromTyped(dir), env_.home, platform::FindInstalls(env_.home, nullptr, env_.nativeInstallCandidates));
+    if (found.kind == platform::InstallKind::Folder) return;
+    // Nothing is written: the player's next OK in the setup dialog records it.
+    InstallKind = platform::KindKey(found.kind);
+    WinePrefix = found.prefix;
+    GameSystemDir = platform::WithTrailingBackslash(found.GameSystemDir());
+    SystemDir = platform::WithTrailingBackslash(found.playerDir);
+}
+
 bool TfrmMain::LocateGameFiles() {
     auto& settings = *ini_.SettingsIni;
     const QString recorded = Q(settings.ReadText("UT2k4", "CurrentUserIni", "User.ini"));

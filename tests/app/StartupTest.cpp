@@ -506,6 +506,20 @@ private slots:
                  QStringList{QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Save anyway?")});
         QCOMPARE(ReadAll(game->PlayerSystemDir() + QStringLiteral("User.ini")), before);
     }
+
+    // A settings file of an older version names a native game's folder
+    // only: the player's files in the home are the ones the game reads.
+    void olderSettingsOfANativeGameEditThePlayersFiles() {
+        game->MakeNative();
+        game->WriteSettings();
+        app::TfrmMain w(nativeEnv());
+        QVERIFY(prompter.prompts.isEmpty());
+        QCOMPARE(w.SystemDir, game->PlayerSystemDir());
+        QCOMPARE(w.GameSystem(), game->SystemDir());
+        QCOMPARE(label(w, "lblBuild"), QStringLiteral("UT2004 3369, native Linux"));
+        QCOMPARE(field(w, "edtSpace"), QStringLiteral("Jump"));
+        QCOMPARE(setting("UT2k4", "Kind"), QStringLiteral("<missing>"));
+    }
 };
 
 QTEST_MAIN(StartupTest)

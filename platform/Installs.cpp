@@ -396,7 +396,6 @@ Install InstallForFolder(const QString& gameDir, const HomeEnvironment& env,
     for (const Install& i : known)
         if (SameFolderKey(i.gameDir) == key) return i;
     if (IsNativeFolder(dir)) return Native(dir, env);
-    const QString tilde = WithTilde(dir, env.home);
     if (const auto at = dir.indexOf(QStringLiteral("/steamapps/common/")); at > 0)
         return InFolder(InstallKind::Steam, QStringLiteral("Steam (Proton)"), dir,
                         dir.left(at) + QStringLiteral("/steamapps/compatdata/") + kSteamApp +
@@ -413,7 +412,7 @@ Install InstallForFolder(const QString& gameDir, const HomeEnvironment& env,
 #ifdef Q_OS_WIN
     return InFolder(InstallKind::Windows, QStringLiteral("Folder ") + dir, dir);
 #else
-    return InFolder(InstallKind::Folder, QStringLiteral("Folder ") + tilde, dir);
+    return InFolder(InstallKind::Folder, QStringLiteral("Folder ") + WithTilde(dir, env.home), dir);
 #endif
 }
 

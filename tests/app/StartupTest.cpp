@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QtTest>
 #include <sys/wait.h>
@@ -363,6 +364,8 @@ private slots:
     // folder holds only what ships with the game.
     void nativeInstallReadsAndWritesThePlayersFilesInTheHome() {
         game->MakeNative();
+        ini::TIniFile((game->PlayerSystemDir() + QStringLiteral("UT2004.ini")).toStdString())
+            .WriteText("Engine.Engine", "RenderDevice", "OpenGLDrv.OpenGLRenderDevice");
         WriteAll(game->HomeDir() + QStringLiteral("/.ut2004/Maps/DM-Downloaded.ut2"), "map");
         QStringList items;
         QString note;
@@ -395,6 +398,23 @@ private slots:
         auto* lbMaps = w.findChild<QListWidget*>(QStringLiteral("lbMaps"));
         for (int i = 0; i < lbMaps->count(); ++i) maps << lbMaps->item(i)->text();
         QCOMPARE(maps, (QStringList{QStringLiteral("DM-Downloaded"), QStringLiteral("DM-Foundry"), QStringLiteral("DM-Quarry")}));
+
+        // The presets' questions say what changes, and speak of no Direct3D
+        // on a build that has none.
+        using Command = void (app::TfrmMain::*)();
+        for (Command preset : {&app::TfrmMain::Highquality1Click, &app::TfrmMain::Lowquality1Click}) {
+            prompter.Clear();
+            prompter.Answer(ui::Answer::No);
+            (w.*preset)();
+            QCOMPARE(prompter.Texts().size(), 1);
+            const QString question = prompter.Texts()[0];
+            QVERIFY2(question.contains(QStringLiteral("\nWhat changes:\n- ")), qPrintable(question));
+            QVERIFY2(!question.contains(QStringLiteral("Direct3D")) && !question.contains(QStringLiteral("renderer:")),
+                     qPrintable(question));
+            QVERIFY(question.endsWith(QStringLiteral("Do you want to continue?")));
+        }
+        QVERIFY(w.findChild<QRadioButton*>(QStringLiteral("rbOpenGL"))->isChecked());
+        prompter.Clear();
 
         // Saves reach the file the game reads.
         const QByteArray defUser = ReadAll(game->SystemDir() + QStringLiteral("DefUser.ini"));

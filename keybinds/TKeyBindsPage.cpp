@@ -413,11 +413,14 @@ void TKeyBindsPage::edtCharNoCheckKeyUp(int virtualKey, const QString& nativeNam
         edtCommandNoCheck_->setText(QString::fromStdString(
             ctx_.ini.UserIni->ReadText(kInputSection, edtCharNoCheck_->text().toStdString(), "")));
     // Saving under a name the game does not know would bind nothing.
-    if (name.isEmpty() && !nativeName.isEmpty())
-        ctx_.prompter.Warning(
-            QStringLiteral("The key \"%1\" has no name in the game, so it cannot be "
-                           "bound here.\nThe key field keeps %2.")
-                .arg(nativeName, edtCharNoCheck_->text()));
+    if (name.isEmpty() && !nativeName.isEmpty()) {
+        QString text = QStringLiteral("The key \"%1\" has no name in the game, so it cannot be "
+                                      "bound here.")
+                           .arg(nativeName);
+        if (edtCharNoCheck_->text() != QStringLiteral(".."))
+            text += QStringLiteral("\nThe key field keeps %1.").arg(edtCharNoCheck_->text());
+        ctx_.prompter.Warning(text);
+    }
 }
 
 void TKeyBindsPage::btnSaveClick() {

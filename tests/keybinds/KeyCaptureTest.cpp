@@ -125,6 +125,10 @@ private slots:
         QCOMPARE(commandField()->text(), QStringLiteral("ShowMenu"));
         QCOMPARE(h->prompter.prompts.size(), 1);
         QCOMPARE(h->prompter.prompts[0].kind, ui::PromptKind::Warning);
+        QCOMPARE(
+            h->prompter.prompts[0].text,
+            QStringLiteral("The key \"<\" has no name in the game, so it cannot be bound here.\n"
+                           "The key field keeps M."));
         QVERIFY2(h->prompter.prompts[0].text.contains(QStringLiteral("\"<\"")),
                  qPrintable(h->prompter.prompts[0].text));
         // Nothing was written under a name the game does not know.

@@ -107,8 +107,11 @@ TfrmInit::TfrmInit(std::vector<platform::Install> installs, platform::HomeEnviro
     } catch (...) {
         // An unreadable settings file leaves the proposal.
     }
+    // The list shows the install in use, or none when the folder is not one found.
+    int inUse = -1;
     for (std::size_t i = 0; i < installs_.size(); ++i)
-        if (QDir::cleanPath(diredit->text()) == installs_[i].gameDir) pickInstall->setCurrentIndex(static_cast<int>(i));
+        if (QDir::cleanPath(diredit->text()) == installs_[i].gameDir) inUse = static_cast<int>(i);
+    pickInstall->setCurrentIndex(inUse);
     connect(pickInstall, &QComboBox::activated, this, &TfrmInit::pickInstallChange);
     connect(diredit, &QLineEdit::textChanged, this, &TfrmInit::ShowInstallNote);
     ShowInstallNote();

@@ -253,6 +253,7 @@ bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool com
     }
     transfer.reset();
     ::close(tmp.fd);
+    if (cancel) Failures << url + QStringLiteral(": cancelled");
     if (tooBig)
         return Refuse(tmp.path, url, QStringLiteral("larger than %1 bytes").arg(expect.maxBytes));
     if (cancel || failed) {

@@ -3,11 +3,13 @@
 #include "tests/support/GameFolder.h"
 #include "tests/support/LocalServer.h"
 #include "tests/support/ScriptedPrompter.h"
-#include "ui/TfrmProgress.h"
 #include "tests/support/UpdateFixture.h"
+#include "ui/TfrmProgress.h"
 #include "update/TUpdateClient.h"
 
 #include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QtTest>
 
 using namespace testsupport;
@@ -23,11 +25,13 @@ class UpdateWindowTest : public QObject {
     QString oldCwd;
 
     void start(const QString& controlPath, bool checkOnStartup = false) {
-        WriteAll(game->SettingsFile(), "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=" +
-                                           QByteArray(checkOnStartup ? "True" : "False") + "\r\nUpdateURL=" +
-                                           http->Http(controlPath).toUtf8() + "\r\nUpdateKey=" +
-                                           DemoKeyFile("pub").toUtf8() + "\r\n\r\n[UT2k4]\r\nDir=" + game->GameDir().toUtf8() +
-                                           "\r\nSystem=" + game->GameDir().toUtf8() + "/System\r\n");
+        WriteAll(game->SettingsFile(),
+                 "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=" +
+                     QByteArray(checkOnStartup ? "True" : "False") +
+                     "\r\nUpdateURL=" + http->Http(controlPath).toUtf8() +
+                     "\r\nUpdateKey=" + DemoKeyFile("pub").toUtf8() +
+                     "\r\n\r\n[UT2k4]\r\nDir=" + game->GameDir().toUtf8() +
+                     "\r\nSystem=" + game->GameDir().toUtf8() + "/System\r\n");
         app::StartupEnvironment env;
         env.programDir = env.settingsDir = game->ProgramDir();
         env.prompter = prompter.get();
@@ -39,14 +43,24 @@ class UpdateWindowTest : public QObject {
 
 private slots:
     void initTestCase() {
-        WriteSigned(site.filePath(QStringLiteral("same.inf")), "[update]\r\nnewversion=1.0.0.0\r\nlocalversion={APP}\\missing.exe\r\n");
-        WriteSigned(site.filePath(QStringLiteral("nothing.inf")), "[update]\r\ndescr=nothing to decide\r\n");
+        WriteSigned(site.filePath(QStringLiteral("same.inf")),
+                    "[update]\r\nnewversion=1.0.0.0\r\nlocalversion={APP}\\missing.exe\r\n");
+        WriteSigned(site.filePath(QStringLiteral("nothing.inf")),
+                    "[update]\r\ndescr=nothing to decide\r\n");
         WriteAll(site.filePath(QStringLiteral("payload.txt")), QByteArray(30000, 'p'));
         http = std::make_unique<LocalServer>(HttpServerScript(), site.path());
         QVERIFY(http->Started());
         WriteSigned(site.filePath(QStringLiteral("files.inf")),
-                 "[update]\r\nunconditional=1\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" +
-                     http->Http(QStringLiteral("files/payload.txt")).toUtf8() + "\r\n");
+                    "[update]\r\nunconditional=1\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" +
+                        http->Http(QStringLiteral("files/payload.txt")).toUtf8() + "\r\n");
+        // Not signed: a man in the middle's offer.
+        WriteAll(site.filePath(QStringLiteral("unsigned.inf")),
+                 "[update]\r\nunconditional=1\r\n[action]\r\nmsg=Install our toolbar\r\n");
+        // A slow file, for a check that is still running.
+        WriteAll(site.filePath(QStringLiteral("slow.bin")), QByteArray(60000, 's'));
+        WriteSigned(site.filePath(QStringLiteral("slow.inf")),
+                    "[update]\r\nunconditional=1\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" +
+                        http->Http(QStringLiteral("slow/slow.bin")).toUtf8() + "\r\n");
     }
     void init() {
         game = std::make_unique<GameFolder>();
@@ -73,7 +87,8 @@ private slots:
         start(QStringLiteral("status/404"));
         w->Checkforupdates1Click();
         waitForTheRun();
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Update file not found\nCannot continue update")});
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("Update file not found\nCannot continue update")});
         QVERIFY(!w->ManualUpdateCheck);
     }
 
@@ -96,7 +111,8 @@ private slots:
         QStringList labels, bytes;
         QList<int> maxima;
         auto progress = w->UpdateClient1->OnFileProgress;
-        w->UpdateClient1->OnFileProgress = [&](update::TUpdateClient* c, const QString& f, int pos, int size) {
+        w->UpdateClient1->OnFileProgress = [&](update::TUpdateClient* c, const QString& f, int pos,
+                                               int size) {
             progress(c, f, pos, size);
             QVERIFY(w->ProgressWindow());
             labels << w->ProgressWindow()->Text();
@@ -105,7 +121,8 @@ private slots:
         };
         auto original = w->UpdateClient1->OnStatus;
         bool windowShown = false;
-        w->UpdateClient1->OnStatus = [&](update::TUpdateClient* c, const QString& s, int code, int err) {
+        w->UpdateClient1->OnStatus = [&](update::TUpdateClient* c, const QString& s, int code,
+                                         int err) {
             original(c, s, code, err);
             if (s == QStringLiteral("Found file update instruction")) {
                 windowShown = w->ProgressWindow() && w->ProgressWindow()->isVisible() &&
@@ -122,7 +139,79 @@ private slots:
         QVERIFY(QFile::exists(game->ProgramDir() + QStringLiteral("payload.txt")));
         QVERIFY(!w->ProgressWindow()); // closed: no restart follows
         // The end of the run says what it did.
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("The update is done. Updated: payload.txt")});
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("The update is done. Updated: payload.txt")});
+    }
+
+    // A control file that is not signed by our key is told about, at a
+    // start-up check too, and nothing of it is shown or done.
+    void unsignedControlFileIsToldAndIgnored() {
+        start(QStringLiteral("files/unsigned.inf"), true);
+        waitForTheRun();
+        QCOMPARE(prompter->prompts.size(), 1);
+        QCOMPARE(prompter->prompts[0].kind, ui::PromptKind::Warning);
+        QVERIFY(prompter->prompts[0].text.startsWith(
+            QStringLiteral("The update could not be verified, so nothing of it was used.\nUpdate "
+                           "control file could not be verified : no signature")));
+    }
+
+    // A second check while one runs says so instead of doing nothing; the
+    // download window names the file, counts its bytes and can cancel it.
+    void secondCheckIsToldAndTheDownloadCanBeCancelled() {
+        start(QStringLiteral("files/slow.inf"));
+        WriteAll(game->ProgramDir() + QStringLiteral("slow.bin"), "old");
+        bool asked = false;
+        auto progress = w->UpdateClient1->OnFileProgress;
+        w->UpdateClient1->OnFileProgress = [&](update::TUpdateClient* c, const QString& f, int pos,
+                                               int size) {
+            progress(c, f, pos, size);
+            if (!f.endsWith(QStringLiteral("slow.bin")))
+                return; // the control file and its signature
+            auto* window = w->ProgressWindow();
+            QVERIFY(window);
+            QCOMPARE(window->Text(), QStringLiteral("Downloading slow.bin..."));
+            QVERIFY(window->BytesText().endsWith(QStringLiteral(" of 60,000 bytes")));
+            if (!asked && pos >= 10000) {
+                asked = true;
+                w->Checkforupdates1Click(); // while this one runs
+                auto* cancel = window->findChild<QPushButton*>(QStringLiteral("btnCancel"));
+                QVERIFY(cancel && cancel->isVisible());
+                QTest::mouseClick(cancel, Qt::LeftButton);
+            }
+        };
+        w->Checkforupdates1Click();
+        waitForTheRun();
+        QVERIFY(asked);
+        QCOMPARE(ReadAll(game->ProgramDir() + QStringLiteral("slow.bin")), QByteArray("old"));
+        QCOMPARE(prompter->Texts().value(0), QStringLiteral("An update check is already running."));
+        QVERIFY(!w->ProgressWindow());
+    }
+
+    // A restart for an update asks about unsaved edits as Exit does; Cancel
+    // keeps the program and its edits.
+    void restartAsksAboutUnsavedEdits() {
+        start(QStringLiteral("files/same.inf"));
+        auto* field = w->findChild<QLineEdit*>(QStringLiteral("edtSpace"));
+        QVERIFY(field);
+        field->setText(field->text() + QStringLiteral(" | Jump"));
+        QVERIFY(w->AnyPageChanged());
+        bool started = false;
+        w->UpdateClient1->StartProcess = [&](const QString&, const QStringList&) {
+            started = true;
+            return 0;
+        };
+        w->UpdateClient1->AppComponents = QStringLiteral("x_NEW");
+        w->UpdateClient1->RestartPending = w->UpdateClient1->ComponentFetched = true;
+        prompter->Answer(ui::Answer::Cancel);
+        w->UpdateClient1->ThreadFinished();
+        QVERIFY(!started);
+        QCOMPARE(
+            prompter->Texts(),
+            (QStringList{
+                QStringLiteral(
+                    "Press OK to finalize the update, and to restart the newest Quorlex 2004!"),
+                QStringLiteral("You have made some changes\nDo you want to save your changes?")}));
+        QVERIFY(w->AnyPageChanged());
     }
 };
 

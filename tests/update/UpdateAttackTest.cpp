@@ -24,12 +24,16 @@ using namespace testsupport;
 namespace {
 
 QByteArray szdd(const QByteArray& data, char last) {
-    const auto packed = unpack::CompressSzdd(std::vector<unsigned char>(data.begin(), data.end()), last);
-    return QByteArray(reinterpret_cast<const char*>(packed.data()), static_cast<qsizetype>(packed.size()));
+    const auto packed =
+        unpack::CompressSzdd(std::vector<unsigned char>(data.begin(), data.end()), last);
+    return QByteArray(reinterpret_cast<const char*>(packed.data()),
+                      static_cast<qsizetype>(packed.size()));
 }
 
 // Root may mount and switch users; CI runs as root too.
-bool isRoot() { return ::geteuid() == 0; }
+bool isRoot() {
+    return ::geteuid() == 0;
+}
 
 bool run(const QString& program, const QStringList& args) {
     return QProcess::execute(program, args) == 0;
@@ -38,8 +42,9 @@ bool run(const QString& program, const QStringList& args) {
 // A scratch user for the planted files, made once.
 bool scratchUser(const QString& name) {
     if (QProcess::execute(QStringLiteral("id"), {QStringLiteral("-u"), name}) == 0) return true;
-    return run(QStringLiteral("useradd"), {QStringLiteral("-M"), QStringLiteral("-r"), QStringLiteral("-s"),
-                                           QStringLiteral("/usr/sbin/nologin"), name});
+    return run(QStringLiteral("useradd"),
+               {QStringLiteral("-M"), QStringLiteral("-r"), QStringLiteral("-s"),
+                QStringLiteral("/usr/sbin/nologin"), name});
 }
 
 // The biggest file below `dir`, and the sum of all of them.
@@ -83,7 +88,8 @@ class UpdateAttackTest : public QObject {
                "\r\ntargetdir={APP}\r\n" + keys;
     }
     QStringList tempsIn(const QString& dir) const {
-        return QDir(dir).entryList({QStringLiteral("*QUPD*")}, QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot);
+        return QDir(dir).entryList({QStringLiteral("*QUPD*")},
+                                   QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot);
     }
     bool mountTmpfs(const QString& dir, const QString& options, unsigned long flags = 0) {
         QDir().mkpath(dir);
@@ -123,7 +129,8 @@ private slots:
     void cleanup() {
         platform::SetShellOpenHookForTesting({});
         client.reset();
-        for (const QString& m : mounts) ::umount2(QFile::encodeName(m).constData(), MNT_DETACH);
+        for (const QString& m : mounts)
+            ::umount2(QFile::encodeName(m).constData(), MNT_DETACH);
         mounts.clear();
         folders.reset();
     }
@@ -134,33 +141,41 @@ private slots:
         QTest::addColumn<QString>("forgery");
         QTest::addColumn<QString>("why");
         QTest::newRow("unsigned") << QStringLiteral("none") << QStringLiteral("no signature");
-        QTest::newRow("changed after signing") << QStringLiteral("changed") << QStringLiteral("does not match");
-        QTest::newRow("trusted comment changed") << QStringLiteral("comment") << QStringLiteral("trusted comment");
+        QTest::newRow("changed after signing")
+            << QStringLiteral("changed") << QStringLiteral("does not match");
+        QTest::newRow("trusted comment changed")
+            << QStringLiteral("comment") << QStringLiteral("trusted comment");
         QTest::newRow("another key") << QStringLiteral("key") << QStringLiteral("another key");
-        QTest::newRow("no signing time") << QStringLiteral("notime") << QStringLiteral("signing time");
-        QTest::newRow("garbage signature") << QStringLiteral("garbage") << QStringLiteral("minisign format");
+        QTest::newRow("no signing time")
+            << QStringLiteral("notime") << QStringLiteral("signing time");
+        QTest::newRow("garbage signature")
+            << QStringLiteral("garbage") << QStringLiteral("minisign format");
     }
     void forgedControlFilesAreNotActedOn() {
         QFETCH(QString, forgery);
         QFETCH(QString, why);
         const QString marker = folders->root() + QStringLiteral("/ran");
         WriteAll(served(QStringLiteral("data.bin")), "attacker's bytes");
-        const QByteArray text = "[update]\r\nunconditional=1\r\n[application]\r\nappupdate=1\r\nappname={APP}\\prog\r\n"
-                                "appcomps=data.bin\r\n[action]\r\nrunbefore=touch " + marker.toUtf8() +
-                                "\r\nshowURL=http://attacker.invalid/\r\nrunafter=touch " + marker.toUtf8() +
-                                "\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" + url(QStringLiteral("files/data.bin")).toUtf8() +
-                                "\r\ntargetdir={APP}\r\n";
+        const QByteArray text =
+            "[update]\r\nunconditional=1\r\n[application]\r\nappupdate=1\r\nappname={APP}\\prog\r\n"
+            "appcomps=data.bin\r\n[action]\r\nrunbefore=touch " +
+            marker.toUtf8() + "\r\nshowURL=http://attacker.invalid/\r\nrunafter=touch " +
+            marker.toUtf8() + "\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" +
+            url(QStringLiteral("files/data.bin")).toUtf8() + "\r\ntargetdir={APP}\r\n";
         control(text, forgery != QStringLiteral("none"));
         const QString sig = served(QStringLiteral("quorlex2004.inf.minisig"));
-        if (forgery == QStringLiteral("changed")) WriteAll(served(QStringLiteral("quorlex2004.inf")), text + "\r\n");
+        if (forgery == QStringLiteral("changed"))
+            WriteAll(served(QStringLiteral("quorlex2004.inf")), text + "\r\n");
         if (forgery == QStringLiteral("comment")) {
             QByteArray s = ReadAll(sig);
             s.replace("trusted comment: timestamp:", "trusted comment: timestamp:9");
             WriteAll(sig, s);
         }
         if (forgery == QStringLiteral("key")) client->PublicKey.clear(); // the release key
-        if (forgery == QStringLiteral("notime")) Sign(served(QStringLiteral("quorlex2004.inf")), -1);
-        if (forgery == QStringLiteral("garbage")) WriteAll(sig, "<html>Sign in to the network</html>");
+        if (forgery == QStringLiteral("notime"))
+            Sign(served(QStringLiteral("quorlex2004.inf")), -1);
+        if (forgery == QStringLiteral("garbage"))
+            WriteAll(sig, "<html>Sign in to the network</html>");
         client->RunUpdate();
         client->ThreadFinished();
         QVERIFY(!QFile::exists(app() + QStringLiteral("/data.bin")));
@@ -169,7 +184,9 @@ private slots:
         QVERIFY(!client->RestartPending);
         const auto at = codes.indexOf(11);
         QVERIFY2(at >= 0, qPrintable(messages.join(QLatin1Char('|'))));
-        QVERIFY2(messages[at].startsWith(QStringLiteral("Update control file could not be verified : ")) && messages[at].contains(why),
+        QVERIFY2(messages[at].startsWith(
+                     QStringLiteral("Update control file could not be verified : ")) &&
+                     messages[at].contains(why),
                  qPrintable(messages[at]));
         QVERIFY(!messages.contains(QStringLiteral("Found file update instruction")));
     }
@@ -186,15 +203,19 @@ private slots:
         WriteAll(served(QStringLiteral("data.bin")), "fresh");
         control(oneFile(url(QStringLiteral("files/data.bin")).toUtf8()), false);
         QProcess minisign;
-        minisign.start(QStringLiteral("minisign"), QStringList{QStringLiteral("-S")} + flags +
-                                                        QStringList{QStringLiteral("-s"), DemoKeyFile("key"), QStringLiteral("-m"),
-                                                                    served(QStringLiteral("quorlex2004.inf")), QStringLiteral("-t"),
-                                                                    QStringLiteral("timestamp:%1").arg(NextSigningTime())});
-        if (!minisign.waitForStarted()) QSKIP("the minisign tool is not installed (scripts/install-deps installs it)");
+        minisign.start(
+            QStringLiteral("minisign"),
+            QStringList{QStringLiteral("-S")} + flags +
+                QStringList{QStringLiteral("-s"), DemoKeyFile("key"), QStringLiteral("-m"),
+                            served(QStringLiteral("quorlex2004.inf")), QStringLiteral("-t"),
+                            QStringLiteral("timestamp:%1").arg(NextSigningTime())});
+        if (!minisign.waitForStarted())
+            QSKIP("the minisign tool is not installed (scripts/install-deps installs it)");
         QVERIFY(minisign.waitForFinished());
         QCOMPARE(minisign.exitCode(), 0);
         client->RunUpdate();
-        QVERIFY2(QFile::exists(app() + QStringLiteral("/data.bin")), qPrintable(messages.join(QLatin1Char('|'))));
+        QVERIFY2(QFile::exists(app() + QStringLiteral("/data.bin")),
+                 qPrintable(messages.join(QLatin1Char('|'))));
     }
 
     // An older control file, however well signed, cannot be replayed to
@@ -202,7 +223,8 @@ private slots:
     void replayedOlderControlFileIsRefused() {
         const qint64 now = NextSigningTime() + 1000;
         WriteAll(served(QStringLiteral("new.bin")), "version 2");
-        WriteAll(served(QStringLiteral("quorlex2004.inf")), oneFile(url(QStringLiteral("files/new.bin")).toUtf8()));
+        WriteAll(served(QStringLiteral("quorlex2004.inf")),
+                 oneFile(url(QStringLiteral("files/new.bin")).toUtf8()));
         Sign(served(QStringLiteral("quorlex2004.inf")), now);
         client->URL = url(QStringLiteral("files/quorlex2004.inf"));
         client->RunUpdate();
@@ -211,12 +233,16 @@ private slots:
         client->RunUpdate(); // the same file again
         QVERIFY(QFile::exists(app() + QStringLiteral("/new.bin")));
         WriteAll(served(QStringLiteral("old.bin")), "version 1");
-        WriteAll(served(QStringLiteral("quorlex2004.inf")), oneFile(url(QStringLiteral("files/old.bin")).toUtf8()));
+        WriteAll(served(QStringLiteral("quorlex2004.inf")),
+                 oneFile(url(QStringLiteral("files/old.bin")).toUtf8()));
         Sign(served(QStringLiteral("quorlex2004.inf")), now - 86400);
         messages.clear();
         client->RunUpdate();
         QVERIFY(!QFile::exists(app() + QStringLiteral("/old.bin")));
-        QVERIFY(messages.filter(QStringLiteral("could not be verified : signed before the last accepted")).size() == 1);
+        QVERIFY(
+            messages
+                .filter(QStringLiteral("could not be verified : signed before the last accepted"))
+                .size() == 1);
     }
 
     // A fetched file replaces nothing unless it is what the signed file says.
@@ -225,16 +251,25 @@ private slots:
         QTest::addColumn<QByteArray>("keys");
         QTest::addColumn<QString>("why");
         const QByteArray good = "fresh bytes";
-        QTest::newRow("wrong sha256") << QByteArray("files/data.bin") << QByteArray("sha256=" + QByteArray(64, '0') + "\r\n")
-                                      << QStringLiteral("SHA-256");
-        QTest::newRow("html page") << QByteArray("html/data.bin") << QByteArray() << QStringLiteral("web page");
-        QTest::newRow("empty 200") << QByteArray("files/empty.bin") << QByteArray() << QStringLiteral("empty");
-        QTest::newRow("newsize differs") << QByteArray("files/data.bin") << QByteArray("newsize=4\r\n") << QStringLiteral("larger than 4");
-        QTest::newRow("newchecksum differs") << QByteArray("files/data.bin") << QByteArray("newchecksum=7\r\n") << QStringLiteral("checksum");
-        QTest::newRow("truncated SZDD") << QByteArray("files/data.bi_") << QByteArray("compressed=1\r\n")
-                                        << QStringLiteral("cannot be expanded");
-        QTest::newRow("past newsize while streaming") << QByteArray("nolengthsized/200000/data.bin") << QByteArray("newsize=1000\r\n")
-                                                      << QStringLiteral("larger than 1000");
+        QTest::newRow("wrong sha256")
+            << QByteArray("files/data.bin") << QByteArray("sha256=" + QByteArray(64, '0') + "\r\n")
+            << QStringLiteral("SHA-256");
+        QTest::newRow("html page")
+            << QByteArray("html/data.bin") << QByteArray() << QStringLiteral("web page");
+        QTest::newRow("empty 200")
+            << QByteArray("files/empty.bin") << QByteArray() << QStringLiteral("empty");
+        QTest::newRow("newsize differs")
+            << QByteArray("files/data.bin") << QByteArray("newsize=4\r\n")
+            << QStringLiteral("larger than 4");
+        QTest::newRow("newchecksum differs")
+            << QByteArray("files/data.bin") << QByteArray("newchecksum=7\r\n")
+            << QStringLiteral("checksum");
+        QTest::newRow("truncated SZDD")
+            << QByteArray("files/data.bi_") << QByteArray("compressed=1\r\n")
+            << QStringLiteral("cannot be expanded");
+        QTest::newRow("past newsize while streaming")
+            << QByteArray("nolengthsized/200000/data.bin") << QByteArray("newsize=1000\r\n")
+            << QStringLiteral("larger than 1000");
         Q_UNUSED(good);
     }
     void filesThatAreNotWhatTheControlFileSaysReplaceNothing() {
@@ -245,14 +280,17 @@ private slots:
         WriteAll(served(QStringLiteral("empty.bin")), "");
         // Declares 3400 bytes, holds the first part only.
         WriteAll(served(QStringLiteral("data.bi_")), szdd(QByteArray(3400, 'x'), 'n').left(200));
-        const QString target = app() + (fileUrl.endsWith("empty.bin") ? QStringLiteral("/empty.bin") : QStringLiteral("/data.bin"));
+        const QString target =
+            app() + (fileUrl.endsWith("empty.bin") ? QStringLiteral("/empty.bin")
+                                                   : QStringLiteral("/data.bin"));
         WriteAll(target, "old");
         control(oneFile(url(QString::fromLatin1(fileUrl)).toUtf8(), keys));
         client->RunUpdate();
         QCOMPARE(ReadAll(target), QByteArray("old"));
         QVERIFY(tempsIn(app()).isEmpty());
         const auto refused = messages.filter(QStringLiteral("Update file refused : "));
-        QVERIFY2(refused.size() == 1 && refused[0].contains(why), qPrintable(messages.join(QLatin1Char('|'))));
+        QVERIFY2(refused.size() == 1 && refused[0].contains(why),
+                 qPrintable(messages.join(QLatin1Char('|'))));
         QVERIFY(codes.contains(15));
         QCOMPARE(client->Failures.size(), 1);
     }
@@ -262,17 +300,22 @@ private slots:
         WriteAll(served(QStringLiteral("data.bin")), "fresh bytes");
         WriteAll(served(QStringLiteral("other.bin")), "other");
         WriteAll(app() + QStringLiteral("/data.bin"), "old");
-        QVERIFY(QFile::setPermissions(app() + QStringLiteral("/data.bin"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-        const QByteArray hash = QCryptographicHash::hash("fresh bytes", QCryptographicHash::Sha256).toHex();
-        control("[update]\r\nunconditional=1\r\n[files]\r\ncount=2\r\n[file1]\r\nurl=" + url(QStringLiteral("files/data.bin")).toUtf8() +
-                "\r\ntargetdir={APP}\r\nsha256=" + hash.toUpper() + "\r\nnewsize=11\r\n[file2]\r\nurl=" +
+        QVERIFY(QFile::setPermissions(app() + QStringLiteral("/data.bin"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        const QByteArray hash =
+            QCryptographicHash::hash("fresh bytes", QCryptographicHash::Sha256).toHex();
+        control("[update]\r\nunconditional=1\r\n[files]\r\ncount=2\r\n[file1]\r\nurl=" +
+                url(QStringLiteral("files/data.bin")).toUtf8() + "\r\ntargetdir={APP}\r\nsha256=" +
+                hash.toUpper() + "\r\nnewsize=11\r\n[file2]\r\nurl=" +
                 url(QStringLiteral("files/other.bin")).toUtf8() + "\r\ntargetdir={APP}\r\n");
         client->RunUpdate();
         QCOMPARE(ReadAll(app() + QStringLiteral("/data.bin")), QByteArray("fresh bytes"));
-        struct stat st{};
-        QCOMPARE(::stat(QFile::encodeName(app() + QStringLiteral("/data.bin")).constData(), &st), 0);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(app() + QStringLiteral("/data.bin")).constData(), &st),
+                 0);
         QCOMPARE(st.st_mode & 07777, 0640u);
-        QCOMPARE(::stat(QFile::encodeName(app() + QStringLiteral("/other.bin")).constData(), &st), 0);
+        QCOMPARE(::stat(QFile::encodeName(app() + QStringLiteral("/other.bin")).constData(), &st),
+                 0);
         QCOMPARE(st.st_mode & 07777, 0644u);
         QVERIFY(client->Failures.isEmpty());
     }
@@ -282,16 +325,21 @@ private slots:
     void controlAndTextFilesAreCappedWhileTheyStream_data() {
         QTest::addColumn<QString>("controlPath");
         QTest::addColumn<QString>("whatsNewPath");
-        QTest::newRow("endless control file") << QStringLiteral("endless/quorlex2004.inf") << QString();
-        QTest::newRow("100 MB control file") << QStringLiteral("sized/104857600/quorlex2004.inf") << QString();
-        QTest::newRow("100 MB without a length") << QStringLiteral("nolengthsized/104857600/quorlex2004.inf") << QString();
-        QTest::newRow("400 MB what's new") << QString() << QStringLiteral("nolengthsized/419430400/news.txt");
+        QTest::newRow("endless control file")
+            << QStringLiteral("endless/quorlex2004.inf") << QString();
+        QTest::newRow("100 MB control file")
+            << QStringLiteral("sized/104857600/quorlex2004.inf") << QString();
+        QTest::newRow("100 MB without a length")
+            << QStringLiteral("nolengthsized/104857600/quorlex2004.inf") << QString();
+        QTest::newRow("400 MB what's new")
+            << QString() << QStringLiteral("nolengthsized/419430400/news.txt");
     }
     void controlAndTextFilesAreCappedWhileTheyStream() {
         QFETCH(QString, controlPath);
         QFETCH(QString, whatsNewPath);
         if (!whatsNewPath.isEmpty())
-            control("[update]\r\nunconditional=1\r\n[whatsnew]\r\nfile=" + url(whatsNewPath).toUtf8() + "\r\n");
+            control("[update]\r\nunconditional=1\r\n[whatsnew]\r\nfile=" +
+                    url(whatsNewPath).toUtf8() + "\r\n");
         else
             client->URL = url(controlPath);
         bool dialog = false;
@@ -305,15 +353,19 @@ private slots:
         QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(!dialog);
         const auto [biggest, total] = sizesBelow(folders->root());
-        QVERIFY2(biggest <= (1 << 20) + 4096 && total < (4 << 20), qPrintable(QStringLiteral("%1 %2").arg(biggest).arg(total)));
+        QVERIFY2(biggest <= (1 << 20) + 4096 && total < (4 << 20),
+                 qPrintable(QStringLiteral("%1 %2").arg(biggest).arg(total)));
         QVERIFY(messages.filter(QStringLiteral("larger than 1048576 bytes")).size() == 1);
-        if (whatsNewPath.isEmpty()) QVERIFY(messages.contains(QStringLiteral("Update control file not found")));
+        if (whatsNewPath.isEmpty())
+            QVERIFY(messages.contains(QStringLiteral("Update control file not found")));
     }
 
     // Files another user planted in the shared temporary folder are never
     // written through or started: the updater goes into a private folder.
     void plantedUpdaterFilesOfAnotherUserAreNeverUsed() {
-        if (!isRoot()) QSKIP("needs root to switch to a scratch user (setpriv); run the suite as root, as CI does");
+        if (!isRoot())
+            QSKIP("needs root to switch to a scratch user (setpriv); run the suite as root, as CI "
+                  "does");
         const QString attacker = QStringLiteral("quorlex-attacker");
         QVERIFY(scratchUser(attacker));
         const QString shared = folders->root() + QStringLiteral("/shared-tmp");
@@ -324,10 +376,13 @@ private slots:
         const QString victim = app() + QStringLiteral("/precious.txt");
         WriteAll(victim, "the player's file");
         const QString pwned = shared + QStringLiteral("/pwned");
-        const QString script = QStringLiteral("printf '#!/bin/sh\\ntouch %1\\n' > %2/upd.exe && chmod 755 %2/upd.exe && ln -s %3 %2/upd.ex_")
+        const QString script = QStringLiteral("printf '#!/bin/sh\\ntouch %1\\n' > %2/upd.exe && "
+                                              "chmod 755 %2/upd.exe && ln -s %3 %2/upd.ex_")
                                    .arg(pwned, shared, victim);
-        QVERIFY(run(QStringLiteral("setpriv"), {QStringLiteral("--reuid=") + attacker, QStringLiteral("--regid=") + attacker,
-                                                QStringLiteral("--clear-groups"), QStringLiteral("sh"), QStringLiteral("-c"), script}));
+        QVERIFY(run(QStringLiteral("setpriv"),
+                    {QStringLiteral("--reuid=") + attacker, QStringLiteral("--regid=") + attacker,
+                     QStringLiteral("--clear-groups"), QStringLiteral("sh"), QStringLiteral("-c"),
+                     script}));
         QVERIFY(QFileInfo(shared + QStringLiteral("/upd.ex_")).isSymLink());
         client->AppComponents = QStringLiteral("x_NEW");
         client->OnAppRestart = [](TUpdateClient*, bool& allow) { allow = true; };
@@ -342,8 +397,10 @@ private slots:
         QVERIFY(!startedProgram.isEmpty());
         QVERIFY(startedProgram != shared + QStringLiteral("/upd.exe"));
         QCOMPARE(ReadAll(startedProgram), ReadAll(QStringLiteral(QUORLEX_UPD)));
-        struct stat st{};
-        QCOMPARE(::stat(QFile::encodeName(QFileInfo(startedProgram).absolutePath()).constData(), &st), 0);
+        struct stat st {};
+        QCOMPARE(
+            ::stat(QFile::encodeName(QFileInfo(startedProgram).absolutePath()).constData(), &st),
+            0);
         QCOMPARE(st.st_mode & 07777, 0700u);
         QCOMPARE(st.st_uid, ::geteuid());
         QVERIFY(!QFile::exists(pwned));
@@ -362,7 +419,8 @@ private slots:
         client->OnAppDoClose = [&](TUpdateClient*) { closed = true; };
         client->RestartApplication();
         QVERIFY(!closed);
-        const auto at = messages.indexOf(QStringLiteral("Failed to spawn updater process : ") + QString::fromLocal8Bit(strerror(EACCES)));
+        const auto at = messages.indexOf(QStringLiteral("Failed to spawn updater process : ") +
+                                         QString::fromLocal8Bit(strerror(EACCES)));
         QVERIFY2(at >= 0, qPrintable(messages.join(QLatin1Char('|'))));
         QCOMPARE(codes[at], 9);
         QCOMPARE(errors[at], EACCES);
@@ -377,12 +435,14 @@ private slots:
         WriteAll(small + QStringLiteral("/data.bin"), old);
         WriteAll(served(QStringLiteral("data.bin")), QByteArray(200000, 'n'));
         client->AllowedFolders << small;
-        control("[update]\r\nunconditional=1\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" + url(QStringLiteral("files/data.bin")).toUtf8() +
-                "\r\ntargetdir=" + small.toUtf8() + "\r\n");
+        control("[update]\r\nunconditional=1\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" +
+                url(QStringLiteral("files/data.bin")).toUtf8() + "\r\ntargetdir=" + small.toUtf8() +
+                "\r\n");
         client->RunUpdate();
         QCOMPARE(ReadAll(small + QStringLiteral("/data.bin")), old);
         QVERIFY(tempsIn(small).isEmpty());
-        QVERIFY(messages.contains(QStringLiteral("Cannot download update file : ") + url(QStringLiteral("files/data.bin"))));
+        QVERIFY(messages.contains(QStringLiteral("Cannot download update file : ") +
+                                  url(QStringLiteral("files/data.bin"))));
         QVERIFY(!client->Failures.isEmpty());
     }
 
@@ -392,21 +452,31 @@ private slots:
         QTcpServer dict;
         QVERIFY(dict.listen(QHostAddress::LocalHost));
         QByteArray elf(64, '\0');
-        elf.replace(0, 7, QByteArray("\x7F" "ELF\x02\x01\x01", 7));
-        for (int i = 0; i < 8; ++i) elf[0x28 + i] = char(i == 7 ? 0x7F : 0xFF); // e_shoff near the top
+        elf.replace(0, 7,
+                    QByteArray("\x7F"
+                               "ELF\x02\x01\x01",
+                               7));
+        for (int i = 0; i < 8; ++i)
+            elf[0x28 + i] = char(i == 7 ? 0x7F : 0xFF); // e_shoff near the top
         elf[0x3A] = 64;
         elf[0x3C] = 1;
         WriteAll(app() + QStringLiteral("/crafted"), elf);
-        control("[update]\r\nnewversion=9.0.0.0\r\nlocalversion={APP}\\crafted\r\nunconditional=1\r\n"
-                "[action]\r\nshowURL=file:///etc/passwd\r\n[files]\r\ncount=2\r\n"
-                "[file1]\r\nurl=file:///etc/passwd\r\ntargetdir={APP}\r\n"
-                "[file2]\r\nurl=dict://127.0.0.1:" + QByteArray::number(dict.serverPort()) + "/d:x\r\ntargetdir={APP}\r\n");
+        control(
+            "[update]\r\nnewversion=9.0.0.0\r\nlocalversion={APP}\\crafted\r\nunconditional=1\r\n"
+            "[action]\r\nshowURL=file:///etc/passwd\r\n[files]\r\ncount=2\r\n"
+            "[file1]\r\nurl=file:///etc/passwd\r\ntargetdir={APP}\r\n"
+            "[file2]\r\nurl=dict://127.0.0.1:" +
+            QByteArray::number(dict.serverPort()) + "/d:x\r\ntargetdir={APP}\r\n");
         client->RunUpdate();
         QVERIFY(!QFile::exists(app() + QStringLiteral("/passwd")));
         QVERIFY(!dict.waitForNewConnection(300));
         QVERIFY(opened.isEmpty());
-        QCOMPARE(messages.filter(QStringLiteral("(only http, https and ftp addresses are fetched)")).size(), 2);
-        QVERIFY(messages.contains(QStringLiteral("file:///etc/passwd (only http and https addresses are opened)").prepend(QStringLiteral("Update file refused : "))));
+        QCOMPARE(messages.filter(QStringLiteral("(only http, https and ftp addresses are fetched)"))
+                     .size(),
+                 2);
+        QVERIFY(messages.contains(
+            QStringLiteral("file:///etc/passwd (only http and https addresses are opened)")
+                .prepend(QStringLiteral("Update file refused : "))));
     }
 
     // Where files may go, and what may be restarted.
@@ -426,10 +496,12 @@ private slots:
         QDir().mkpath(folders->root() + QStringLiteral("/game"));
         client->AllowedFolders = {app(), folders->root() + QStringLiteral("/game")};
         WriteAll(served(QStringLiteral("placed.bin")), "placed");
-        control("[update]\r\nunconditional=1\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" + url(QStringLiteral("files/placed.bin")).toUtf8() +
-                "\r\ntargetdir=" + targetdir + "\r\n");
+        control("[update]\r\nunconditional=1\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" +
+                url(QStringLiteral("files/placed.bin")).toUtf8() + "\r\ntargetdir=" + targetdir +
+                "\r\n");
         client->RunUpdate();
-        const auto refusal = messages.filter(QStringLiteral("(target folder outside the program and game folders"));
+        const auto refusal =
+            messages.filter(QStringLiteral("(target folder outside the program and game folders"));
         QCOMPARE(refusal.isEmpty(), allowed);
         QCOMPARE(client->FetchedFiles.size(), allowed ? 1 : 0);
         if (!allowed) QVERIFY(!QFile::exists(QStringLiteral("/tmp/placed.bin")));
@@ -438,9 +510,12 @@ private slots:
     void restartNamesOnlyThisProgramAndPlainComponents_data() {
         QTest::addColumn<QByteArray>("application");
         QTest::addColumn<bool>("restarts");
-        QTest::newRow("this program") << QByteArray("appname={APP}\\prog\r\nappcomps=prog_NEW\r\n") << true;
-        QTest::newRow("another program") << QByteArray("appname=/bin/sh -c evil\r\nappcomps=prog_NEW\r\n") << false;
-        QTest::newRow("a component with a folder") << QByteArray("appname={APP}\\prog\r\nappcomps=../prog_NEW\r\n") << false;
+        QTest::newRow("this program")
+            << QByteArray("appname={APP}\\prog\r\nappcomps=prog_NEW\r\n") << true;
+        QTest::newRow("another program")
+            << QByteArray("appname=/bin/sh -c evil\r\nappcomps=prog_NEW\r\n") << false;
+        QTest::newRow("a component with a folder")
+            << QByteArray("appname={APP}\\prog\r\nappcomps=../prog_NEW\r\n") << false;
     }
     void restartNamesOnlyThisProgramAndPlainComponents() {
         QFETCH(QByteArray, application);
@@ -457,13 +532,16 @@ private slots:
         QDir().mkpath(app() + QStringLiteral("/my app"));
         WriteAll(app() + QStringLiteral("/my app/quorlex 2004"), "program");
         client->OwnExecutable = app() + QStringLiteral("/my app/quorlex 2004");
-        control("[application]\r\nappupdate=1\r\nappname={APP}\\my app\\quorlex 2004 -windowed \"a b\"\r\nappcomps=quorlex_NEW\r\n");
+        control("[application]\r\nappupdate=1\r\nappname={APP}\\my app\\quorlex 2004 -windowed \"a "
+                "b\"\r\nappcomps=quorlex_NEW\r\n");
         QCOMPARE(client->ConnectInternet(), 0);
         QCOMPARE(client->ReadControlFile(), 0);
         QVERIFY(client->RestartPending);
-        QCOMPARE(client->UpdaterArguments(42),
-                 (QStringList{QStringLiteral("42"), app() + QStringLiteral("/./my app/quorlex 2004"), QStringLiteral("quorlex_NEW"),
-                              QStringLiteral("--"), QStringLiteral("-windowed"), QStringLiteral("a b")}));
+        QCOMPARE(
+            client->UpdaterArguments(42),
+            (QStringList{QStringLiteral("42"), app() + QStringLiteral("/./my app/quorlex 2004"),
+                         QStringLiteral("quorlex_NEW"), QStringLiteral("--"),
+                         QStringLiteral("-windowed"), QStringLiteral("a b")}));
     }
 
     // "{APP}" inside the folder it stands for is inserted once, not forever.
@@ -471,7 +549,8 @@ private slots:
         const QString odd = folders->root() + QStringLiteral("/x{APP}y");
         QDir().mkpath(odd);
         QDir::setCurrent(odd);
-        QCOMPARE(client->ResolvePrefixes(QStringLiteral("{APP}\\a")), odd + QStringLiteral("/.\\a"));
+        QCOMPARE(client->ResolvePrefixes(QStringLiteral("{APP}\\a")),
+                 odd + QStringLiteral("/.\\a"));
     }
 
     // The control file's time is read by TimeFormat.
@@ -490,7 +569,8 @@ private slots:
         client->ResultPost.Action = QStringLiteral("echoagent");
         client->ResultPost.Data = QStringLiteral("a=1&b=2");
         client->PostUpdateResults();
-        QCOMPARE(client->ResultPost.ResponseText, QStringLiteral("agent:QuorlexUpdatePost body:a=1&b=2"));
+        QCOMPARE(client->ResultPost.ResponseText,
+                 QStringLiteral("agent:QuorlexUpdatePost body:a=1&b=2"));
     }
 };
 

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace app {
 
@@ -131,6 +132,12 @@ void TfrmMain::UpdateClient1Status(const QString& statusstr, int statuscode, int
         return;
     }
     if (!ManualUpdateCheck) return;
+    // A folder that cannot be written is told as that, not as a missing file.
+    if (statuscode == 18) {
+        prompter_.Warning(statusstr);
+        ManualUpdateCheck = false;
+        return;
+    }
     if (statuscode == 2) {
         prompter_.Information(QStringLiteral("Update file not found\nCannot continue update"));
         ManualUpdateCheck = false;
@@ -168,7 +175,13 @@ void TfrmMain::UpdateClient1AppRestart(bool& allow) {
 void TfrmMain::UpdateRunEnded(update::TUpdateClient* client) {
     // The end of a run that fetched something says what happened.
     if (client->RestartPending && client->ComponentFetched) return;
-    if (!client->Failures.isEmpty()) {
+    const bool cancelled =
+        !client->Failures.isEmpty() &&
+        std::all_of(client->Failures.begin(), client->Failures.end(),
+                    [](const QString& f) { return f.endsWith(QStringLiteral(": cancelled")); });
+    if (cancelled) {
+        prompter_.Information(QStringLiteral("The update was cancelled; nothing was replaced."));
+    } else if (!client->Failures.isEmpty()) {
         prompter_.Warning(QStringLiteral("The update failed:\n") +
                           client->Failures.join(QLatin1Char('\n')));
     } else if (!client->FetchedFiles.isEmpty()) {

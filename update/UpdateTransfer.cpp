@@ -135,6 +135,8 @@ bool TUpdateClient::CopyLocal(const QString& source, const QString& target, bool
     const QString to = NativePath(target);
     const auto tmp = files::CreateTempIn(QFileInfo(to).absolutePath(), QStringLiteral(".QUPD"));
     if (tmp.fd < 0) {
+        Failures << source + QStringLiteral(": cannot write to its folder (") +
+                        files::ErrorText(tmp.error) + QLatin1Char(')');
         ReportStatus(kCannotWrite,
                      QFileInfo(to).absolutePath() + QStringLiteral(" (") +
                          files::ErrorText(tmp.error) + QLatin1Char(')'),
@@ -220,6 +222,8 @@ bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool com
     const QString folder = QFileInfo(target).absolutePath();
     const auto tmp = files::CreateTempIn(folder, QStringLiteral(".QUPD"));
     if (tmp.fd < 0) {
+        Failures << url + QStringLiteral(": cannot write to its folder (") +
+                        files::ErrorText(tmp.error) + QLatin1Char(')');
         ReportStatus(kCannotWrite,
                      folder + QStringLiteral(" (") + files::ErrorText(tmp.error) + QLatin1Char(')'),
                      CodesOf(kCannotWrite).status, tmp.error);

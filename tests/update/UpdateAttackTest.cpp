@@ -446,6 +446,31 @@ private slots:
         QVERIFY(!client->Failures.isEmpty());
     }
 
+    // A folder that cannot be written is told as such, for the run's own
+    // private folder and for a file's target folder.
+    void unwritableFoldersAreToldAsSuch() {
+        const QString ro = folders->root() + QStringLiteral("/readonly");
+        if (!mountTmpfs(ro, QStringLiteral("size=64k"), MS_RDONLY))
+            QSKIP("mounting a tmpfs is not allowed here (needs root)");
+        const QString expected = QStringLiteral("Cannot write to folder : ") + ro +
+                                 QStringLiteral(" (") + QString::fromLocal8Bit(strerror(EROFS)) +
+                                 QLatin1Char(')');
+        WriteAll(served(QStringLiteral("data.bin")), "fresh");
+        client->AllowedFolders << ro;
+        control("[update]\r\nunconditional=1\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" +
+                url(QStringLiteral("files/data.bin")).toUtf8() + "\r\ntargetdir=" + ro.toUtf8() +
+                "\r\n");
+        client->RunUpdate();
+        QVERIFY2(messages.contains(expected), qPrintable(messages.join(QLatin1Char('|'))));
+        QCOMPARE(codes[messages.indexOf(expected)], 18);
+        QCOMPARE(errors[messages.indexOf(expected)], EROFS);
+        QVERIFY(client->Failures.value(0).contains(QStringLiteral("cannot write to its folder")));
+        messages.clear();
+        qputenv("TMPDIR", ro.toLocal8Bit());
+        client->RunUpdate();
+        QVERIFY2(messages.contains(expected), qPrintable(messages.join(QLatin1Char('|'))));
+    }
+
     // Only http, https and ftp are fetched, only http and https opened; a
     // crafted program file named by localversion is no version, not a crash.
     void foreignSchemesAndCraftedFiles() {

@@ -19,7 +19,8 @@ KeyFlow::KeyFlow(QWidget* parent) : QWidget(parent) {}
 void KeyFlow::Add(Block block) {
     blocks_.push_back(std::move(block));
     columns_.push_back(0);
-    Invalidate();
+    laneWidth_ = 0; // measured again with this box, at the next layout
+    dirty_ = true;
 }
 
 void KeyFlow::Invalidate() {

@@ -1,14 +1,18 @@
 // The main window's update commands against a local HTTP server.
 #include "app/TfrmMain.h"
+#include "tests/support/Dialogs.h"
 #include "tests/support/GameFolder.h"
 #include "tests/support/LocalServer.h"
 #include "tests/support/ScriptedPrompter.h"
 #include "tests/support/UpdateFixture.h"
 #include "ui/TfrmProgress.h"
 #include "update/TUpdateClient.h"
+#include "update/UpdateDialogs.h"
 
 #include <QDir>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QtTest>
 
@@ -38,6 +42,12 @@ class UpdateWindowTest : public QObject {
         env.updateUrl = QStringLiteral("http://127.0.0.1:9/unused.inf");
         env.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
         w = std::make_unique<app::TfrmMain>(env);
+        isolateSigningTimes();
+    }
+    // Each test keeps the signing time it accepted apart from the others'.
+    void isolateSigningTimes() {
+        w->UpdateClient1->SignatureMemoryKey =
+            QStringLiteral("Software\\QuorlexTest\\") + QUuid::createUuid().toString(QUuid::Id128);
     }
     void waitForTheRun() { QTRY_VERIFY_WITH_TIMEOUT(!w->UpdateClient1->Running(), 10000); }
 
@@ -212,6 +222,65 @@ private slots:
                     "Press OK to finalize the update, and to restart the newest Quorlex 2004!"),
                 QStringLiteral("You have made some changes\nDo you want to save your changes?")}));
         QVERIFY(w->AnyPageChanged());
+    }
+
+    // The demo's own site: its offer is signed with the demo key and asks
+    // Yes or No over its what's-new text; No changes nothing.
+    void demoOfferIsSignedAndAsksYesOrNo() {
+        QTemporaryDir scratch;
+        QProcess demoSite;
+        demoSite.start(QStringLiteral("bash"),
+                       {SourceDir() + QStringLiteral("/scripts/demo-site"), scratch.path()});
+        QVERIFY(demoSite.waitForFinished(20000));
+        const QString base = QString::fromLatin1(demoSite.readAllStandardOutput()).trimmed();
+        const QString pid =
+            QString::fromLatin1(ReadAll(scratch.filePath(QStringLiteral("site.pid")))).trimmed();
+        auto stop = qScopeGuard([&] {
+            QProcess::execute(QStringLiteral("pkill"), {QStringLiteral("-P"), pid});
+            QProcess::execute(QStringLiteral("kill"), {pid});
+        });
+        QVERIFY2(base.startsWith(QStringLiteral("http://127.0.0.1:")), qPrintable(base));
+        // The installed program at version 1: the demo offers 2.1.
+        QFile::copy(QStringLiteral(QUORLEX_STANDIN_V1),
+                    game->ProgramDir() + QStringLiteral("quorlex2004"));
+        WriteAll(game->ProgramDir() + QStringLiteral("ReadMe.txt"), "the old read-me");
+        WriteAll(
+            game->SettingsFile(),
+            "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=False\r\nUpdateURL=" +
+                (base + QStringLiteral("/files/quorlex2004.inf")).toUtf8() + "\r\nUpdateKey=" +
+                DemoKeyFile("pub").toUtf8() + "\r\n\r\n[UT2k4]\r\nDir=" + game->GameDir().toUtf8() +
+                "\r\nSystem=" + game->GameDir().toUtf8() + "/System\r\n");
+        app::StartupEnvironment env;
+        env.programDir = env.settingsDir = game->ProgramDir();
+        env.prompter = prompter.get();
+        env.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
+        w = std::make_unique<app::TfrmMain>(env);
+        isolateSigningTimes();
+        QStringList buttons;
+        QString text, caption;
+        WhenModal<update::TWhatsNewDialog>([&](update::TWhatsNewDialog* d) {
+            caption = d->windowTitle();
+            text = d->memo->toPlainText();
+            buttons = {d->okButton->text(), d->cancelButton->text()};
+            d->cancelButton->click();
+        });
+        QStringList statuses;
+        auto original = w->UpdateClient1->OnStatus;
+        w->UpdateClient1->OnStatus = [&](update::TUpdateClient* c, const QString& s, int code,
+                                         int err) {
+            statuses << s;
+            original(c, s, code, err);
+        };
+        w->Checkforupdates1Click();
+        waitForTheRun();
+        QVERIFY2(buttons.size() == 2, qPrintable(statuses.join(QLatin1Char('|')) +
+                                                 prompter->Texts().join(QLatin1Char('|'))));
+        QCOMPARE(buttons, (QStringList{QStringLiteral("Yes"), QStringLiteral("No")}));
+        QVERIFY(caption.contains(QStringLiteral("Install it now?")));
+        QVERIFY(text.contains(QStringLiteral("What's new")));
+        QCOMPARE(ReadAll(game->ProgramDir() + QStringLiteral("ReadMe.txt")),
+                 QByteArray("the old read-me"));
+        QVERIFY2(prompter->prompts.isEmpty(), qPrintable(prompter->Texts().join(QLatin1Char('|'))));
     }
 };
 

@@ -1,9 +1,9 @@
 // Applying an update: actions, dialogs, prompting, unpacking, and the
 // restart through the real updater against a local HTTP server.
 #include "tests/support/Dialogs.h"
+#include "tests/support/GameFolder.h"
 #include "tests/support/LocalServer.h"
 #include "tests/support/ScriptedPrompter.h"
-#include "tests/support/GameFolder.h"
 #include "tests/support/UpdateFixture.h"
 #include "update/TUpdateClient.h"
 #include "update/UpdateDialogs.h"
@@ -32,12 +32,15 @@ class UpdateApplyTest : public QObject {
 
     QString site() const { return folders->site(); }
     QString app() const { return folders->app(); }
-    void control(const QByteArray& text) { WriteSigned(site() + QStringLiteral("/quorlex2004.inf"), text); }
+    void control(const QByteArray& text) {
+        WriteSigned(site() + QStringLiteral("/quorlex2004.inf"), text);
+    }
     QByteArray files(int n) {
         QByteArray t = "[files]\r\ncount=" + QByteArray::number(n) + "\r\n";
         for (int i = 1; i <= n; ++i) {
             WriteAll(site() + QStringLiteral("/f%1.txt").arg(i), "file " + QByteArray::number(i));
-            t += "[file" + QByteArray::number(i) + "]\r\nurl=" + site().toUtf8() + "/f" + QByteArray::number(i) + ".txt\r\ntargetdir={APP}\r\n";
+            t += "[file" + QByteArray::number(i) + "]\r\nurl=" + site().toUtf8() + "/f" +
+                 QByteArray::number(i) + ".txt\r\ntargetdir={APP}\r\n";
         }
         return t;
     }
@@ -68,7 +71,8 @@ private slots:
         prompter->Answer(Answer::Yes);
         client->RunUpdate();
         QCOMPARE(prompter->prompts.size(), 1);
-        for (int i = 1; i <= 3; ++i) QVERIFY(QFile::exists(app() + QStringLiteral("/f%1.txt").arg(i)));
+        for (int i = 1; i <= 3; ++i)
+            QVERIFY(QFile::exists(app() + QStringLiteral("/f%1.txt").arg(i)));
     }
 
     void promptAllAsksPerFile() {
@@ -77,15 +81,19 @@ private slots:
         prompter->Answer(Answer::No);
         prompter->Answer(Answer::Yes);
         client->RunUpdate();
-        QCOMPARE(prompter->Texts(), (QStringList{QStringLiteral("Download update file : f1.txt"), QStringLiteral("Download update file : f2.txt")}));
+        QCOMPARE(prompter->Texts(), (QStringList{QStringLiteral("Download update file : f1.txt"),
+                                                 QStringLiteral("Download update file : f2.txt")}));
         QVERIFY(!QFile::exists(app() + QStringLiteral("/f1.txt")));
         QVERIFY(QFile::exists(app() + QStringLiteral("/f2.txt")));
     }
 
     void actionsShowAskAndOpen() {
-        WriteAll(site() + QStringLiteral("/page.html"), "<html><body><p>New things</p><img src=\"http://127.0.0.1:9/x.png\"><a href=\"https://example.org/more\">more</a></body></html>");
+        WriteAll(site() + QStringLiteral("/page.html"),
+                 "<html><body><p>New things</p><img src=\"http://127.0.0.1:9/x.png\"><a "
+                 "href=\"https://example.org/more\">more</a></body></html>");
         control("[update]\r\nunconditional=1\r\n[application]\r\nappupdate=1\r\nappname=x\r\n"
-                "[action]\r\nmsg=Line one\\nLine two\r\nhtmldlg=" + site().toUtf8() + "/page.html\r\nquery=Go on?\r\n" + files(1));
+                "[action]\r\nmsg=Line one\\nLine two\r\nhtmldlg=" +
+                site().toUtf8() + "/page.html\r\nquery=Go on?\r\n" + files(1));
         QString shown;
         WhenModal<THtmlDialog>([&](THtmlDialog* d) {
             shown = d->browser->toPlainText();
@@ -94,16 +102,19 @@ private slots:
         client->UpdateUpdate = upSilent;
         prompter->Answer(Answer::No);
         client->RunUpdate();
-        QCOMPARE(prompter->Texts(), (QStringList{QStringLiteral("Line one\nLine two"), QStringLiteral("Go on?")}));
+        QCOMPARE(prompter->Texts(),
+                 (QStringList{QStringLiteral("Line one\nLine two"), QStringLiteral("Go on?")}));
         QVERIFY(shown.contains(QStringLiteral("New things")));
         QVERIFY(!client->RestartPending);
-        QVERIFY(!QFile::exists(app() + QStringLiteral("/f1.txt"))); // the declined query ends the run
+        QVERIFY(
+            !QFile::exists(app() + QStringLiteral("/f1.txt"))); // the declined query ends the run
         QVERIFY(messages.contains(QStringLiteral("Found HTML dialog instruction")));
     }
 
     void whatsNewCancelledEndsTheRun() {
         WriteAll(site() + QStringLiteral("/news.txt"), "Version 2\r\nFaster\r\n");
-        control("[update]\r\nunconditional=1\r\n[whatsnew]\r\nfile=" + site().toUtf8() + "/news.txt\r\ncaption=News\r\n" + files(1));
+        control("[update]\r\nunconditional=1\r\n[whatsnew]\r\nfile=" + site().toUtf8() +
+                "/news.txt\r\ncaption=News\r\n" + files(1));
         QStringList text;
         WhenModal<TWhatsNewDialog>([&](TWhatsNewDialog* d) {
             text = d->memo->toPlainText().split(QLatin1Char('\n'));
@@ -121,7 +132,8 @@ private slots:
 
     void licenceNeedsTheAcceptButton() {
         WriteAll(site() + QStringLiteral("/eula.txt"), "Terms");
-        control("[update]\r\nunconditional=1\r\n[eula]\r\nfile=" + site().toUtf8() + "/eula.txt\r\n" + files(1));
+        control("[update]\r\nunconditional=1\r\n[eula]\r\nfile=" + site().toUtf8() +
+                "/eula.txt\r\n" + files(1));
         client->UpdateUpdate = upSilent;
         WhenModal<TLicenseDialog>([](TLicenseDialog* d) {
             QVERIFY(!d->acceptRadio->isChecked() && !d->notAcceptRadio->isChecked());
@@ -141,24 +153,39 @@ private slots:
         QFile packed(site() + QStringLiteral("/readme.tx_"));
         QVERIFY(packed.open(QIODevice::WriteOnly));
         const auto bytes = unpack::CompressSzdd({'n', 'e', 'w'}, 't');
-        packed.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+        packed.write(reinterpret_cast<const char*>(bytes.data()),
+                     static_cast<qint64>(bytes.size()));
         packed.close();
         WriteAll(site() + QStringLiteral("/plain.tx_"), "plain text");
-        WriteAll(QDir(folders->root()).filePath(QStringLiteral("cabsrc/inside.txt")), "from the cabinet");
-        QVERIFY(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("cd '%1' && gcab -c '%2' inside.txt").arg(QDir(folders->root()).filePath(QStringLiteral("cabsrc")), site() + QStringLiteral("/setup.cab"))}) == 0);
+        WriteAll(QDir(folders->root()).filePath(QStringLiteral("cabsrc/inside.txt")),
+                 "from the cabinet");
+        QVERIFY(
+            QProcess::execute(QStringLiteral("sh"),
+                              {QStringLiteral("-c"),
+                               QStringLiteral("cd '%1' && gcab -c '%2' inside.txt")
+                                   .arg(QDir(folders->root()).filePath(QStringLiteral("cabsrc")),
+                                        site() + QStringLiteral("/setup.cab"))}) == 0);
         control("[update]\r\nunconditional=1\r\n[files]\r\ncount=3\r\n"
-                "[file1]\r\nurl=" + site().toUtf8() + "/readme.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n"
-                "[file2]\r\nurl=" + site().toUtf8() + "/plain.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n"
-                "[file3]\r\nurl=" + site().toUtf8() + "/setup.cab\r\ntargetdir={APP}\\cab\r\n");
+                "[file1]\r\nurl=" +
+                site().toUtf8() +
+                "/readme.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n"
+                "[file2]\r\nurl=" +
+                site().toUtf8() +
+                "/plain.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n"
+                "[file3]\r\nurl=" +
+                site().toUtf8() + "/setup.cab\r\ntargetdir={APP}\\cab\r\n");
         client->UpdateUpdate = upSilent;
         client->ExtractCAB = true;
         client->Logging = true;
         client->RunUpdate();
         QCOMPARE(ReadAll(app() + QStringLiteral("/readme.txt")), QByteArray("new"));
         QVERIFY(!QFile::exists(app() + QStringLiteral("/readme.tx_")));
-        QCOMPARE(ReadAll(app() + QStringLiteral("/plain.tx_")), QByteArray("plain text")); // not SZDD: kept as fetched
-        QVERIFY(ReadAll(app() + QStringLiteral("/QUPDATE.LOG")).contains("Not SZDD compressed, kept as it is"));
-        QCOMPARE(ReadAll(app() + QStringLiteral("/cab/inside.txt")), QByteArray("from the cabinet"));
+        QCOMPARE(ReadAll(app() + QStringLiteral("/plain.tx_")),
+                 QByteArray("plain text")); // not SZDD: kept as fetched
+        QVERIFY(ReadAll(app() + QStringLiteral("/QUPDATE.LOG"))
+                    .contains("Not SZDD compressed, kept as it is"));
+        QCOMPARE(ReadAll(app() + QStringLiteral("/cab/inside.txt")),
+                 QByteArray("from the cabinet"));
         QVERIFY(!QFile::exists(app() + QStringLiteral("/cab/setup.cab")));
     }
 
@@ -179,32 +206,47 @@ private slots:
         client->OnAppDoClose = [](TUpdateClient*) {};
         prompter->Answer(Answer::No);
         client->RestartApplication();
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Shutdown application to update executable files ?")});
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("Shutdown application to update executable files ?")});
         QVERIFY(!started);
     }
 
     // The whole way: a newer stand-in is fetched over HTTP, the updater
     // waits for the old one to end, swaps the file and starts the new one.
+    void endToEndRestartRunsTheNewVersion_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("plain folder") << QString();
+        QTest::newRow("folder with blanks") << QStringLiteral("/my games/quorlex 2004");
+    }
     void endToEndRestartRunsTheNewVersion() {
-        QFile::copy(QStringLiteral(QUORLEX_STANDIN_V1), app() + QStringLiteral("/standin"));
+        QFETCH(QString, folder);
+        // The program's folder is the current one, as when it was started.
+        const QString dir = app() + folder;
+        QDir().mkpath(dir);
+        QDir::setCurrent(dir);
+        QFile::copy(QStringLiteral(QUORLEX_STANDIN_V1), dir + QStringLiteral("/standin"));
         QFile::copy(QStringLiteral(QUORLEX_STANDIN_V2), site() + QStringLiteral("/standin_NEW"));
         LocalServer http(HttpServerScript(), site());
         QVERIFY(http.Started());
         control("[update]\r\nnewversion=2.0.0.0\r\nlocalversion={APP}\\standin\r\n"
-                "[application]\r\nappupdate=1\r\nappname={APP}\\standin versions.txt\r\nappcomps=standin_NEW\r\n"
-                "[files]\r\ncount=1\r\n[file1]\r\nurl=" + http.Http(QStringLiteral("files/standin_NEW")).toUtf8() +
+                "[application]\r\nappupdate=1\r\nappname={APP}\\standin "
+                "versions.txt\r\nappcomps=standin_NEW\r\n"
+                "[files]\r\ncount=1\r\n[file1]\r\nurl=" +
+                http.Http(QStringLiteral("files/standin_NEW")).toUtf8() +
                 "\r\nlocalversion={APP}\\standin\r\nnewversion=2.0.0.0\r\ntargetdir={APP}\r\n");
         // The old version runs; the updater is to wait for it.
         QProcess old;
-        old.start(app() + QStringLiteral("/standin"), {QStringLiteral("versions.txt"), QStringLiteral("700")});
+        old.start(dir + QStringLiteral("/standin"),
+                  {QStringLiteral("versions.txt"), QStringLiteral("700")});
         QVERIFY(old.waitForStarted());
         client->UpdateType = httpUpdate;
         client->UpdateConnect = ucConnectPrompt;
         client->UpdateUpdate = upSilent;
         client->URL = http.Http(QStringLiteral("files/quorlex2004.inf"));
         // The control file travels over HTTP too.
-        WriteSigned(site() + QStringLiteral("/quorlex2004.inf"), ReadAll(site() + QStringLiteral("/quorlex2004.inf")));
-        client->OwnExecutable = app() + QStringLiteral("/standin");
+        WriteSigned(site() + QStringLiteral("/quorlex2004.inf"),
+                    ReadAll(site() + QStringLiteral("/quorlex2004.inf")));
+        client->OwnExecutable = dir + QStringLiteral("/standin");
         client->RunUpdate();
         QVERIFY2(client->ComponentFetched, qPrintable(messages.join(QStringLiteral(" | "))));
         QVERIFY(client->RestartPending);
@@ -218,11 +260,13 @@ private slots:
         };
         client->RestartApplication();
         // The program is one argument, its own arguments follow "--".
-        QCOMPARE(passed.mid(1), (QStringList{app() + QStringLiteral("/./standin"), QStringLiteral("standin_NEW"),
-                                             QStringLiteral("--"), QStringLiteral("versions.txt")}));
+        QCOMPARE(passed.mid(1),
+                 (QStringList{dir + QStringLiteral("/./standin"), QStringLiteral("standin_NEW"),
+                              QStringLiteral("--"), QStringLiteral("versions.txt")}));
         old.waitForFinished(5000);
-        QTRY_COMPARE_WITH_TIMEOUT(ReadAll(app() + QStringLiteral("/versions.txt")), QByteArray("1.0.0.0\n2.0.0.0\n"), 10000);
-        QVERIFY(!QFile::exists(app() + QStringLiteral("/standin_NEW")));
+        QTRY_COMPARE_WITH_TIMEOUT(ReadAll(dir + QStringLiteral("/versions.txt")),
+                                  QByteArray("1.0.0.0\n2.0.0.0\n"), 10000);
+        QVERIFY(!QFile::exists(dir + QStringLiteral("/standin_NEW")));
     }
 };
 

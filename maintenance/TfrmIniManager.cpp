@@ -87,6 +87,7 @@ void TfrmIniManager::btnRestoreClick() {
                        QStringLiteral(" settings?"),
                    ui::Answer::No))
         return;
+    if (actions_.mayReplace && !actions_.mayReplace()) return;
     const QString dir = Dir();
     const QString user = File(QStringLiteral("User.ini"));
     const QString engine = File(QStringLiteral("UT2004.INI"));
@@ -112,6 +113,7 @@ void TfrmIniManager::btnRestoreClick() {
 }
 
 void TfrmIniManager::btnBAKClick() {
+    if (actions_.mayReplace && !actions_.mayReplace()) return;
     const QString user = File(QStringLiteral("User.ini"));
     const QString engine = File(QStringLiteral("UT2004.ini"));
     // An exchange, so that the replaced settings really are in the .BAK files

@@ -6,10 +6,12 @@
 #include "update/TUpdateClient.h"
 #include "maintenance/IniDiff.h"
 #include "maintenance/SaveHistory.h"
+#include "maintenance/TfrmIniManager.h"
 #include "keybinds/TKeyBindsPage.h"
 #include "settings/TGeneralSettingsPage.h"
 #include "settings/TUT2k4SettingsPage.h"
 #include "ui/GameDefaults.h"
+#include "tests/support/Dialogs.h"
 #include "tests/support/GameFolder.h"
 #include "tests/support/ScriptedPrompter.h"
 
@@ -318,6 +320,22 @@ private slots:
         prompter->Answer(Answer::No);
         w->ResettodefaultClick();
         QCOMPARE(prompter->Texts().size(), 1);
+        QCOMPARE(ReadAll(userPath()), before);
+        // The backup manager's restore of the .BAK pair asks the same.
+        WriteAll(game->SystemDir() + QStringLiteral("User.BAK"), "[Engine.Input]\r\nSpace=Fire\r\n");
+        WriteAll(game->SystemDir() + QStringLiteral("UT2004.BAK"), "[Engine.Engine]\r\n");
+        prompter->Clear();
+        bool opened = false;
+        WhenModal<maintenance::TfrmIniManager>([&](maintenance::TfrmIniManager* m) {
+            opened = true;
+            prompter->Answer(Answer::No);
+            m->btnBAK->click();
+            m->accept();
+        });
+        w->Backupmanager1Click();
+        QVERIFY(opened);
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Save anyway?")});
         QCOMPARE(ReadAll(userPath()), before);
         running.kill();
         running.waitForFinished();

@@ -47,7 +47,8 @@ void TInetThread::run() {
 
 TUpdateClient::TUpdateClient(QObject* owner) : QObject(owner) {}
 TUpdateClient::~TUpdateClient() {
-    files::RemovePrivateFolder(folder_);
+    // A started updater still works in its folder (its start marker goes there).
+    if (!keepFolder_) files::RemovePrivateFolder(folder_);
 }
 
 // ---------------------------------------------------------------- run

@@ -264,6 +264,7 @@ void TUpdateClient::ExtractUpdater() {
     if (folder.isEmpty()) throw std::runtime_error("Cannot make a private folder for the updater");
     QFile resource(QStringLiteral(":/UPD"));
     const QString packed = QDir(folder).filePath(QStringLiteral("upd.ex_"));
+    QFile::remove(packed); // ours, from an earlier attempt: the folder is private
     const auto out = files::CreateNew(packed);
     const QByteArray bytes = resource.open(QIODevice::ReadOnly) ? resource.readAll() : QByteArray();
     const bool written =
@@ -274,6 +275,7 @@ void TUpdateClient::ExtractUpdater() {
         throw std::runtime_error((QStringLiteral("Cannot write the updater to ") + packed +
                                   QStringLiteral(": ") + files::ErrorText(writeError))
                                      .toStdString());
+    QFile::remove(QDir(folder).filePath(QStringLiteral("upd.exe")));
     std::string error;
     const std::string expanded = unpack::ExpandSzdd(packed.toStdString(), &error);
     QFile::remove(packed);

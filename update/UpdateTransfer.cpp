@@ -279,9 +279,11 @@ bool TUpdateClient::Land(const QString& temp, qint64 total, const QString& targe
         return Refuse(temp, url, QStringLiteral("its SHA-256 differs from the control file's"));
     if (expect.checksum != -1 && (UseCRC32 ? FileCRC(temp) : FileByteSum(temp)) != expect.checksum)
         return Refuse(temp, url, QStringLiteral("its checksum differs from newchecksum"));
+    // A page where a file was expected is what a captive portal sends; a
+    // file whose SHA-256 matched is the signed one, whatever it looks like.
     const QString suffix = QFileInfo(target).suffix().toLower();
-    if (!expect.text && suffix != QStringLiteral("htm") && suffix != QStringLiteral("html") &&
-        files::LooksLikeHtml(temp))
+    if (!expect.text && expect.sha256.isEmpty() && suffix != QStringLiteral("htm") &&
+        suffix != QStringLiteral("html") && files::LooksLikeHtml(temp))
         return Refuse(temp, url, QStringLiteral("a web page came in place of the file"));
     if (compressed && QFileInfo(target).suffix().toUpper() != QStringLiteral("CAB"))
         return ExpandInPlace(temp, target, url);

@@ -406,6 +406,81 @@ private slots:
         QVERIFY(!QFile::exists(pwned));
     }
 
+    // The same with two scratch users: the attacker plants, the victim
+    // (this test binary again, as another user) updates.
+    void plantedFilesOfOneUserNeverReachAnother() {
+        if (!isRoot())
+            QSKIP("needs root to make and switch to scratch users (setpriv); run the suite as "
+                  "root, as CI does");
+        const QString attacker = QStringLiteral("quorlex-attacker"),
+                      victim = QStringLiteral("quorlex-victim");
+        QVERIFY(scratchUser(attacker) && scratchUser(victim));
+        QVERIFY(::chmod(QFile::encodeName(folders->root()).constData(), 0755) == 0);
+        const QString shared = folders->root() + QStringLiteral("/shared-tmp");
+        const QString home = folders->root() + QStringLiteral("/victim-home");
+        QDir().mkpath(shared);
+        QDir().mkpath(home);
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+        const QString precious = home + QStringLiteral("/precious.txt");
+        WriteAll(precious, "the victim's file");
+        QVERIFY(run(QStringLiteral("chown"),
+                    {QStringLiteral("-R"), victim + QLatin1Char(':') + victim, home}));
+        const QString pwned = shared + QStringLiteral("/pwned");
+        const QString plant = QStringLiteral("printf '#!/bin/sh\\ntouch %1\\n' > %2/upd.exe && "
+                                             "chmod 755 %2/upd.exe && ln -s %3 %2/upd.ex_")
+                                  .arg(pwned, shared, precious);
+        QVERIFY(run(QStringLiteral("setpriv"),
+                    {QStringLiteral("--reuid=") + attacker, QStringLiteral("--regid=") + attacker,
+                     QStringLiteral("--clear-groups"), QStringLiteral("sh"), QStringLiteral("-c"),
+                     plant}));
+        QProcess side;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QUORLEX_VICTIM_SHARED"), shared);
+        env.insert(QStringLiteral("QUORLEX_VICTIM_FILE"), precious);
+        env.insert(QStringLiteral("HOME"), home);
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+        env.insert(QStringLiteral("TMPDIR"), home);
+        side.setProcessEnvironment(env);
+        side.setProcessChannelMode(QProcess::MergedChannels);
+        side.start(QStringLiteral("setpriv"),
+                   {QStringLiteral("--reuid=") + victim, QStringLiteral("--regid=") + victim,
+                    QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
+                    QStringLiteral("victimSide")});
+        QVERIFY(side.waitForFinished(60000));
+        const QString out = QString::fromLocal8Bit(side.readAll());
+        QVERIFY2(side.exitCode() == 0 &&
+                     out.contains(QStringLiteral("PASS   : UpdateAttackTest::victimSide()")),
+                 qPrintable(out));
+        QCOMPARE(ReadAll(precious), QByteArray("the victim's file"));
+        QVERIFY(!QFile::exists(pwned));
+    }
+    // The victim's side of the test above; skipped in a normal run.
+    void victimSide() {
+        const QString shared = qEnvironmentVariable("QUORLEX_VICTIM_SHARED");
+        if (shared.isEmpty()) QSKIP("the victim's side of plantedFilesOfOneUserNeverReachAnother");
+        qputenv("TMPDIR", shared.toLocal8Bit());
+        client->AppComponents = QStringLiteral("x_NEW");
+        client->OnAppRestart = [](TUpdateClient*, bool& allow) { allow = true; };
+        client->OnAppDoClose = [](TUpdateClient*) {};
+        QString startedProgram;
+        client->StartProcess = [&](const QString& program, const QStringList&) {
+            startedProgram = program;
+            return 0;
+        };
+        client->RestartApplication();
+        QVERIFY2(!startedProgram.isEmpty(), qPrintable(messages.join(QLatin1Char('|'))));
+        QVERIFY(startedProgram.startsWith(shared + QStringLiteral("/quorlex-update-")));
+        QCOMPARE(ReadAll(startedProgram), ReadAll(QStringLiteral(QUORLEX_UPD)));
+        struct stat st {};
+        QCOMPARE(
+            ::stat(QFile::encodeName(QFileInfo(startedProgram).absolutePath()).constData(), &st),
+            0);
+        QCOMPARE(st.st_mode & 07777, 0700u);
+        QCOMPARE(st.st_uid, ::getuid());
+        QCOMPARE(ReadAll(qEnvironmentVariable("QUORLEX_VICTIM_FILE")),
+                 QByteArray("the victim's file"));
+    }
+
     // The updater cannot start: the program keeps running and says why,
     // with the system's error number.
     void noexecTemporaryFolderKeepsTheProgramRunning() {

@@ -59,6 +59,16 @@ QPair<qint64, qint64> sizesBelow(const QString& dir) {
     return {biggest, total};
 }
 
+// The process's peak memory so far (VmHWM), in bytes.
+qint64 peakMemory() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
 } // namespace
 
 class UpdateAttackTest : public QObject {
@@ -349,8 +359,12 @@ private slots:
         };
         QElapsedTimer timer;
         timer.start();
+        const qint64 peakBefore = peakMemory();
         client->RunUpdate();
         QVERIFY2(timer.elapsed() < 30000, qPrintable(QString::number(timer.elapsed())));
+        // Memory stays bounded too: nothing holds the body.
+        QVERIFY2(peakMemory() - peakBefore < (64 << 20),
+                 qPrintable(QString::number(peakMemory() - peakBefore)));
         QVERIFY(!dialog);
         const auto [biggest, total] = sizesBelow(folders->root());
         QVERIFY2(biggest <= (1 << 20) + 4096 && total < (4 << 20),

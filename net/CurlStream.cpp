@@ -232,7 +232,7 @@ bool Session::Open(const Request& r) {
     if (!r.ftpPassive) curl_easy_setopt(e, CURLOPT_FTPPORT, "-");
     curl_easy_setopt(e, CURLOPT_TCP_KEEPALIVE, r.keepAlive ? 1L : 0L);
     if (r.noBody) curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
-    if (!r.postBody.empty()) {
+    if (r.post) {
         d_->post = r.postBody;
         static curl_slist* form = curl_slist_append(nullptr, "Content-Type: application/x-www-form-urlencoded");
         curl_easy_setopt(e, CURLOPT_HTTPHEADER, form);

@@ -32,7 +32,8 @@ struct Request {
     bool ftpPassive = true;
     bool keepAlive = false;
     bool noBody = false;  // connect and log in only
-    std::string postBody; // non-empty: an HTTP form post
+    bool post = false;    // an HTTP form post of postBody (which may be empty)
+    std::string postBody;
     Kind kind = Kind::File;
     long connectTimeoutSeconds = 30;
     long lowSpeedBytes = kLowSpeedBytes;

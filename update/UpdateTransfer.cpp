@@ -496,8 +496,8 @@ void TUpdateClient::PostUpdateResults() {
                                : ResultPost.Server + QStringLiteral(":80");
     r.url = (QStringLiteral("http://") + server + action).toStdString();
     r.agent = "QuorlexUpdatePost";
-    // The transport posts only a non-empty body; an empty form is sent as no field at all.
-    r.postBody = ResultPost.Data.isEmpty() ? std::string("=") : ResultPost.Data.toStdString();
+    r.post = true;
+    r.postBody = ResultPost.Data.toStdString();
     r.kind = net::Kind::Control;
     net::Session s;
     if (!s.Open(r)) {

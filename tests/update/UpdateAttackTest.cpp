@@ -685,6 +685,9 @@ private slots:
         client->PostUpdateResults();
         QCOMPARE(client->ResultPost.ResponseText,
                  QStringLiteral("agent:QuorlexUpdatePost body:a=1&b=2"));
+        client->ResultPost.Data.clear();
+        client->PostUpdateResults();
+        QCOMPARE(client->ResultPost.ResponseText, QStringLiteral("agent:QuorlexUpdatePost body:"));
     }
 };
 

@@ -549,7 +549,7 @@ TEST(UpdaterTest, ReplacedProgramThatStartsDropsTheOldCopy) {
     EXPECT_NE(get((s.app / "app").string()).find("new"), std::string::npos);
     EXPECT_FALSE(fs::exists(s.app / "app.old"));
     EXPECT_FALSE(fs::exists(s.app / "app_NEW"));
-    EXPECT_FALSE(fs::exists(s.runDir / "started"));
+    EXPECT_FALSE(fs::exists(s.runDir)) << "the run's private folder is removed";
 }
 
 TEST(UpdaterTest, ReplacedProgramThatEndsAtOnceIsRolledBack) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -94,6 +95,24 @@ std::string runFolder() {
         (st.st_mode & 077) != 0)
         return {};
     return dir;
+}
+
+// The run folder holds this program and the run's scratch files; nothing
+// of it is needed once the program is back, and /tmp should not collect
+// one per update. Only a folder we trust (ours, closed to others) is
+// emptied, entry by entry, without following links.
+void removeRunFolder() {
+    const std::string dir = runFolder();
+    if (dir.empty()) return;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        const int fd = ::dirfd(d);
+        while (const dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") ::unlinkat(fd, name.c_str(), 0);
+        }
+        ::closedir(d);
+    }
+    ::rmdir(dir.c_str());
 }
 
 // Keeps a copy of `path` as `path.old` without ever leaving `path` missing:
@@ -300,6 +319,9 @@ bool ProcessFile(const std::string& name, std::string* error) {
 }
 
 int Run(int argc, char** argv, const Options& options) {
+    struct RunFolderRemover {
+        ~RunFolderRemover() { removeRunFolder(); }
+    } removeAtEnd;
     std::string why;
     const auto parsed = ParseArguments(argc, argv, &why);
     if (!parsed) {

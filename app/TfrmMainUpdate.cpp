@@ -139,7 +139,9 @@ void TfrmMain::UpdateClient1Status(const QString& statusstr, int statuscode, int
         return;
     }
     if (statuscode == 2) {
-        prompter_.Information(QStringLiteral("Update file not found\nCannot continue update"));
+        // A download the player cancelled is told once, as cancelled, when the run ends.
+        if (!(splash_ && splash_->Cancelled()))
+            prompter_.Information(QStringLiteral("Update file not found\nCannot continue update"));
         ManualUpdateCheck = false;
     } else if (statuscode == 4) {
         prompter_.Information(QStringLiteral("No new version available"));

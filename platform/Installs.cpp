@@ -319,47 +319,44 @@ bool IsGameFolder(const QString& dir) {
     return false;
 }
 
+namespace {
+
+// Each kind once: how the settings file keeps it, and how the header says it.
+struct KindText {
+    InstallKind kind;
+    const char* key;
+    const char* words;
+};
+constexpr KindText kKindTexts[] = {
+    {InstallKind::Windows, "windows", "Windows"},
+    {InstallKind::Wine, "wine", "under Wine"},
+    {InstallKind::Lutris, "lutris", "under Wine (Lutris)"},
+    {InstallKind::Steam, "steam", "under Proton (Steam)"},
+    {InstallKind::Native, "native", "native Linux"},
+};
+
+const KindText* TextOf(InstallKind kind) {
+    for (const KindText& t : kKindTexts)
+        if (t.kind == kind) return &t;
+    return nullptr;
+}
+
+} // namespace
+
 QString KindKey(InstallKind kind) {
-    switch (kind) {
-    case InstallKind::Windows:
-        return QStringLiteral("windows");
-    case InstallKind::Wine:
-        return QStringLiteral("wine");
-    case InstallKind::Lutris:
-        return QStringLiteral("lutris");
-    case InstallKind::Steam:
-        return QStringLiteral("steam");
-    case InstallKind::Native:
-        return QStringLiteral("native");
-    case InstallKind::Folder:
-        break;
-    }
-    return {};
+    const KindText* t = TextOf(kind);
+    return t ? QString::fromLatin1(t->key) : QString();
 }
 
 InstallKind KindFromKey(const QString& key) {
-    for (InstallKind k : {InstallKind::Windows, InstallKind::Wine, InstallKind::Lutris,
-                          InstallKind::Steam, InstallKind::Native})
-        if (key.compare(KindKey(k), Qt::CaseInsensitive) == 0) return k;
+    for (const KindText& t : kKindTexts)
+        if (key.compare(QLatin1String(t.key), Qt::CaseInsensitive) == 0) return t.kind;
     return InstallKind::Folder;
 }
 
 QString KindInWords(InstallKind kind) {
-    switch (kind) {
-    case InstallKind::Windows:
-        return QStringLiteral("Windows");
-    case InstallKind::Wine:
-        return QStringLiteral("under Wine");
-    case InstallKind::Lutris:
-        return QStringLiteral("under Wine (Lutris)");
-    case InstallKind::Steam:
-        return QStringLiteral("under Proton (Steam)");
-    case InstallKind::Native:
-        return QStringLiteral("native Linux");
-    case InstallKind::Folder:
-        break;
-    }
-    return {};
+    const KindText* t = TextOf(kind);
+    return t ? QString::fromLatin1(t->words) : QString();
 }
 
 QString BuildInWords(int build, InstallKind kind) {

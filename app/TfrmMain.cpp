@@ -197,7 +197,6 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
         env_.historyDir.isEmpty() ? maintenance::SaveHistory::DefaultFolder() : env_.historyDir);
     iniFiles_->SetHistory(history_.get());
     iniFiles_->SetSavePages([this] {
-        if (!saving_ && !MayReplaceGameFiles()) return false;
         CommitEdits();
         return SaveAllPages();
     });
@@ -492,6 +491,9 @@ bool TfrmMain::AnyPageChanged() {
 
 bool TfrmMain::SaveAllPages() {
     CommitEdits();
+    // Every way to the savers asks while the game runs, unless its command has asked already.
+    if (!saving_ && !MayReplaceGameFiles()) return false;
+    const QScopedValueRollback<bool> saving(saving_, true);
     const std::function<bool()> savers[] = {
         [this] { return keyBinds_->SaveKeyBinds(); },
         [this] { aliases_->SaveAliases(); return true; },
@@ -557,6 +559,16 @@ void TfrmMain::SaveCommand(bool review) {
     if (ok) prompter_.InformationWithDetails(QStringLiteral("The changes has been succesfully saved!"), ReviewText(changes));
 }
 
+bool TfrmMain::SaveBeforeExit() {
+    if (!MayReplaceGameFiles()) return false;
+    const QScopedValueRollback<bool> saving(saving_, true);
+    // Kept like Save's, so Undo last save puts back what the exit wrote.
+    maintenance::HistoryScope history(history_.get(), QStringLiteral("Save"), GameFiles());
+    if (!SaveAllPages()) return false;
+    iniFiles_->WriteEditedText();
+    return true;
+}
+
 void TfrmMain::Reload1Click() {
     if (!PageCtrl_->isEnabled()) return;
     if (AnyPageChanged() &&
@@ -571,9 +583,8 @@ void TfrmMain::Reload1Click() {
 void TfrmMain::Exit1Click() {
     if (PageCtrl_->isEnabled() && AnyPageChanged() &&
         prompter_.Confirm(QStringLiteral("You have made some changes\nDo you want to save your changes?"))) {
-        // A failed save keeps the window and the edits: nothing was saved to exit on.
-        if (!SaveAllPages()) return;
-        iniFiles_->WriteEditedText();
+        // A failed or declined save keeps the window and the edits: nothing was saved to exit on.
+        if (!SaveBeforeExit()) return;
         if (prompter_.Ask(ui::PromptKind::Confirmation,
                           QStringLiteral("Your changes have been saved, press OK to exit"),
                           ui::Buttons::OkCancel) == ui::Answer::Cancel)
@@ -594,7 +605,7 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
             if (answer == ui::Answer::No)
                 keepOpen = false;
             else if (answer == ui::Answer::Yes)
-                keepOpen = !SaveAllPages() || (iniFiles_->WriteEditedText(), false);
+                keepOpen = !SaveBeforeExit();
         });
         if (keepOpen) {
             e->ignore();
@@ -690,7 +701,7 @@ void TfrmMain::Backupmanager1Click() {
     if (!GameFolderKnown()) return;
     maintenance::HistoryScope history(history_.get(), QStringLiteral("Backup manager"), GameFiles());
     maintenance::TfrmIniManager manager(
-        ctx_, {[this] { BackupIniFiles(true); }, [this] { ReloadAfterRestore(); }, [this] { return MayReplaceGameFiles(); }},
+        ctx_, {[this] { BackupIniFiles(true); }, [this] { ReloadAfterRestore(); }, [this] { return MayReplaceGameFiles(true); }},
         this);
     manager.exec();
 }

@@ -82,7 +82,12 @@ public:
     // Also counts edited raw text. Commits open cell editors first.
     bool AnyPageChanged();
     // False when a saver failed and told the user; raises what a saver lets through.
+    // Every page's saver in turn. Asks first while the game runs, unless the
+    // command around it has asked; false when nothing or not all was saved.
     bool SaveAllPages();
+    // Exit's and the close box's save: the pages and the edited raw text,
+    // one entry of the history.
+    bool SaveBeforeExit();
     void ReloadAllPages();
     // Every key a save would write now, from the savers' own dry run.
     std::vector<ReviewRow> PendingReview() const;
@@ -187,8 +192,9 @@ private:
     void ApplyQualityPreset(bool high);
     void SaveCommand(bool review);
     // False when the game runs from this folder and the player would rather
-    // not write files it overwrites when it exits.
-    bool MayReplaceGameFiles();
+    // not write files it overwrites when it exits. A restore is asked about
+    // in its own words.
+    bool MayReplaceGameFiles(bool restoring = false);
     bool saving_ = false;
     // Shows the changes with Save and Cancel; true for Save.
     bool RunReview(const std::vector<ReviewRow>& rows);

@@ -40,14 +40,15 @@ QStringList TfrmMain::GameFiles() const {
     return {SystemDir + CurrentUserIniName, SystemDir + QStringLiteral("UT2004.ini")};
 }
 
-bool TfrmMain::MayReplaceGameFiles() {
+bool TfrmMain::MayReplaceGameFiles(bool restoring) {
     if (SystemDir.isEmpty()) return true;
     // The game folder, not the player's: a native install keeps his files
     // in ~/.ut2004 while the game runs from its own folder.
     const QString gameDir = QDir::cleanPath(GameSystem() + QStringLiteral(".."));
     if (platform::RunningGameProcesses(gameDir).empty()) return true;
     return prompter_.Confirm(
-        QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Save anyway?"),
+        restoring ? QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Restore anyway?")
+                  : QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Save anyway?"),
         ui::Answer::No);
 }
 
@@ -122,6 +123,7 @@ void TfrmMain::PutBackEntry(const QString& id, bool latest) {
                                .arg(entry->changedKeys),
                            ui::Answer::No))
         return;
+    if (!MayReplaceGameFiles(true)) return;
     // A file another program changed after the command is not overwritten
     // unasked. An older entry is put back on purpose over later saves.
     QStringList keep;

@@ -6,6 +6,7 @@
 #include "app/TfrmInit.h"
 #include "app/TfrmReadme.h"
 #include "ini/IniFile.h"
+#include "maintenance/SaveHistory.h"
 #include "maintenance/TIniFilesPage.h"
 #include "platform/Installs.h"
 #include "platform/Paths.h"
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QTabWidget>
 
@@ -178,7 +180,14 @@ bool TfrmMain::PageCtrlPageChanging(int leaving) {
                                         ui::Buttons::YesNoCancel);
         if (save == ui::Answer::Cancel) return false;
         // A save that failed has said why; the edits stay in front of the player.
-        if (save == ui::Answer::Yes) return page.save();
+        if (save == ui::Answer::Yes) {
+            // The page's own save replaces the game's files as Save does:
+            // asked about while the game runs, and kept in the history.
+            if (!MayReplaceGameFiles()) return false;
+            const QScopedValueRollback<bool> saving(saving_, true);
+            maintenance::HistoryScope history(history_.get(), QStringLiteral("Save"), GameFiles());
+            return page.save();
+        }
         const auto undo = prompter_.AskDefault(ui::PromptKind::Confirmation,
                                                QStringLiteral("Do you want to undo changes?"),
                                                ui::Buttons::YesNoCancel, ui::Answer::No);

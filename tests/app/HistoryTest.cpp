@@ -335,12 +335,102 @@ private slots:
         w->Backupmanager1Click();
         QVERIFY(opened);
         QCOMPARE(prompter->Texts(),
-                 QStringList{QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Save anyway?")});
+                 QStringList{QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Restore anyway?")});
         QCOMPARE(ReadAll(userPath()), before);
         running.kill();
         running.waitForFinished();
         // A game of another folder is none of our business.
         save();
+    }
+
+    // Every other way to write the player's files asks too, and No leaves
+    // the files alone and the edits in front of the player.
+    void everySaveAndPutBackWhileTheGameRunsAsksFirst() {
+        start();
+        const QString running = QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. ");
+        const QString changes = QStringLiteral("You have made some changes\nDo you want to save your changes?");
+        const QByteArray user0 = ReadAll(userPath());
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Duck"));
+        save();
+        const QByteArray user1 = ReadAll(userPath());
+        const QString standIn = game->SystemDir() + QStringLiteral("ut2004-bin");
+        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), standIn));
+        QProcess game1;
+        game1.start(standIn, {QStringLiteral("30")});
+        QVERIFY(game1.waitForStarted());
+        auto askedWithDefaultNo = [&](const QString& last) {
+            QVERIFY(!prompter->prompts.isEmpty());
+            QCOMPARE(prompter->prompts.last().text, last);
+            QCOMPARE(prompter->prompts.last().defaultAnswer, std::optional<Answer>(Answer::No));
+            QVERIFY(prompter->AllAnswersUsed());
+        };
+
+        // Undo last save, and the history's put back.
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        prompter->Answer(Answer::No);
+        w->Undolastsave1Click();
+        askedWithDefaultNo(running + QStringLiteral("Restore anyway?"));
+        QCOMPARE(ReadAll(userPath()), user1);
+
+        // Exit's Yes, then No to the game question: no save, no exit.
+        w->show();
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Fire"));
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        prompter->Answer(Answer::No);
+        w->Exit1Click();
+        askedWithDefaultNo(running + QStringLiteral("Save anyway?"));
+        QCOMPARE(prompter->Texts().first(), changes);
+        QVERIFY(w->isVisible());
+        QCOMPARE(ReadAll(userPath()), user1);
+        QCOMPARE(c<QLineEdit>("edtSpace")->text(), QStringLiteral("Fire"));
+
+        // The close box's Yes the same.
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        prompter->Answer(Answer::No);
+        QVERIFY(!w->close());
+        askedWithDefaultNo(running + QStringLiteral("Save anyway?"));
+        QCOMPARE(ReadAll(userPath()), user1);
+
+        // Leaving the tab with Yes to its save: the player stays on the page.
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        prompter->Answer(Answer::No);
+        w->PageCtrl()->setCurrentIndex(1);
+        askedWithDefaultNo(running + QStringLiteral("Save anyway?"));
+        QCOMPARE(w->PageCtrl()->currentIndex(), 0);
+        QCOMPARE(ReadAll(userPath()), user1);
+
+        // Yes to the game question saves, and the tab's save is undone as the last save.
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        prompter->Answer(Answer::Yes);
+        w->PageCtrl()->setCurrentIndex(1);
+        QCOMPARE(w->PageCtrl()->currentIndex(), 1);
+        QVERIFY(ReadAll(userPath()) != user1);
+        QCOMPARE(w->History().Latest()->command, QStringLiteral("Save"));
+        QCOMPARE(w->History().Latest()->files[0].before, user1);
+        game1.kill();
+        game1.waitForFinished();
+
+        // Exit's save is kept in the history as well.
+        w->PageCtrl()->setCurrentIndex(0);
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Walk"));
+        const QByteArray user2 = ReadAll(userPath());
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        prompter->Answer(Answer::Cancel); // saved, but stays open
+        w->Exit1Click();
+        QVERIFY(prompter->AllAnswersUsed());
+        QVERIFY(ReadAll(userPath()) != user2);
+        QCOMPARE(w->History().Latest()->files[0].before, user2);
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        w->Undolastsave1Click();
+        QCOMPARE(ReadAll(userPath()), user2);
+        QVERIFY(user0 != user1);
     }
 
     // An update that brings a game file keeps the file's earlier bytes, and can be undone.

@@ -117,4 +117,20 @@ QByteArray ReleasePublicKey() {
     return QByteArray(kReleaseKey);
 }
 
+bool IsDemoKey(const PublicKey& key) {
+    // The key id of demo/demo-update-key.pub, as stored (little end first).
+    static constexpr std::array<unsigned char, 8> kDemoKeyId{0xF0, 0xD8, 0x31, 0x7C,
+                                                             0x0A, 0x4D, 0x38, 0x19};
+    return key.keyId == kDemoKeyId;
+}
+
+bool DemoKeyAllowed() { return qEnvironmentVariable("QUORLEX_DEMO") == QStringLiteral("1"); }
+
+QString KeyIdText(const PublicKey& key) {
+    QString text;
+    for (auto it = key.keyId.rbegin(); it != key.keyId.rend(); ++it)
+        text += QStringLiteral("%1").arg(*it, 2, 16, QLatin1Char('0')).toUpper();
+    return text;
+}
+
 } // namespace update::minisign

@@ -34,4 +34,12 @@ Verdict Verify(const QByteArray& data, const QByteArray& signature, const Public
 // The key compiled into the program: the release key.
 QByteArray ReleasePublicKey();
 
+// The demo key under demo/ (its secret half is published): trusted only
+// while the demo or the tests run, which say so with QUORLEX_DEMO=1.
+bool IsDemoKey(const PublicKey& key);
+bool DemoKeyAllowed();
+
+// The key id as minisign prints it (16 hex digits, most significant first).
+QString KeyIdText(const PublicKey& key);
+
 } // namespace update::minisign

@@ -201,7 +201,7 @@ bool TUpdateClient::VerifyControlFile(const QString& url, const QString& path) {
     Expect e;
     e.maxBytes = kMaxSignatureFile;
     e.text = true;
-    QString why;
+    QString why, lastSignedName;
     if (!Fetch(sigUrl, RunFolder(), false, e)) {
         why = QStringLiteral("no signature (") + sigUrl + QLatin1Char(')');
     } else {
@@ -213,15 +213,25 @@ bool TUpdateClient::VerifyControlFile(const QString& url, const QString& path) {
             why = QStringLiteral("the files cannot be read");
         } else if (!key) {
             why = QStringLiteral("the update key is not a minisign public key");
+        } else if (minisign::IsDemoKey(*key) && !minisign::DemoKeyAllowed()) {
+            // Its secret half is published: outside the demo anyone could sign with it.
+            why = QStringLiteral("the demo key is trusted only while the demo runs");
         } else {
             const auto verdict = minisign::Verify(data.readAll(), sig.readAll(), *key);
+            // One record per key, so a file of one key cannot lock out another's.
+            lastSignedName = QStringLiteral("LastSignedTime-") + minisign::KeyIdText(*key);
             const qint64 last = platform::ReadUserString(SignatureMemoryKey, SignatureMemorySection,
-                                                         QStringLiteral("LastSignedTime"))
+                                                         lastSignedName)
                                     .toLongLong();
+            // A day of clock difference is allowed; a time beyond it would
+            // make every later genuine file look replayed.
+            const qint64 latest = QDateTime::currentSecsSinceEpoch() + 24 * 3600;
             if (!verdict.ok)
                 why = verdict.error;
             else if (verdict.timestamp < 0)
                 why = QStringLiteral("the trusted comment carries no signing time");
+            else if (verdict.timestamp > latest)
+                why = QStringLiteral("signed at a time still to come");
             else if (verdict.timestamp < last)
                 why = QStringLiteral("signed before the last accepted control file, so it may be "
                                      "an old one replayed");
@@ -234,8 +244,8 @@ bool TUpdateClient::VerifyControlFile(const QString& url, const QString& path) {
         Report(kNotVerified, why);
         return false;
     }
-    platform::WriteUserString(SignatureMemoryKey, SignatureMemorySection,
-                              QStringLiteral("LastSignedTime"), QString::number(SignedTime));
+    platform::WriteUserString(SignatureMemoryKey, SignatureMemorySection, lastSignedName,
+                              QString::number(SignedTime));
     return true;
 }
 

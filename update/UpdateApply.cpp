@@ -43,7 +43,8 @@ void startCommandLine(const QString& command) {
 } // namespace
 
 bool TUpdateClient::IsComponent(const QString& name) const {
-    return !name.isEmpty() && AppComponents.toUpper().contains(name.toUpper());
+    // A whole name of the list: "g_NEW" is not part of "prog_NEW".
+    return !name.isEmpty() && AppComponents.split(QLatin1Char(' '), Qt::SkipEmptyParts).contains(name);
 }
 
 QStringList TUpdateClient::Allowed() const {
@@ -60,6 +61,9 @@ QString TUpdateClient::EntryRefusal(const TFileDescription& entry) {
     const QString dir = NativePath(entry.TargetDir);
     const QString target =
         QDir::cleanPath(QDir(dir.isEmpty() ? QStringLiteral(".") : dir).absoluteFilePath(name));
+    // The updater starts a component as the program: its bytes must be the signed ones.
+    if (IsComponent(name) && entry.Sha256.isEmpty())
+        return QStringLiteral("a component is taken only with its sha256= in the control file");
     if (!files::IsInside(target, Allowed()))
         return QStringLiteral("target folder outside the program and game folders: ") +
                QFileInfo(target).absolutePath();

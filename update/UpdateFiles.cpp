@@ -95,7 +95,8 @@ bool ReplaceAtomically(const QString& temp, const QString& target, QString* erro
             if (error) *error = QStringLiteral("not a plain file");
             return false;
         }
-        mode = old.st_mode & 07777;
+        // A new file never inherits set-user or set-group rights, even from the old one.
+        mode = old.st_mode & 0777;
     }
     const int fd = ::open(t.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     bool ok = fd >= 0 && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;

@@ -285,7 +285,10 @@ bool TUpdateClient::Land(const QString& temp, qint64 total, const QString& targe
     if (!expect.text && expect.sha256.isEmpty() && suffix != QStringLiteral("htm") &&
         suffix != QStringLiteral("html") && files::LooksLikeHtml(temp))
         return Refuse(temp, url, QStringLiteral("a web page came in place of the file"));
-    if (compressed && QFileInfo(target).suffix().toUpper() != QStringLiteral("CAB"))
+    // A component is expanded by the updater, which keeps the program it
+    // replaces until the new one has started.
+    if (compressed && QFileInfo(target).suffix().toUpper() != QStringLiteral("CAB") &&
+        !IsComponent(QFileInfo(target).fileName()))
         return ExpandInPlace(temp, target, url);
     if (OnFileReplacing && QFile::exists(target)) OnFileReplacing(this, target);
     QString error;
@@ -356,11 +359,14 @@ bool TUpdateClient::ExpandInPlace(const QString& temp, const QString& target, co
 }
 
 std::optional<QStringList> TUpdateClient::DownloadTextFile(const QString& url) {
-    const QString folder = RunFolder();
+    // A folder of their own, so a text named like the control file cannot replace it.
+    const QString run = RunFolder();
+    const QString folder = run.isEmpty() ? QString() : QDir(run).filePath(QStringLiteral("texts"));
     Expect e;
     e.maxBytes = kMaxTextFile;
     e.text = true;
-    if (folder.isEmpty() || !Fetch(url, folder, false, e)) return std::nullopt;
+    if (folder.isEmpty() || !QDir().mkpath(folder) || !Fetch(url, folder, false, e))
+        return std::nullopt;
     const QString path = QDir(folder).filePath(FileNameFromURL(url));
     QFile f(path);
     QStringList lines;

@@ -4,6 +4,7 @@
 #include "tests/support/GameFolder.h"
 #include "update/TUpdateClient.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -20,6 +21,13 @@ inline QString DemoKeyFile(const char* suffix) {
 inline QString DemoPublicKey() {
     QFile f(DemoKeyFile("pub"));
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// The control file's line naming a file's SHA-256, which a component needs.
+inline QByteArray Sha256Line(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return "sha256=" + QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex() + "\r\n";
 }
 
 // Signing times of this process: each later than the one before, and

@@ -233,7 +233,8 @@ private slots:
                 "versions.txt\r\nappcomps=standin_NEW\r\n"
                 "[files]\r\ncount=1\r\n[file1]\r\nurl=" +
                 http.Http(QStringLiteral("files/standin_NEW")).toUtf8() +
-                "\r\nlocalversion={APP}\\standin\r\nnewversion=2.0.0.0\r\ntargetdir={APP}\r\n");
+                "\r\nlocalversion={APP}\\standin\r\nnewversion=2.0.0.0\r\ntargetdir={APP}\r\n" +
+                testsupport::Sha256Line(site() + QStringLiteral("/standin_NEW")));
         // The old version runs; the updater is to wait for it.
         QProcess old;
         old.start(dir + QStringLiteral("/standin"),

@@ -160,6 +160,12 @@ private slots:
             << QStringLiteral("notime") << QStringLiteral("signing time");
         QTest::newRow("garbage signature")
             << QStringLiteral("garbage") << QStringLiteral("minisign format");
+        // Its secret half is published: a leftover demo setting must not let anyone sign.
+        QTest::newRow("demo key outside the demo")
+            << QStringLiteral("demo") << QStringLiteral("demo key is trusted only");
+        // A time to come would make every later genuine file look replayed.
+        QTest::newRow("signed in the future")
+            << QStringLiteral("future") << QStringLiteral("time still to come");
     }
     void forgedControlFilesAreNotActedOn() {
         QFETCH(QString, forgery);
@@ -186,6 +192,11 @@ private slots:
             Sign(served(QStringLiteral("quorlex2004.inf")), -1);
         if (forgery == QStringLiteral("garbage"))
             WriteAll(sig, "<html>Sign in to the network</html>");
+        if (forgery == QStringLiteral("future"))
+            Sign(served(QStringLiteral("quorlex2004.inf")),
+                 QDateTime::currentSecsSinceEpoch() + 10 * 24 * 3600);
+        if (forgery == QStringLiteral("demo")) qunsetenv("QUORLEX_DEMO");
+        const auto demoBack = qScopeGuard([] { qputenv("QUORLEX_DEMO", "1"); });
         client->RunUpdate();
         client->ThreadFinished();
         QVERIFY(!QFile::exists(app() + QStringLiteral("/data.bin")));
@@ -310,8 +321,8 @@ private slots:
         WriteAll(served(QStringLiteral("data.bin")), "fresh bytes");
         WriteAll(served(QStringLiteral("other.bin")), "other");
         WriteAll(app() + QStringLiteral("/data.bin"), "old");
-        QVERIFY(QFile::setPermissions(app() + QStringLiteral("/data.bin"),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        // Set-user rights are not handed on to the new bytes.
+        QCOMPARE(::chmod(QFile::encodeName(app() + QStringLiteral("/data.bin")).constData(), 04640), 0);
         const QByteArray hash =
             QCryptographicHash::hash("fresh bytes", QCryptographicHash::Sha256).toHex();
         control("[update]\r\nunconditional=1\r\n[files]\r\ncount=2\r\n[file1]\r\nurl=" +
@@ -328,6 +339,42 @@ private slots:
                  0);
         QCOMPARE(st.st_mode & 07777, 0644u);
         QVERIFY(client->Failures.isEmpty());
+    }
+
+    // The updater starts a component as the program: one without its hash
+    // in the signed file is not fetched, and a part of a name is no component.
+    void componentsNeedTheirHashAndTheirWholeName() {
+        WriteAll(served(QStringLiteral("prog_NEW")), "new program");
+        WriteAll(served(QStringLiteral("g_NEW")), "data");
+        const QByteArray application =
+            "[application]\r\nappupdate=1\r\nappname={APP}\\prog\r\nappcomps=prog_NEW\r\n";
+        control(oneFile(url(QStringLiteral("files/prog_NEW")).toUtf8()) + application);
+        client->RunUpdate();
+        client->ThreadFinished();
+        QVERIFY(!QFile::exists(app() + QStringLiteral("/prog_NEW")));
+        QVERIFY(!client->ComponentFetched);
+        QVERIFY(!messages.filter(QStringLiteral("a component is taken only with its sha256=")).isEmpty());
+        control(oneFile(url(QStringLiteral("files/g_NEW")).toUtf8()) + application);
+        client->RunUpdate();
+        client->ThreadFinished();
+        QCOMPARE(ReadAll(app() + QStringLiteral("/g_NEW")), QByteArray("data"));
+        QVERIFY(!client->ComponentFetched);
+    }
+
+    // A compressed component reaches the updater as it came: the updater
+    // expands it and keeps the program it replaces until the new one starts.
+    void aCompressedComponentIsLeftToTheUpdater() {
+        const std::string body = "#!/bin/sh\necho new\n";
+        const auto packed = unpack::CompressSzdd({body.begin(), body.end()}, 'g');
+        const QByteArray bytes(reinterpret_cast<const char*>(packed.data()), static_cast<qsizetype>(packed.size()));
+        WriteAll(served(QStringLiteral("pro_")), bytes);
+        const QByteArray hash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+        control(oneFile(url(QStringLiteral("files/pro_")).toUtf8(), "compressed=1\r\nsha256=" + hash + "\r\n") +
+                "[application]\r\nappupdate=1\r\nappname={APP}\\prog\r\nappcomps=pro_\r\n");
+        client->RunUpdate();
+        QCOMPARE(ReadAll(app() + QStringLiteral("/prog")), QByteArray("the program"));
+        QCOMPARE(ReadAll(app() + QStringLiteral("/pro_")), bytes);
+        QVERIFY(client->ComponentFetched);
     }
 
     // Control and text files are capped while they arrive: neither disk nor

@@ -86,8 +86,10 @@ class UpdateBehaviourTest : public QObject {
     // A control file that always updates and lists one file, data.bin.
     void writeControl(const QByteArray& extra, const QByteArray& fileKeys = {}) {
         WriteAll(site() + QStringLiteral("/data.bin"), "fresh");
+        // A component comes only with its hash.
+        const QByteArray hash = extra.contains("appcomps=data.bin") ? testsupport::Sha256Line(site() + QStringLiteral("/data.bin")) : QByteArray();
         WriteSigned(control(), "[update]\r\nunconditional=1\r\n" + extra + "\r\n[files]\r\ncount=1\r\n[file1]\r\ndescr=the data\r\nurl=" +
-                                sitePath() + "/data.bin\r\ntargetdir={APP}\r\n" + fileKeys);
+                                sitePath() + "/data.bin\r\ntargetdir={APP}\r\n" + hash + fileKeys);
     }
     bool fetched() const { return QFile::exists(app() + QStringLiteral("/data.bin")); }
     QString uniqueKey() const { return QStringLiteral("Software\\QuorlexTest\\") + QUuid::createUuid().toString(QUuid::Id128); }

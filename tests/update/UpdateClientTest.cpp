@@ -74,7 +74,8 @@ private slots:
         writeControl("[update]\r\nnewversion=1.3.0.0\r\nlocalversion={APP}\\program.exe\r\n"
                      "[application]\r\nappupdate=1\r\nappname={APP}\\program.exe\r\nappcomps=program.exe_NEW\r\n"
                      "[files]\r\ncount=1\r\n[file1]\r\nurl=" + site().toUtf8() + "/program.exe_NEW\r\n"
-                     "localversion={APP}\\program.exe\r\nnewversion=1.3.0.0\r\ntargetdir={APP}\r\n");
+                     "localversion={APP}\\program.exe\r\nnewversion=1.3.0.0\r\ntargetdir={APP}\r\n" +
+                     testsupport::Sha256Line(site() + QStringLiteral("/program.exe_NEW")));
         client->OwnExecutable = app() + QStringLiteral("/program.exe");
         bool success = false;
         client->OnSuccess = [&](TUpdateClient*) { success = true; };

@@ -108,7 +108,8 @@ void removeRunFolder() {
         const int fd = ::dirfd(d);
         while (const dirent* e = ::readdir(d)) {
             const std::string name = e->d_name;
-            if (name != "." && name != "..") ::unlinkat(fd, name.c_str(), 0);
+            if (name != "." && name != ".." && ::unlinkat(fd, name.c_str(), 0) != 0 && errno == EISDIR)
+                ::unlinkat(fd, name.c_str(), AT_REMOVEDIR); // an emptied scratch folder
         }
         ::closedir(d);
     }

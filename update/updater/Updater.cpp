@@ -86,6 +86,19 @@ pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>
     return pid;
 }
 
+bool isZombie(long pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    FILE* f = std::fopen(path, "r");
+    if (!f) return false;
+    char line[512] = {};
+    const bool read = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    // "pid (name) S ...": the state follows the last ')'.
+    const char* close = read ? std::strrchr(line, ')') : nullptr;
+    return close && close[1] == ' ' && close[2] == 'Z';
+}
+
 // The run folder, when it is one we can trust: ours and closed to others.
 std::string runFolder() {
     const char* dir = std::getenv(kRunDirVariable);
@@ -278,8 +291,10 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
 
 void WaitForProcess(long pid) {
     if (pid <= 0) return;
-    // Not our child: ask until the id is gone (or a zombie of our own parent).
-    while (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) {
+    // Not our child: ask until the id is gone. An id another user's process
+    // holds (EPERM) is no longer our program, and an ended program its
+    // parent has not yet reaped has nothing left open.
+    while (::kill(static_cast<pid_t>(pid), 0) == 0 && !isZombie(pid)) {
         int status = 0;
         if (::waitpid(static_cast<pid_t>(pid), &status, WNOHANG) == pid) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

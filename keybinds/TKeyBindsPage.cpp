@@ -442,11 +442,15 @@ void TKeyBindsPage::btnSaveClick() {
 
 void TKeyBindsPage::ClearGroup(int group) {
     if (!ctx_.prompter.Confirm(
-            QStringLiteral("This will empty all fields in the groupbox. Are you sure?")))
+            QStringLiteral("This will empty all fields in the groupbox. Are you sure?"),
+            ui::Answer::No))
         return;
+    // Only the rows the player sees: a search hides the others, and binds
+    // he cannot see are not his to lose.
     bulkEdit_ = true;
-    for (QLineEdit* edit : groups_[group]->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly))
-        edit->clear();
+    const auto rows = KeyRows();
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].group == group && rowShown_[i]) rowFields_[i]->clear();
     bulkEdit_ = false;
     MarkSharedCommands();
 }

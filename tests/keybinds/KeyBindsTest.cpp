@@ -136,6 +136,22 @@ private slots:
         QCOMPARE(read("MouseWheelDown"), QString());
     }
 
+    // With a search on, the group's button empties only the rows the search shows.
+    void clearingAGroupDuringASearchKeepsTheHiddenRows() {
+        QVERIFY(page->LoadKeyBinds());
+        page->findChild<QLineEdit*>(QStringLiteral("edtSearchNoCheck"))->setText(QStringLiteral("weapon"));
+        prompter->Answer(ui::Answer::Yes);
+        page->SpeedButton1Click(); // Alpha keys
+        QCOMPARE(prompter->prompts.size(), 1);
+        QCOMPARE(prompter->prompts[0].defaultAnswer, std::optional<ui::Answer>(ui::Answer::No));
+        QCOMPARE(f("edtQ")->text(), QString()); // SwitchToBestWeapon, shown
+        QCOMPARE(f("edtA")->text(), QStringLiteral("StrafeLeft")); // hidden by the search
+        QCOMPARE(f("edtSpace")->text(), QStringLiteral("Jump"));
+        QVERIFY(page->SaveKeyBinds());
+        QCOMPARE(read("Q"), QString());
+        QCOMPARE(read("A"), QStringLiteral("StrafeLeft"));
+    }
+
     void clearingTheJoystickGroupEmptiesTheSliders() {
         f("edtJoySlider1")->setText(QStringLiteral("s"));
         prompter->Answer(ui::Answer::Yes);

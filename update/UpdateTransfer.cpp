@@ -232,6 +232,7 @@ bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool com
     const qint64 expected = transfer->ExpectedSize();
     qint64 last = 4096, total = 0;
     bool cancel = false, failed = false, tooBig = false;
+    int writeError = 0;
     char buffer[4096];
     while (last > 0 && !cancel) {
         QCoreApplication::processEvents();
@@ -247,6 +248,7 @@ bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool com
         }
         if (last > 0 && !files::WriteAll(tmp.fd, buffer, last)) {
             failed = true;
+            writeError = errno;
             break;
         }
         total += last;
@@ -258,6 +260,14 @@ bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool com
     transfer.reset();
     ::close(tmp.fd);
     if (cancel) Failures << url + QStringLiteral(": cancelled");
+    // A full disk is told as what it is, not as a file the server lacks.
+    if (writeError != 0) {
+        Failures << url + QStringLiteral(": cannot write to its folder (") +
+                        files::ErrorText(writeError) + QLatin1Char(')');
+        ReportStatus(kCannotWrite,
+                     folder + QStringLiteral(" (") + files::ErrorText(writeError) + QLatin1Char(')'),
+                     CodesOf(kCannotWrite).status, writeError);
+    }
     if (tooBig)
         return Refuse(tmp.path, url, QStringLiteral("larger than %1 bytes").arg(expect.maxBytes));
     if (cancel || failed) {

@@ -579,6 +579,10 @@ private slots:
         QVERIFY(tempsIn(small).isEmpty());
         QVERIFY(messages.contains(QStringLiteral("Cannot download update file : ") +
                                   url(QStringLiteral("files/data.bin"))));
+        // Told as a full disk, not as a file the server lacks.
+        QVERIFY2(messages.contains(QStringLiteral("Cannot write to folder : ") + small + QStringLiteral(" (") +
+                                   QString::fromLocal8Bit(strerror(ENOSPC)) + QLatin1Char(')')),
+                 qPrintable(messages.join(QLatin1Char('|'))));
         QVERIFY(!client->Failures.isEmpty());
     }
 

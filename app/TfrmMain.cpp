@@ -569,13 +569,16 @@ bool TfrmMain::SaveBeforeExit() {
     return true;
 }
 
+bool TfrmMain::MayDropEdits() {
+    return !PageCtrl_->isEnabled() || !AnyPageChanged() ||
+           prompter_.Confirm(QStringLiteral("Some fields have changed, Loading will undo these "
+                                            "changes\nAre you sure you want to Load?"),
+                             ui::Answer::No);
+}
+
 void TfrmMain::Reload1Click() {
     if (!PageCtrl_->isEnabled()) return;
-    if (AnyPageChanged() &&
-        !prompter_.Confirm(QStringLiteral("Some fields have changed, Loading will undo these "
-                                          "changes\nAre you sure you want to Load?"),
-                           ui::Answer::No))
-        return;
+    if (!MayDropEdits()) return;
     ReloadAllPages();
     prompter_.Information(QStringLiteral("The settings have been reloaded"));
 }

@@ -146,6 +146,8 @@ private:
     void CommitEdits();
     void BuildMenuAndToolBar();
     void LoadAllPagesAtStartup();
+    // False leaves LoadSetup: the end was requested, or Options changed
+    // nothing and the pages keep what they show.
     bool RunSetupLoop(bool showDialog);
     static void MakeSettingsUtf8(const std::string& path);
     // Runs writes to the settings file; a read-only file is told about once.
@@ -171,6 +173,8 @@ private:
     bool PageCtrlPageChanging(int leaving);
     // Asks before a command that reloads every page drops unsaved edits.
     bool MaySwitchUserIni();
+    // Load's question; true when nothing unsaved is lost or the player agrees.
+    bool MayDropEdits();
     // The backup commands need only the game's folder, not loaded pages.
     bool GameFolderKnown();
     // After the backup manager replaced the files: the pages show them, and

@@ -108,11 +108,7 @@ void TfrmMain::Undolastsave1Click() {
 void TfrmMain::PutBackEntry(const QString& id, bool latest) {
     const auto entry = history_->Find(id);
     if (!entry) return;
-    if (AnyPageChanged() &&
-        !prompter_.Confirm(QStringLiteral("Some fields have changed, Loading will undo these "
-                                          "changes\nAre you sure you want to Load?"),
-                           ui::Answer::No))
-        return;
+    if (!MayDropEdits()) return;
     QStringList names, paths;
     for (const auto& f : entry->files) {
         names << QFileInfo(f.path).fileName();

@@ -36,11 +36,19 @@ bool TfrmMain::RunSetupLoop(bool showDialog) {
                      env_.home, settings, this);
         dlg.prompter = &prompter_;
         if (dlg.exec() != QDialog::Accepted) {
-            if (showDialog) return true;
+            // Nothing new to load: a reload would only throw unsaved edits away.
+            if (showDialog) return !(PageCtrl_->isEnabled() && AnyPageChanged());
             quitRequested_ = true;
             PageCtrl_->setEnabled(false);
             return false;
         }
+        // "~", a relative path and the System folder itself are what players
+        // type; the install tells where its player's files are.
+        const platform::Install chosen = dlg.ChosenInstall();
+        const QString dir = chosen.gameDir;
+        const bool exists = !dir.isEmpty() && QFileInfo(dir).isDir();
+        // The reload after OK loads every page again; No keeps the edits and the setup as it was.
+        if (exists && showDialog && !MayDropEdits()) return false;
         MakeSettingsUtf8(settings.FileName());
         RememberSettings([&] {
             ini::TIniFile::Batch batch(settings);
@@ -58,11 +66,7 @@ bool TfrmMain::RunSetupLoop(bool showDialog) {
         OverrideToday = dlg.cbOverrideToday->isChecked();
         AskBackup = dlg.cbAskBackup->isChecked();
         CheckOnStartup = dlg.cbUpdates->isChecked();
-        // "~", a relative path and the System folder itself are what players
-        // type; the install tells where its player's files are.
-        const platform::Install chosen = dlg.ChosenInstall();
-        const QString dir = chosen.gameDir;
-        if (!dir.isEmpty() && QFileInfo(dir).isDir()) {
+        if (exists) {
             unsavedSystemDir_ = platform::WithTrailingBackslash(chosen.playerDir);
             unsavedKind_ = platform::KindKey(chosen.kind);
             unsavedGameSystem_ = chosen.GameSystemDir();

@@ -275,17 +275,59 @@ private slots:
         QCOMPARE(w.ViewportManager, QStringLiteral("SDLDrv.SDLClient"));
     }
 
-    void optionsThenCancelChangesNoSettingButReloadsEveryPage() {
+    // Options' Cancel changes no setting; it reloads the pages only when that
+    // drops no unsaved edit.
+    void optionsThenCancelChangesNoSettingAndKeepsTheEdits() {
         game->WriteSettings();
         app::TfrmMain w(env());
         const QByteArray before = ReadAll(game->SettingsFile());
         w.KeyBindsPage()->Field("edtSpace")->setText(QStringLiteral("unsaved"));
+        prompter.Clear();
         WhenModal<app::TfrmInit>([](app::TfrmInit* d) { d->CancelBtn->click(); });
         w.UT2k4Dir1Click();
         QVERIFY(!w.QuitRequested());
         QCOMPARE(ReadAll(game->SettingsFile()), before);
+        QCOMPARE(field(w, "edtSpace"), QStringLiteral("unsaved"));
+        QVERIFY(w.KeyBindsPage()->KeyBindsChanged());
+        QVERIFY(prompter.prompts.isEmpty());
+        // Without edits it reloads the pages from the files, as before.
+        w.KeyBindsPage()->Field("edtSpace")->setText(QStringLiteral("Jump"));
+        WriteAll(game->SystemDir() + QStringLiteral("User.ini"), "[Engine.Input]\r\nSpace=Fire\r\n");
+        WhenModal<app::TfrmInit>([](app::TfrmInit* d) { d->CancelBtn->click(); });
+        w.UT2k4Dir1Click();
+        QCOMPARE(field(w, "edtSpace"), QStringLiteral("Fire"));
+    }
+
+    // Options' OK reloads every page: unsaved edits are asked about as Load
+    // asks, and No keeps them and the setup as it was.
+    void optionsThenOkAsksBeforeDroppingEdits() {
+        game->WriteSettings();
+        app::TfrmMain w(env());
+        const QByteArray before = ReadAll(game->SettingsFile());
+        const QString load =
+            QStringLiteral("Some fields have changed, Loading will undo these changes\nAre you sure you want to Load?");
+        w.KeyBindsPage()->Field("edtSpace")->setText(QStringLiteral("unsaved"));
+        auto ok = [](app::TfrmInit* d) {
+            d->cbShowReadme->setChecked(false);
+            d->cbAutoBackup->setChecked(!d->cbAutoBackup->isChecked());
+            d->OKBtn->click();
+        };
+        prompter.Clear();
+        prompter.Answer(ui::Answer::No);
+        WhenModal<app::TfrmInit>(ok);
+        w.UT2k4Dir1Click();
+        QCOMPARE(prompter.Texts(), QStringList{load});
+        QCOMPARE(prompter.prompts[0].defaultAnswer, std::optional<ui::Answer>(ui::Answer::No));
+        QCOMPARE(field(w, "edtSpace"), QStringLiteral("unsaved"));
+        QCOMPARE(ReadAll(game->SettingsFile()), before);
+
+        prompter.Clear();
+        prompter.Answer(ui::Answer::Yes);
+        WhenModal<app::TfrmInit>(ok);
+        w.UT2k4Dir1Click();
+        QCOMPARE(prompter.Texts(), QStringList{load});
         QCOMPARE(field(w, "edtSpace"), QStringLiteral("Jump"));
-        QVERIFY(!w.KeyBindsPage()->KeyBindsChanged());
+        QVERIFY(ReadAll(game->SettingsFile()) != before);
     }
 
     void missingReadmeWarnsAndStillOpens() {

@@ -73,6 +73,7 @@ struct Search {
 
     void Add(Install i, bool mustExist = true) const {
         if (i.gameDir.isEmpty() || (mustExist && !IsGameFolder(i.gameDir))) return;
+        if (IsNativePlayerFolder(i.gameDir, env)) return;
         const QString key = SameFolderKey(i.gameDir);
         for (const Install& f : found)
             if (SameFolderKey(f.gameDir) == key) return;
@@ -306,6 +307,18 @@ bool HomeEnvironment::Arm64() const {
            cpuArchitecture == QStringLiteral("aarch64");
 }
 
+bool IsNativePlayerFolder(const QString& dir, const HomeEnvironment& env) {
+    if (dir.isEmpty() || env.home.isEmpty()) return false;
+    const QString key = SameFolderKey(dir);
+    const QString own = Clean(env.home + QStringLiteral("/.ut2004"));
+    return key == SameFolderKey(own) || key == SameFolderKey(own + QStringLiteral("/System"));
+}
+
+QString NativePlayerFolderHint() {
+    return QStringLiteral("This is the folder where the native Linux UT2004 keeps your settings (User.ini and "
+                          "UT2004.ini), not the game.\nChoose the folder the game is installed in.");
+}
+
 bool IsGameFolder(const QString& dir) {
     if (dir.isEmpty()) return false;
     for (const QString& sys : {QStringLiteral("/System"), QStringLiteral("/SystemARM64")}) {
@@ -389,6 +402,13 @@ std::vector<Install> FindInstalls(const HomeEnvironment& env, const Registry* ma
 Install InstallForFolder(const QString& gameDir, const HomeEnvironment& env,
                          const std::vector<Install>& known) {
     const QString dir = Clean(gameDir);
+    // Its System folder holds a User.ini and a UT2004.ini like a game's,
+    // but the game there is the native one that keeps its player's files in it.
+    if (IsNativePlayerFolder(dir, env)) {
+        for (const Install& i : known)
+            if (i.kind == InstallKind::Native) return i;
+        return {};
+    }
     const QString key = SameFolderKey(dir);
     for (const Install& i : known)
         if (SameFolderKey(i.gameDir) == key) return i;

@@ -55,6 +55,12 @@ Install InstallForFolder(const QString& gameDir, const HomeEnvironment& env,
 
 // The folder holds a game: a System (or SystemARM64) folder with its files.
 bool IsGameFolder(const QString& dir);
+// ~/.ut2004 or its System folder: the native game's folder of the player's
+// files, which looks like a game folder but is none. InstallForFolder takes
+// it for the native install found, or for no install.
+bool IsNativePlayerFolder(const QString& dir, const HomeEnvironment& env);
+// What the player is told when he chose such a folder as the game's.
+QString NativePlayerFolderHint();
 
 // The build the files show: UT2004.ini's [FirstRun] FirstRun, e.g. 3369.
 QString BuildInWords(int build, InstallKind kind);

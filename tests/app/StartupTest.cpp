@@ -4,6 +4,7 @@
 #include "ini/IniFile.h"
 #include "keybinds/TKeyBindsPage.h"
 #include "platform/FileJournal.h"
+#include "platform/Installs.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "tests/support/Dialogs.h"
@@ -156,6 +157,29 @@ private slots:
         QCOMPARE(setting("UT2k4", "Dir"), game->GameDir()); // stored clean and absolute
         QCOMPARE(setting("UT2k4", "System"), game->GameDir() + QStringLiteral("/System"));
         QVERIFY(w.StartupFinished);
+    }
+
+    // The native game's folder of the player's files looks like a game
+    // folder; the setup refuses it and says which folder it wants.
+    void thePlayersFolderOfTheNativeGameIsRefusedAsTheGameFolder() {
+        auto e = env();
+        e.home.home = game->HomeDir();
+        const QString players = game->HomeDir() + QStringLiteral("/.ut2004");
+        WriteAll(players + QStringLiteral("/System/User.ini"), "[Engine.Input]\r\nSpace=Jump\r\n");
+        WriteAll(players + QStringLiteral("/System/UT2004.ini"), "[FirstRun]\r\nFirstRun=3374\r\n");
+        QString note;
+        WhenModal<app::TfrmInit>([&](app::TfrmInit* d) {
+            d->diredit->setText(players + QStringLiteral("/System"));
+            note = d->lblInstallNote->text();
+            d->cbShowReadme->setChecked(false);
+            WhenModal<app::TfrmInit>([&](app::TfrmInit* again) { again->CancelBtn->click(); });
+            d->OKBtn->click();
+        });
+        app::TfrmMain w(e);
+        QCOMPARE(prompter.Texts(), QStringList{platform::NativePlayerFolderHint()});
+        QVERIFY(prompter.Texts()[0].startsWith(QStringLiteral("This is the folder where the native Linux UT2004 keeps your settings")));
+        QCOMPARE(note, platform::NativePlayerFolderHint());
+        QVERIFY(!setting("UT2k4", "Dir").contains(QStringLiteral(".ut2004")));
     }
 
     void nativeInstallIsProposedWhenTheRegistryIsEmpty() {

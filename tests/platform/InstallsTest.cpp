@@ -185,6 +185,35 @@ TEST(InstallsTest, NativeInstallsKeepThePlayersFilesInTheHome) {
     EXPECT_EQ(found[1].GameSystemDir(), oldUnreal + QStringLiteral("/System"));
 }
 
+// ~/.ut2004 holds System/User.ini and System/UT2004.ini like a game folder,
+// but it is the native game's folder of the player's files.
+TEST(InstallsTest, TheNativePlayersFolderIsNoGameFolder) {
+    SyntheticHome h;
+    const QString players = h.Home(QStringLiteral(".ut2004"));
+    h.Write(players + QStringLiteral("/System/User.ini"), "[Engine.Input]\nSpace=Jump\n");
+    h.Write(players + QStringLiteral("/System/UT2004.ini"), "[FirstRun]\nFirstRun=3374\n");
+    // Without a native install found, it is no install at all.
+    EXPECT_TRUE(h.Find({players}).empty());
+    for (const QString& typed : {players, players + QStringLiteral("/System"), players + QStringLiteral("/")}) {
+        EXPECT_TRUE(platform::IsNativePlayerFolder(typed, h.env)) << typed.toStdString();
+        EXPECT_TRUE(platform::InstallForFolder(typed, h.env, h.Find()).gameDir.isEmpty()) << typed.toStdString();
+    }
+    // With one, it is taken for that install.
+    const QString game = h.Home(QStringLiteral("ut2004"));
+    h.NativeGame(game);
+    const auto found = h.Find({players, game});
+    ASSERT_EQ(found.size(), 1u);
+    for (const QString& typed : {players, players + QStringLiteral("/System")}) {
+        const Install i = platform::InstallForFolder(typed, h.env, found);
+        EXPECT_EQ(i.kind, InstallKind::Native);
+        EXPECT_EQ(i.gameDir, game);
+        EXPECT_EQ(i.playerDir, players + QStringLiteral("/System"));
+    }
+    // Another user's folder of that name is none of this.
+    EXPECT_FALSE(platform::IsNativePlayerFolder(h.Home(QStringLiteral("other/.ut2004")), h.env));
+    EXPECT_EQ(platform::InstallForFolder(game, h.env, found).gameDir, game);
+}
+
 TEST(InstallsTest, NativeInstallFoundThroughTheLauncherOnPath) {
     SyntheticHome h;
     const QString game = h.Home(QStringLiteral("opt/ut2004"));

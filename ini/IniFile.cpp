@@ -317,7 +317,36 @@ void MakeUtf8File(const std::string& path) {
         auto bytes = readWholeFile(path);
         if (!bytes) throw EIniFileException(path);
         if (bytes->rfind("\xEF\xBB\xBF", 0) == 0) return;
-        text = cp1252ToUtf8(*bytes);
+        // A file written as UTF-8 without the mark (by hand, by another
+        // tool) already says what it means; converting it again would garble
+        // every non-ASCII name for good. Windows-1252 text with accents is
+        // almost never valid UTF-8.
+        const auto validUtf8 = [](std::string_view b) {
+            for (std::size_t i = 0; i < b.size();) {
+                const auto c = static_cast<unsigned char>(b[i]);
+                std::size_t n = 0;
+                char32_t cp = 0, least = 0;
+                if (c < 0x80) {
+                    ++i;
+                    continue;
+                }
+                if ((c & 0xE0) == 0xC0) n = 1, cp = c & 0x1F, least = 0x80;
+                else if ((c & 0xF0) == 0xE0) n = 2, cp = c & 0x0F, least = 0x800;
+                else if ((c & 0xF8) == 0xF0) n = 3, cp = c & 0x07, least = 0x10000;
+                else return false;
+                if (i + n >= b.size()) return false; // cut off at the end
+                for (std::size_t k = 1; k <= n; ++k) {
+                    const auto t = static_cast<unsigned char>(b[i + k]);
+                    if ((t & 0xC0) != 0x80) return false;
+                    cp = (cp << 6) | (t & 0x3F);
+                }
+                // Overlong forms, surrogates and values past Unicode are not UTF-8.
+                if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+                i += n + 1;
+            }
+            return true;
+        };
+        text = validUtf8(*bytes) ? *bytes : cp1252ToUtf8(*bytes);
     }
     text.insert(0, "\xEF\xBB\xBF");
     replaceFile(path, [&](int fd) {

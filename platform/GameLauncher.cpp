@@ -97,6 +97,9 @@ GameLaunch BuildGameLaunch(const Install& install, const QString& parameters,
         // Steam sets up Proton and its prefix; the parameters reach the game.
         l.program = findProgram(QStringLiteral("steam"));
         l.arguments = {QStringLiteral("-applaunch"), QStringLiteral("13230"), parameters};
+        // What starts may be the Steam client itself, running long after the
+        // game; the game under Proton is found by its command line instead.
+        l.becomesGame = false;
         if (l.program.isEmpty())
             l.problem = QStringLiteral("This copy of UT2004 starts through Steam, and the steam program was not found.");
         return l;
@@ -142,7 +145,7 @@ bool StartGame(const GameLaunch& launch, QString* problem) {
         process.setProcessEnvironment(env);
     }
     if (process.startDetached(&pid)) {
-        RememberStartedGame(pid);
+        if (launch.becomesGame) RememberStartedGame(pid);
         return true;
     }
     if (problem) *problem = QStringLiteral("Could not start ") + launch.program;

@@ -14,6 +14,9 @@ struct GameLaunch {
     QString workingDirectory;
     QString problem; // for the user, when nothing can be started
     QStringList environment; // NAME=value set for the game only
+    // The started process is the game (wine and a launcher script become it
+    // or wait for it), not a client that hands the start on and stays.
+    bool becomesGame = true;
 };
 
 struct Install;

@@ -1,5 +1,6 @@
 #include "platform/Installs.h"
 #include "platform/GameLauncher.h"
+#include "platform/GameProcess.h"
 #include "platform/Registry.h"
 #include "tests/support/GTestQt.h"
 
@@ -361,6 +362,33 @@ TEST(InstallsTest, EachKindStartsTheGameItsOwnWay) {
     l = platform::BuildGameLaunch(i, params, tools);
     EXPECT_TRUE(l.program.isEmpty());
     EXPECT_FALSE(l.problem.isEmpty());
+}
+
+// A start through Steam may leave the Steam client running for hours: it is
+// not the game, and saves must not ask about it. Wine becomes the game.
+TEST(InstallsTest, AStartThroughSteamIsNotTakenForTheGame) {
+    SyntheticHome h;
+    const QString game = h.Home(QStringLiteral("game"));
+    h.WindowsGame(game);
+    const QString standIn = h.Home(QStringLiteral("bin/client"));
+    h.Write(standIn, "#!/bin/sh\nexec sleep 3\n", true);
+    const auto tools = Finder({{QStringLiteral("wine"), standIn}, {QStringLiteral("steam"), standIn}});
+    Install i;
+    i.gameDir = game;
+    auto startedCount = [] {
+        int n = 0;
+        for (const auto& g : platform::RunningGameProcesses(QStringLiteral("/nonexistent-game-folder")))
+            n += g.program == QStringLiteral("(started from Instant Action)") ? 1 : 0;
+        return n;
+    };
+    const int before = startedCount();
+    i.kind = InstallKind::Steam;
+    QString problem;
+    ASSERT_TRUE(platform::StartGame(platform::BuildGameLaunch(i, QStringLiteral("DM-Rankin"), tools), &problem));
+    EXPECT_EQ(startedCount(), before);
+    i.kind = InstallKind::Wine;
+    ASSERT_TRUE(platform::StartGame(platform::BuildGameLaunch(i, QStringLiteral("DM-Rankin"), tools), &problem));
+    EXPECT_EQ(startedCount(), before + 1);
 }
 
 } // namespace

@@ -215,6 +215,58 @@ struct LutrisGame {
     QString name, prefix, exe;
 };
 
+// A YAML scalar as written after `key:`: quoted ones lose their quotes and
+// escapes ('' in single quotes; backslash escapes in double quotes), and a
+// comment after the value (` # ...`) is no part of it.
+QString YamlScalar(const QString& text) {
+    const QString v = text.trimmed();
+    if (v.startsWith(QLatin1Char('\''))) {
+        QString out;
+        for (qsizetype i = 1; i < v.size(); ++i) {
+            if (v[i] != QLatin1Char('\'')) {
+                out += v[i];
+            } else if (i + 1 < v.size() && v[i + 1] == QLatin1Char('\'')) {
+                out += QLatin1Char('\'');
+                ++i;
+            } else {
+                return out;
+            }
+        }
+        return out;
+    }
+    if (v.startsWith(QLatin1Char('"'))) {
+        QString out;
+        for (qsizetype i = 1; i < v.size(); ++i) {
+            const QChar c = v[i];
+            if (c == QLatin1Char('"')) return out;
+            if (c != QLatin1Char('\\') || i + 1 >= v.size()) {
+                out += c;
+                continue;
+            }
+            const QChar e = v[++i];
+            const auto hex = [&](int digits) {
+                bool ok = false;
+                const uint code = v.mid(i + 1, digits).toUInt(&ok, 16);
+                if (!ok || v.mid(i + 1, digits).size() != digits) return;
+                i += digits;
+                out += QString::fromUcs4(reinterpret_cast<const char32_t*>(&code), 1);
+            };
+            switch (e.unicode()) {
+            case 'n': out += QLatin1Char('\n'); break;
+            case 't': out += QLatin1Char('\t'); break;
+            case '0': out += QChar(0); break;
+            case 'x': hex(2); break;
+            case 'u': hex(4); break;
+            case 'U': hex(8); break;
+            default: out += e; // \\, \", \/ and a blank stand for themselves
+            }
+        }
+        return out;
+    }
+    static const QRegularExpression comment(QStringLiteral("(^|\\s)#.*$"));
+    return QString(v).remove(comment).trimmed();
+}
+
 LutrisGame ReadLutrisConfig(const QString& path) {
     LutrisGame g;
     QFile f(path);
@@ -227,11 +279,7 @@ LutrisGame ReadLutrisConfig(const QString& path) {
         const auto colon = line.indexOf(QLatin1Char(':'));
         if (colon < 0) continue;
         const QString key = line.left(colon).trimmed();
-        QString value = line.mid(colon + 1).trimmed();
-        if (value.size() >= 2 &&
-            (value.front() == QLatin1Char('"') || value.front() == QLatin1Char('\'')) &&
-            value.back() == value.front())
-            value = value.mid(1, value.size() - 2);
+        const QString value = YamlScalar(line.mid(colon + 1));
         if (top) {
             section = value.isEmpty() ? key : QString();
             if (key == QStringLiteral("name")) g.name = value;

@@ -163,6 +163,32 @@ TEST(InstallsTest, LutrisGameConfigsAndTheGamesFolderFallback) {
     EXPECT_EQ(found[0].gameDir, prefix + QStringLiteral("/drive_c/UT2004"));
 }
 
+// Values as players and Lutris write them: quoted, with a comment after
+// them, with quotes and backslashes escaped.
+TEST(InstallsTest, LutrisValuesQuotedEscapedAndCommented) {
+    SyntheticHome h;
+    const QString prefix = h.Home(QStringLiteral("Games/ut 2004"));
+    h.WindowsGame(prefix + QStringLiteral("/drive_c/UT \"2004\""));
+    h.Write(h.Home(QStringLiteral(".config/lutris/games/ut-1700000000.yml")),
+            "name: 'It''s UT2004'   # the name\n"
+            "game:   # what runs\n"
+            "  exe: \"drive_c/UT \\\"2004\\\"\\/System/UT2004.exe\" # relative to the prefix\n"
+            "  prefix: \"~/Games/ut 2004\"   # the prefix\n");
+    const auto found = h.Find();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].label, QStringLiteral("Lutris: It's UT2004"));
+    EXPECT_EQ(found[0].prefix, prefix);
+    EXPECT_EQ(found[0].gameDir, prefix + QStringLiteral("/drive_c/UT \"2004\""));
+    // A plain value keeps a # that starts no comment; its comment goes.
+    h.Write(h.Home(QStringLiteral(".config/lutris/games/ut-1700000000.yml")),
+            "name: UT#1 # the name\ngame:\n  prefix: ~/Games/ut 2004 # the prefix\n"
+            "  exe: 'drive_c/UT \"2004\"/System/UT2004.exe'\n");
+    const auto plain = h.Find();
+    ASSERT_EQ(plain.size(), 1u);
+    EXPECT_EQ(plain[0].label, QStringLiteral("Lutris: UT#1"));
+    EXPECT_EQ(plain[0].prefix, prefix);
+}
+
 TEST(InstallsTest, NativeInstallsKeepThePlayersFilesInTheHome) {
     SyntheticHome h;
     // The 3369 Linux installer's folder, among the usual ones.

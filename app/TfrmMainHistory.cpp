@@ -45,7 +45,7 @@ bool TfrmMain::MayReplaceGameFiles(bool restoring) {
     // The game folder, not the player's: a native install keeps his files
     // in ~/.ut2004 while the game runs from its own folder.
     const QString gameDir = QDir::cleanPath(GameSystem() + QStringLiteral(".."));
-    if (platform::RunningGameProcesses(gameDir).empty()) return true;
+    if (platform::RunningGameProcesses(gameDir, WinePrefix).empty()) return true;
     return prompter_.Confirm(
         restoring ? QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Restore anyway?")
                   : QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Save anyway?"),

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 
 #ifdef Q_OS_LINUX
@@ -31,11 +32,53 @@ bool Inside(const QString& path, const QString& folder) {
     return !folder.isEmpty() && (path == folder || path.startsWith(folder + QLatin1Char('/')));
 }
 
+// The process's own Wine prefix, when its environment names one.
+QString PrefixOf(const QString& proc) {
+    QFile environ(proc + QStringLiteral("/environ"));
+    if (!environ.open(QIODevice::ReadOnly)) return {};
+    for (const QByteArray& pair : environ.read(256 * 1024).split('\0'))
+        if (pair.startsWith("WINEPREFIX=")) return QString::fromLocal8Bit(pair.mid(11));
+    return {};
+}
+
 } // namespace
+
+bool WindowsPathInFolder(const QString& windowsPath, const QString& gameDir, const QString& prefix) {
+    static const QRegularExpression drive(QStringLiteral("^([A-Za-z]):\\\\(.*)$"));
+    const auto m = drive.match(windowsPath);
+    if (!m.hasMatch() || gameDir.isEmpty()) return false;
+    const QChar letter = m.captured(1).at(0).toLower();
+    const QString rest = m.captured(2).replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QString canonical = QFileInfo(gameDir).canonicalFilePath();
+    const QString folder = canonical.isEmpty() ? QDir::cleanPath(gameDir) : canonical;
+    QString root;
+    if (letter == QLatin1Char('z')) {
+        root = QStringLiteral("/");
+    } else if (!prefix.isEmpty()) {
+        root = QFileInfo(prefix + QStringLiteral("/dosdevices/") + letter + QLatin1Char(':')).canonicalFilePath();
+        if (root.isEmpty() && letter == QLatin1Char('c'))
+            root = QFileInfo(prefix + QStringLiteral("/drive_c")).canonicalFilePath();
+        if (root.isEmpty()) return false;
+    } else {
+        // Without the prefix the drive cannot be followed: the folders above
+        // the program's System folder must end the game folder's path.
+        const QString game = QFileInfo(QFileInfo(rest).path()).path();
+        if (game.isEmpty() || game == QStringLiteral(".")) return false;
+        // A folder inside a prefix's drive_c is all of C:'s path.
+        const auto inDriveC = folder.lastIndexOf(QStringLiteral("/drive_c/"));
+        if (letter == QLatin1Char('c') && inDriveC >= 0)
+            return folder.mid(inDriveC + 9).compare(game, Qt::CaseInsensitive) == 0;
+        return folder.endsWith(QLatin1Char('/') + game, Qt::CaseInsensitive);
+    }
+    const QFileInfo mapped(root + QLatin1Char('/') + rest);
+    const QString path =
+        mapped.canonicalFilePath().isEmpty() ? QDir::cleanPath(mapped.absoluteFilePath()) : mapped.canonicalFilePath();
+    return Inside(path, folder);
+}
 
 void RememberStartedGame(qint64 pid) { StartedGames().insert(pid); }
 
-std::vector<RunningGame> RunningGameProcesses(const QString& gameDir) {
+std::vector<RunningGame> RunningGameProcesses(const QString& gameDir, const QString& prefix) {
     std::vector<RunningGame> found;
 #ifdef Q_OS_LINUX
     const QString folder = QFileInfo(gameDir).canonicalFilePath();
@@ -62,8 +105,11 @@ std::vector<RunningGame> RunningGameProcesses(const QString& gameDir) {
         const QString first = QString::fromLocal8Bit(raw.left(raw.indexOf('\0')));
         if (first.isEmpty()) continue;
         if (first.contains(QLatin1Char('\\'))) {
-            // Wine and Proton show the Windows path of the program they run.
-            if (first.section(QLatin1Char('\\'), -1).compare(QStringLiteral("UT2004.exe"), Qt::CaseInsensitive) == 0)
+            // Wine and Proton show the Windows path of the program they run;
+            // it is this game only when the path leads into its folder.
+            const QString own = PrefixOf(proc);
+            if (first.section(QLatin1Char('\\'), -1).compare(QStringLiteral("UT2004.exe"), Qt::CaseInsensitive) == 0 &&
+                WindowsPathInFolder(first, gameDir, own.isEmpty() ? prefix : own))
                 found.push_back({pid, first});
             continue;
         }
@@ -77,6 +123,7 @@ std::vector<RunningGame> RunningGameProcesses(const QString& gameDir) {
         it = QFileInfo::exists(QStringLiteral("/proc/%1").arg(*it)) ? std::next(it) : StartedGames().erase(it);
 #else
     (void)gameDir;
+    (void)prefix;
 #endif
     return found;
 }

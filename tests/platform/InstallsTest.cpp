@@ -6,7 +6,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -418,3 +420,62 @@ TEST(InstallsTest, AStartThroughSteamIsNotTakenForTheGame) {
 }
 
 } // namespace
+
+// Under Wine the game shows the Windows path of UT2004.exe; it is this
+// install's game only when that path leads into its folder.
+TEST(InstallsTest, AWindowsGamePathCountsOnlyInsideThisGameFolder) {
+    SyntheticHome h;
+    const QString prefix = h.Home(QStringLiteral("pfx"));
+    const QString game = prefix + QStringLiteral("/drive_c/Games/UT2004");
+    h.WindowsGame(game);
+    const QString other = h.Home(QStringLiteral("other/pfx"));
+    h.WindowsGame(other + QStringLiteral("/drive_c/Games/UT2004"));
+    const QString disk = h.Home(QStringLiteral("mnt/disk"));
+    h.WindowsGame(disk + QStringLiteral("/UT2004"));
+    QDir().mkpath(prefix + QStringLiteral("/dosdevices"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../drive_c"), prefix + QStringLiteral("/dosdevices/c:")));
+    ASSERT_TRUE(QFile::link(disk, prefix + QStringLiteral("/dosdevices/d:")));
+    QString zPath = game + QStringLiteral("/System/UT2004.exe");
+    zPath.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    const QString c = QStringLiteral("C:\\Games\\UT2004\\System\\UT2004.exe");
+    using platform::WindowsPathInFolder;
+    EXPECT_TRUE(WindowsPathInFolder(c, game, prefix));
+    EXPECT_TRUE(WindowsPathInFolder(QStringLiteral("Z:") + zPath, game, prefix));
+    EXPECT_TRUE(WindowsPathInFolder(QStringLiteral("Z:") + zPath, game, {}));
+    EXPECT_FALSE(WindowsPathInFolder(QStringLiteral("C:\\Other\\UT2004\\System\\UT2004.exe"), game, prefix));
+    EXPECT_FALSE(WindowsPathInFolder(c, game, other)); // the same place in another prefix
+    EXPECT_FALSE(WindowsPathInFolder(QStringLiteral("Z:\\srv\\UT2004\\System\\UT2004.exe"), game, prefix));
+    // Another drive follows its dosdevices link.
+    EXPECT_TRUE(WindowsPathInFolder(QStringLiteral("D:\\UT2004\\System\\UT2004.exe"), disk + QStringLiteral("/UT2004"), prefix));
+    EXPECT_FALSE(WindowsPathInFolder(QStringLiteral("D:\\UT2004\\System\\UT2004.exe"), game, prefix));
+    EXPECT_FALSE(WindowsPathInFolder(QStringLiteral("E:\\UT2004\\System\\UT2004.exe"), game, prefix));
+    // C: without the link is drive_c.
+    QFile::remove(prefix + QStringLiteral("/dosdevices/c:"));
+    EXPECT_TRUE(WindowsPathInFolder(c, game, prefix));
+    // Without a prefix, the folders above System must end the game folder.
+    EXPECT_TRUE(WindowsPathInFolder(c, game, {}));
+    EXPECT_TRUE(WindowsPathInFolder(QStringLiteral("c:\\games\\ut2004\\System\\UT2004.exe"), game, {}));
+    EXPECT_FALSE(WindowsPathInFolder(QStringLiteral("C:\\UT2004\\System\\UT2004.exe"), game, {}));
+    EXPECT_TRUE(WindowsPathInFolder(QStringLiteral("D:\\UT2004\\System\\UT2004.exe"), disk + QStringLiteral("/UT2004"), {}));
+    EXPECT_FALSE(WindowsPathInFolder(QStringLiteral("D:\\UT2005\\System\\UT2004.exe"), disk + QStringLiteral("/UT2004"), {}));
+    EXPECT_FALSE(WindowsPathInFolder(QStringLiteral("C:\\System\\UT2004.exe"), game, {}));
+    EXPECT_FALSE(WindowsPathInFolder(QStringLiteral("UT2004.exe"), game, {}));
+
+    // A running process as Wine shows it: its own WINEPREFIX decides.
+    auto runs = [&](const QString& processPrefix) {
+        QProcess p;
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("WINEPREFIX"), processPrefix);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral("/bin/bash"), {QStringLiteral("-c"), QStringLiteral("exec -a \"$0\" sleep 10"), c});
+        EXPECT_TRUE(p.waitForStarted());
+        QThread::msleep(200); // until bash has become the stand-in
+        bool found = false;
+        for (const auto& g : platform::RunningGameProcesses(game, prefix)) found = found || g.pid == p.processId();
+        p.kill();
+        p.waitForFinished();
+        return found;
+    };
+    EXPECT_TRUE(runs(prefix));
+    EXPECT_FALSE(runs(other));
+}

@@ -147,7 +147,8 @@ void TfrmInit::ShowInstallNote() {
             note += QStringLiteral(" The game creates them there on its first start: start UT2004 once first.");
     } else if (!chosen.gameDir.isEmpty() && chosen.kind != platform::InstallKind::Folder) {
         note = chosen.label + QLatin1Char('.');
-    } else if (platform::IsNativePlayerFolder(platform::GameFolderFromTyped(diredit->text()), home_)) {
+    } else if (platform::IsNativePlayerFolder(platform::GameFolderFromTyped(diredit->text()),
+                                              home_)) {
         note = platform::NativePlayerFolderHint();
     }
     lblInstallNote->setText(note);

@@ -703,9 +703,11 @@ void TfrmMain::BackupINIs1Click() {
 void TfrmMain::Backupmanager1Click() {
     if (!GameFolderKnown()) return;
     maintenance::HistoryScope history(history_.get(), QStringLiteral("Backup manager"), GameFiles());
-    maintenance::TfrmIniManager manager(
-        ctx_, {[this] { BackupIniFiles(true); }, [this] { ReloadAfterRestore(); }, [this] { return MayReplaceGameFiles(true); }},
-        this);
+    maintenance::TfrmIniManager manager(ctx_,
+                                        {[this] { BackupIniFiles(true); },
+                                         [this] { ReloadAfterRestore(); },
+                                         [this] { return MayReplaceGameFiles(true); }},
+                                        this);
     manager.exec();
 }
 

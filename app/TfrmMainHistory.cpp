@@ -46,10 +46,12 @@ bool TfrmMain::MayReplaceGameFiles(bool restoring) {
     // in ~/.ut2004 while the game runs from its own folder.
     const QString gameDir = QDir::cleanPath(GameSystem() + QStringLiteral(".."));
     if (platform::RunningGameProcesses(gameDir, WinePrefix).empty()) return true;
-    return prompter_.Confirm(
-        restoring ? QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Restore anyway?")
-                  : QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Save anyway?"),
-        ui::Answer::No);
+    return prompter_.Confirm(restoring
+                                 ? QStringLiteral("UT2004 is running. It will overwrite these "
+                                                  "settings when it exits. Restore anyway?")
+                                 : QStringLiteral("UT2004 is running. It will overwrite these "
+                                                  "settings when it exits. Save anyway?"),
+                             ui::Answer::No);
 }
 
 std::vector<ReviewRow> TfrmMain::PendingReview() const {

@@ -86,7 +86,8 @@ bool TfrmMain::RunSetupLoop(bool showDialog) {
             }
             return true;
         }
-        if (platform::IsNativePlayerFolder(platform::GameFolderFromTyped(dlg.diredit->text()), env_.home))
+        if (platform::IsNativePlayerFolder(platform::GameFolderFromTyped(dlg.diredit->text()),
+                                           env_.home))
             prompter_.Error(platform::NativePlayerFolderHint());
         else
             prompter_.Error(QStringLiteral("Directory does not exist!"));

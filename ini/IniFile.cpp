@@ -330,10 +330,14 @@ void MakeUtf8File(const std::string& path) {
                     ++i;
                     continue;
                 }
-                if ((c & 0xE0) == 0xC0) n = 1, cp = c & 0x1F, least = 0x80;
-                else if ((c & 0xF0) == 0xE0) n = 2, cp = c & 0x0F, least = 0x800;
-                else if ((c & 0xF8) == 0xF0) n = 3, cp = c & 0x07, least = 0x10000;
-                else return false;
+                if ((c & 0xE0) == 0xC0)
+                    n = 1, cp = c & 0x1F, least = 0x80;
+                else if ((c & 0xF0) == 0xE0)
+                    n = 2, cp = c & 0x0F, least = 0x800;
+                else if ((c & 0xF8) == 0xF0)
+                    n = 3, cp = c & 0x07, least = 0x10000;
+                else
+                    return false;
                 if (i + n >= b.size()) return false; // cut off at the end
                 for (std::size_t k = 1; k <= n; ++k) {
                     const auto t = static_cast<unsigned char>(b[i + k]);

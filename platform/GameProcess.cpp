@@ -43,7 +43,8 @@ QString PrefixOf(const QString& proc) {
 
 } // namespace
 
-bool WindowsPathInFolder(const QString& windowsPath, const QString& gameDir, const QString& prefix) {
+bool WindowsPathInFolder(const QString& windowsPath, const QString& gameDir,
+                         const QString& prefix) {
     static const QRegularExpression drive(QStringLiteral("^([A-Za-z]):\\\\(.*)$"));
     const auto m = drive.match(windowsPath);
     if (!m.hasMatch() || gameDir.isEmpty()) return false;
@@ -55,7 +56,8 @@ bool WindowsPathInFolder(const QString& windowsPath, const QString& gameDir, con
     if (letter == QLatin1Char('z')) {
         root = QStringLiteral("/");
     } else if (!prefix.isEmpty()) {
-        root = QFileInfo(prefix + QStringLiteral("/dosdevices/") + letter + QLatin1Char(':')).canonicalFilePath();
+        root = QFileInfo(prefix + QStringLiteral("/dosdevices/") + letter + QLatin1Char(':'))
+                   .canonicalFilePath();
         if (root.isEmpty() && letter == QLatin1Char('c'))
             root = QFileInfo(prefix + QStringLiteral("/drive_c")).canonicalFilePath();
         if (root.isEmpty()) return false;
@@ -71,8 +73,9 @@ bool WindowsPathInFolder(const QString& windowsPath, const QString& gameDir, con
         return folder.endsWith(QLatin1Char('/') + game, Qt::CaseInsensitive);
     }
     const QFileInfo mapped(root + QLatin1Char('/') + rest);
-    const QString path =
-        mapped.canonicalFilePath().isEmpty() ? QDir::cleanPath(mapped.absoluteFilePath()) : mapped.canonicalFilePath();
+    const QString path = mapped.canonicalFilePath().isEmpty()
+                             ? QDir::cleanPath(mapped.absoluteFilePath())
+                             : mapped.canonicalFilePath();
     return Inside(path, folder);
 }
 
@@ -108,7 +111,8 @@ std::vector<RunningGame> RunningGameProcesses(const QString& gameDir, const QStr
             // Wine and Proton show the Windows path of the program they run;
             // it is this game only when the path leads into its folder.
             const QString own = PrefixOf(proc);
-            if (first.section(QLatin1Char('\\'), -1).compare(QStringLiteral("UT2004.exe"), Qt::CaseInsensitive) == 0 &&
+            if (first.section(QLatin1Char('\\'), -1)
+                        .compare(QStringLiteral("UT2004.exe"), Qt::CaseInsensitive) == 0 &&
                 WindowsPathInFolder(first, gameDir, own.isEmpty() ? prefix : own))
                 found.push_back({pid, first});
             continue;

@@ -252,13 +252,26 @@ QString YamlScalar(const QString& text) {
                 out += QString::fromUcs4(reinterpret_cast<const char32_t*>(&code), 1);
             };
             switch (e.unicode()) {
-            case 'n': out += QLatin1Char('\n'); break;
-            case 't': out += QLatin1Char('\t'); break;
-            case '0': out += QChar(0); break;
-            case 'x': hex(2); break;
-            case 'u': hex(4); break;
-            case 'U': hex(8); break;
-            default: out += e; // \\, \", \/ and a blank stand for themselves
+            case 'n':
+                out += QLatin1Char('\n');
+                break;
+            case 't':
+                out += QLatin1Char('\t');
+                break;
+            case '0':
+                out += QChar(0);
+                break;
+            case 'x':
+                hex(2);
+                break;
+            case 'u':
+                hex(4);
+                break;
+            case 'U':
+                hex(8);
+                break;
+            default:
+                out += e; // \\, \", \/ and a blank stand for themselves
             }
         }
         return out;
@@ -363,8 +376,9 @@ bool IsNativePlayerFolder(const QString& dir, const HomeEnvironment& env) {
 }
 
 QString NativePlayerFolderHint() {
-    return QStringLiteral("This is the folder where the native Linux UT2004 keeps your settings (User.ini and "
-                          "UT2004.ini), not the game.\nChoose the folder the game is installed in.");
+    return QStringLiteral(
+        "This is the folder where the native Linux UT2004 keeps your settings (User.ini and "
+        "UT2004.ini), not the game.\nChoose the folder the game is installed in.");
 }
 
 bool IsGameFolder(const QString& dir) {

@@ -170,7 +170,7 @@ void TfrmMain::UpdateClient1AppRestart(bool& allow) {
         if (answer == ui::Answer::Cancel)
             allow = false;
         else if (answer == ui::Answer::Yes)
-            allow = SaveAllPages() && (iniFiles_->WriteEditedText(), true);
+            allow = SaveBeforeExit();
     }
 }
 

@@ -24,11 +24,11 @@ win=$(xdotool search --sync --onlyvisible --name 'Quorlex 2004 v2.0' | head -n1)
 xdotool windowfocus --sync "$win"
 sleep 1.5
 # Places on the window (at 0,0 without a window manager) as the layout puts them.
-fieldA=(102 231) tabKeys=(50 160) tabGeneral=(220 160) fieldName=(200 222) exitButton=(20 38)
+fieldA=(450 242) tabKeys=(50 160) tabGeneral=(220 160) fieldName=(200 222) exitButton=(20 38)
 
-# Key binds: into the first field (A), on to Space (the 97th), a new command, Ctrl+S.
+# Key binds: into the first field (A), on to Space (the 99th, after the thumb buttons), a new command, Ctrl+S.
 click "${fieldA[@]}"
-for _ in $(seq 96); do xdotool key Tab; done
+for _ in $(seq 98); do xdotool key Tab; done
 key ctrl+a
 xdotool type --delay 20 'Jump | Fire'
 key ctrl+s

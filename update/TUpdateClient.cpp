@@ -15,7 +15,15 @@
 #include <QProcess>
 #include <QThread>
 
+#ifndef QUORLEX_BUILD_TIME
+#define QUORLEX_BUILD_TIME 0
+#endif
+
 namespace update {
+
+namespace {
+constexpr qint64 kBuiltAt = QUORLEX_BUILD_TIME;
+} // namespace
 
 using namespace detail;
 
@@ -235,6 +243,9 @@ bool TUpdateClient::VerifyControlFile(const QString& url, const QString& path) {
             else if (verdict.timestamp < last)
                 why = QStringLiteral("signed before the last accepted control file, so it may be "
                                      "an old one replayed");
+            else if (verdict.timestamp < kBuiltAt)
+                why = QStringLiteral("signed before this program was built, so it may be an old "
+                                     "one replayed");
             else
                 SignedTime = verdict.timestamp;
         }

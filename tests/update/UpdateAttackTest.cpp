@@ -3,6 +3,7 @@
 // planted files of another user, a temporary folder mounted noexec, a full
 // disk, foreign URL schemes. Real transfers against a local HTTP server.
 #include "platform/Shell.h"
+#include "platform/UserStore.h"
 #include "tests/support/LocalServer.h"
 #include "tests/support/UpdateFixture.h"
 #include "update/TUpdateClient.h"
@@ -166,6 +167,9 @@ private slots:
         // A time to come would make every later genuine file look replayed.
         QTest::newRow("signed in the future")
             << QStringLiteral("future") << QStringLiteral("time still to come");
+        // Even with no record yet, a file older than the program is an old one.
+        QTest::newRow("signed before this program")
+            << QStringLiteral("ancient") << QStringLiteral("before this program was built");
     }
     void forgedControlFilesAreNotActedOn() {
         QFETCH(QString, forgery);
@@ -196,6 +200,11 @@ private slots:
             Sign(served(QStringLiteral("quorlex2004.inf")),
                  QDateTime::currentSecsSinceEpoch() + 10 * 24 * 3600);
         if (forgery == QStringLiteral("demo")) qunsetenv("QUORLEX_DEMO");
+        if (forgery == QStringLiteral("ancient")) {
+            platform::WriteUserString(client->SignatureMemoryKey, client->SignatureMemorySection,
+                                      QStringLiteral("LastSignedTime-19384D0A7C31D8F0"), QStringLiteral("0"));
+            Sign(served(QStringLiteral("quorlex2004.inf")), 1000000000);
+        }
         const auto demoBack = qScopeGuard([] { qputenv("QUORLEX_DEMO", "1"); });
         client->RunUpdate();
         client->ThreadFinished();

@@ -583,6 +583,17 @@ void TfrmMain::Reload1Click() {
     prompter_.Information(QStringLiteral("The settings have been reloaded"));
 }
 
+bool TfrmMain::MayEndWithEdits() {
+    if (!PageCtrl_->isEnabled() || !AnyPageChanged()) return true;
+    const auto answer = prompter_.Ask(
+        ui::PromptKind::Confirmation,
+        QStringLiteral("You have made some changes\nDo you want to save your changes?"),
+        ui::Buttons::YesNoCancel);
+    if (answer == ui::Answer::Cancel) return false;
+    // A failed or declined save keeps the program and the edits.
+    return answer == ui::Answer::No || SaveBeforeExit();
+}
+
 void TfrmMain::Exit1Click() {
     if (PageCtrl_->isEnabled() && AnyPageChanged() &&
         prompter_.Confirm(QStringLiteral("You have made some changes\nDo you want to save your changes?"))) {
@@ -598,18 +609,9 @@ void TfrmMain::Exit1Click() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* e) {
-    if (!exiting_ && PageCtrl_->isEnabled() && AnyPageChanged()) {
+    if (!exiting_) {
         bool keepOpen = true;
-        Guarded([&] {
-            const auto answer = prompter_.Ask(
-                ui::PromptKind::Confirmation,
-                QStringLiteral("You have made some changes\nDo you want to save your changes?"),
-                ui::Buttons::YesNoCancel);
-            if (answer == ui::Answer::No)
-                keepOpen = false;
-            else if (answer == ui::Answer::Yes)
-                keepOpen = !SaveBeforeExit();
-        });
+        Guarded([&] { keepOpen = !MayEndWithEdits(); });
         if (keepOpen) {
             e->ignore();
             return;

@@ -88,6 +88,9 @@ public:
     // Exit's and the close box's save: the pages and the edited raw text,
     // one entry of the history.
     bool SaveBeforeExit();
+    // Before the program ends: asks about unsaved edits (Yes saves, No drops
+    // them); false on Cancel or a save that did not happen.
+    bool MayEndWithEdits();
     void ReloadAllPages();
     // Every key a save would write now, from the savers' own dry run.
     std::vector<ReviewRow> PendingReview() const;

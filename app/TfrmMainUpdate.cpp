@@ -160,18 +160,8 @@ void TfrmMain::UpdateClient1FileProgress(const QString& filename, int pos, int s
 void TfrmMain::UpdateClient1AppRestart(bool& allow) {
     prompter_.Information(
         QStringLiteral("Press OK to finalize the update, and to restart the newest Quorlex 2004!"));
-    allow = true;
-    // Unsaved edits are asked about as Exit asks: the restart ends the program.
-    if (PageCtrl_->isEnabled() && AnyPageChanged()) {
-        const auto answer = prompter_.Ask(
-            ui::PromptKind::Confirmation,
-            QStringLiteral("You have made some changes\nDo you want to save your changes?"),
-            ui::Buttons::YesNoCancel);
-        if (answer == ui::Answer::Cancel)
-            allow = false;
-        else if (answer == ui::Answer::Yes)
-            allow = SaveBeforeExit();
-    }
+    // The restart ends the program: unsaved edits are asked about as closing asks.
+    allow = MayEndWithEdits();
 }
 
 void TfrmMain::UpdateRunEnded(update::TUpdateClient* client) {

@@ -552,6 +552,20 @@ TEST(UpdaterTest, ReplacedProgramThatStartsDropsTheOldCopy) {
     EXPECT_FALSE(fs::exists(s.runDir)) << "the run's private folder is removed";
 }
 
+// Started from another folder (the game's, say), the updater still finds
+// the components beside the program, and the new program gets both what
+// it needs to report its start: the marker and the run folder it lies in.
+TEST(UpdaterTest, WorksBesideTheProgramFromAnyFolderAndHandsOverTheRunFolder) {
+    SelfUpdate s;
+    fs::current_path(s.dir);
+    s.script("app_NEW", "echo new >> log\n[ -d \"$QUORLEX_UPDATE_DIR\" ] && "
+                        "touch \"$QUORLEX_UPDATE_STARTED\"\n");
+    EXPECT_EQ(s.run(std::chrono::seconds(10)), 0);
+    EXPECT_EQ(s.log("new\n"), "new\n");
+    EXPECT_FALSE(fs::exists(s.app / "app.old"));
+    EXPECT_FALSE(fs::exists(s.dir / "app_NEW"));
+}
+
 TEST(UpdaterTest, ReplacedProgramThatEndsAtOnceIsRolledBack) {
     SelfUpdate s;
     s.script("app_NEW", "exit 1\n");

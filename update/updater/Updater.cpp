@@ -50,14 +50,19 @@ bool isVariable(const char* entry, const char* name) {
     return std::strncmp(entry, name, n) == 0 && entry[n] == '=';
 }
 
-// Our environment without the update's own variables, plus `extra`.
-std::vector<std::string> environmentWith(const std::string& extra) {
+// Our environment without the update's own variables. A program whose
+// start is to be confirmed gets both back: the marker file to create and
+// the run folder it must lie in, without which it reports nothing.
+std::vector<std::string> environmentWith(const std::string& marker = {},
+                                         const std::string& runDir = {}) {
     std::vector<std::string> env;
     for (char** e = environ; e && *e; ++e)
-        if (!isVariable(*e, kStartedVariable) &&
-            (extra.empty() || !isVariable(*e, kRunDirVariable)))
+        if (!isVariable(*e, kStartedVariable) && !isVariable(*e, kRunDirVariable))
             env.emplace_back(*e);
-    if (!extra.empty()) env.push_back(extra);
+    if (!marker.empty()) {
+        env.push_back(std::string(kStartedVariable) + "=" + marker);
+        env.push_back(std::string(kRunDirVariable) + "=" + runDir);
+    }
     return env;
 }
 
@@ -182,12 +187,11 @@ Start startAndConfirm(const std::vector<std::string>& args, std::chrono::millise
     if (dir.empty()) {
         say("no private run folder: the new program cannot confirm its start, the previous one "
             "stays as .old");
-        return spawn(args, environmentWith({}), false) > 0 ? Start::Unconfirmable : Start::Failed;
+        return spawn(args, environmentWith(), false) > 0 ? Start::Unconfirmable : Start::Failed;
     }
     const std::string marker = dir + "/started";
     ::unlink(marker.c_str());
-    const pid_t pid =
-        spawn(args, environmentWith(std::string(kStartedVariable) + "=" + marker), false);
+    const pid_t pid = spawn(args, environmentWith(marker, dir), false);
     if (pid <= 0) return Start::Failed;
     const auto until = Clock::now() + timeout;
     for (;;) {
@@ -302,7 +306,7 @@ void WaitForProcess(long pid) {
 }
 
 bool RunAndWait(const std::vector<std::string>& argv) {
-    const pid_t pid = spawn(argv, environmentWith({}), true);
+    const pid_t pid = spawn(argv, environmentWith(), true);
     if (pid < 0) return false;
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0)
@@ -322,7 +326,8 @@ bool ProcessFile(const std::string& name, std::string* error) {
     }
     const std::string ext = extensionOf(name);
     if (ext == ".PAT") {
-        RunAndWait({"patcher.exe", name, name.substr(0, name.size() - 4) + ".EXE"});
+        // Only the patcher beside the program, never one found through PATH.
+        RunAndWait({"./patcher.exe", name, name.substr(0, name.size() - 4) + ".EXE"});
         std::remove(name.c_str());
         return true;
     }
@@ -349,11 +354,27 @@ int Run(int argc, char** argv, const Options& options) {
         Run(3, kept, options);
         return 1;
     }
-    const Arguments& a = *parsed;
-    WaitForProcess(a.pid);
+    Arguments a = *parsed;
     const bool startProgram = a.program != "null";
+    // A relative program path still names it after we change folders.
+    if (a.program.find('/') != std::string::npos && a.program[0] != '/')
+        if (char* cwd = ::getcwd(nullptr, 0)) {
+            a.program = std::string(cwd) + "/" + a.program;
+            std::free(cwd);
+        }
     std::vector<std::string> programArgv{a.program};
     programArgv.insert(programArgv.end(), a.programArguments.begin(), a.programArguments.end());
+    // The components lie beside the program, wherever we were started from.
+    if (const auto slash = a.program.rfind('/'); slash != std::string::npos) {
+        const std::string folder = slash == 0 ? "/" : a.program.substr(0, slash);
+        if (::chdir(folder.c_str()) != 0) {
+            say("cannot enter the program's folder " + folder + ": " + std::strerror(errno));
+            WaitForProcess(a.pid);
+            spawn(programArgv, environmentWith(), false);
+            return 2;
+        }
+    }
+    WaitForProcess(a.pid);
 
     std::string self; // the program's own file, when a component replaces it
     int result = 0;
@@ -377,7 +398,7 @@ int Run(int argc, char** argv, const Options& options) {
     }
     if (!startProgram) return result;
     if (self.empty()) {
-        spawn(programArgv, environmentWith({}), false);
+        spawn(programArgv, environmentWith(), false);
         return result;
     }
     switch (startAndConfirm(programArgv, options.startTimeout)) {
@@ -393,7 +414,7 @@ int Run(int argc, char** argv, const Options& options) {
             return 2;
         }
         say("the previous program is back in place");
-        spawn(programArgv, environmentWith({}), false);
+        spawn(programArgv, environmentWith(), false);
         return 2;
     }
     return result;

@@ -8,7 +8,8 @@
 //
 // Command line: upd <pid> <program path or "null"> <component>... [-- <program argument>...]
 // The program path is one argument and is never split; the components are
-// plain file names in the current folder; the arguments after "--" are
+// plain file names in the program's folder (the current one when the
+// program is "null"); the arguments after "--" are
 // handed to the program as they are.
 namespace updater {
 

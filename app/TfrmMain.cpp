@@ -620,7 +620,9 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
     exiting_ = false;
     Guarded([this] { ReleaseIniHandles(); });
     closed_ = true;
-    // An update run waits in its own loop: its transfer ends now, not at its time limit.
+    // An update run waits in its own loop: it ends now, quietly, and the
+    // program with it, instead of blaming the server for the cancel.
+    if (UpdateClient1 && UpdateClient1->Running()) UpdateClient1->Abort();
     net::CancelAll();
     e->accept();
 }

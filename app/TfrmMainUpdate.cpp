@@ -60,6 +60,12 @@ void TfrmMain::ConfigureUpdateClient() {
     };
     c->OnThreadUpdateDone = [this](update::TUpdateClient* client) {
         KeepUpdateInHistory();
+        // The window was closed meanwhile: the run was the last thing to end.
+        if (closed_) {
+            delete splash_;
+            QCoreApplication::quit();
+            return;
+        }
         if (!(client->RestartPending && client->ComponentFetched) && splash_ &&
             splash_->objectName() == QStringLiteral("frmUpdateProgress"))
             delete splash_;
@@ -87,8 +93,9 @@ void TfrmMain::StartUpdate() {
         c->PublicKey = keyText;
     }
     // Files of an update go to the program's folder or the game's, nowhere else.
-    c->AllowedFolders = {env_.programDir.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                   : env_.programDir};
+    c->AppFolder =
+        env_.programDir.isEmpty() ? QCoreApplication::applicationDirPath() : env_.programDir;
+    c->AllowedFolders = {c->AppFolder};
     // The game's folder: the parent of its System folder, and of the player's own.
     for (const QString& system : {GameSystem(), SystemDir})
         if (!system.isEmpty())
@@ -132,8 +139,9 @@ void TfrmMain::UpdateClient1Status(const QString& statusstr, int statuscode, int
         return;
     }
     if (!ManualUpdateCheck) return;
-    // A folder that cannot be written is told as that, not as a missing file.
-    if (statuscode == 18) {
+    // A folder that cannot be written, or a redirect not followed, is told
+    // as that, not as a missing file.
+    if (statuscode == 18 || statuscode == 19) {
         prompter_.Warning(statusstr);
         ManualUpdateCheck = false;
         return;

@@ -29,6 +29,7 @@ enum ExtraStatus {
     kUpdaterRefused = 962,
     kCannotWrite = 963,
     kRestartRefused = 964,
+    kRedirected = 965,
 };
 struct Codes {
     const char* text = nullptr;
@@ -46,6 +47,8 @@ inline Codes CodesOf(int id) {
         return {"Cannot write to folder : %s", 18, 0};
     case kRestartRefused:
         return {"Restart refused : %s", 9, 0};
+    case kRedirected:
+        return {"Update file moved : %s", 19, 0};
     default:
         break;
     }
@@ -70,6 +73,19 @@ inline bool PlainFileName(const QString& name) {
     for (const QChar c : name)
         if (c.unicode() < 32 || c == QLatin1Char('/') || c == QLatin1Char('\\')) return false;
     return true;
+}
+
+// A file that the program or the game runs. Put in place directly it
+// would be a program handed over without the updater's safeguards.
+inline bool RunsAsProgram(const QString& name) {
+    const QString n = name.toLower();
+    const QString ext = n.mid(n.lastIndexOf(QLatin1Char('.')) + 1);
+    for (const char* e : {"exe", "dll", "so", "com", "bat", "cmd", "sh", "scr", "msi", "pif"})
+        if (n.contains(QLatin1Char('.')) && ext == QLatin1String(e)) return true;
+    if (n.contains(QLatin1String(".so."))) return true;
+    for (const char* b : {"upd", "ut2004", "ucc", "quorlex2004"})
+        if (n == QLatin1String(b)) return true;
+    return n.startsWith(QLatin1String("ut2004-bin")) || n.startsWith(QLatin1String("ucc-bin"));
 }
 
 } // namespace update::detail

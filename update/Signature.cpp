@@ -102,13 +102,23 @@ Verdict Verify(const QByteArray& data, const QByteArray& signature, const Public
     Verdict v;
     v.ok = true;
     v.trustedComment = QString::fromUtf8(comment);
-    // "timestamp:<seconds>", alone or among tab-separated fields.
+    // "timestamp:<seconds>" and "expires:<seconds>", alone or among
+    // tab-separated fields; the first of each counts.
+    bool timed = false, expiring = false;
     for (const QByteArray& field : comment.split('\t')) {
-        if (!field.startsWith("timestamp:")) continue;
+        const bool time = field.startsWith("timestamp:"), expiry = field.startsWith("expires:");
+        if ((time && timed) || (expiry && expiring) || !(time || expiry)) continue;
         bool ok = false;
-        const qlonglong t = field.mid(10).trimmed().toLongLong(&ok);
-        if (ok && t >= 0) v.timestamp = t;
-        break;
+        const qlonglong t = field.mid(field.indexOf(':') + 1).trimmed().toLongLong(&ok);
+        if (time) {
+            timed = true;
+            if (ok && t >= 0) v.timestamp = t;
+        } else {
+            expiring = true;
+            // A limit that cannot be read is no "no limit".
+            if (!ok || t < 0) return refuse("the trusted comment's expiry is not a time");
+            v.expires = t;
+        }
     }
     return v;
 }

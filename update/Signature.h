@@ -24,6 +24,9 @@ struct Verdict {
     QString trustedComment; // as signed
     // "timestamp:<seconds>" of the trusted comment; -1 when it carries none.
     std::int64_t timestamp = -1;
+    // "expires:<seconds>": after it the file is no longer to be acted on,
+    // so an old genuine file cannot be served for ever; -1 when none.
+    std::int64_t expires = -1;
 };
 
 // Checks `signature` (the text of a .minisig file) over `data` with `key`:

@@ -55,6 +55,12 @@ void TInetThread::run() {
 
 TUpdateClient::TUpdateClient(QObject* owner) : QObject(owner) {}
 TUpdateClient::~TUpdateClient() {
+    // The program may end right after a run that the window's close ended:
+    // its thread has only its return left, and is not destroyed running.
+    if (thread_) {
+        thread_->wait();
+        delete thread_.data();
+    }
     // A started updater still works in its folder (its start marker goes there).
     if (!keepFolder_) files::RemovePrivateFolder(folder_);
 }
@@ -66,7 +72,9 @@ bool TUpdateClient::StartUpdate() {
     // event loop run; it is refused instead.
     if (running_) return false;
     running_ = true;
+    aborted_ = false;
     auto* thread = new TInetThread(this);
+    thread_ = thread;
     connect(thread, &QThread::finished, this, [this, thread] {
         thread->deleteLater();
         ThreadFinished();
@@ -75,29 +83,43 @@ bool TUpdateClient::StartUpdate() {
     return true;
 }
 
+void TUpdateClient::Abort() {
+    aborted_ = true;
+    RestartPending = false;
+    // A transfer waiting on a stalled server ends now, not at its time limit.
+    net::CancelAll();
+}
+
 void TUpdateClient::RunUpdate() {
     FetchedFiles.clear();
     Failures.clear();
     ComponentFetched = false;
+    offerAccepted_ = false;
     FtpDirectorySet = false;
     ControlFilePath.clear();
     if (ConnectInternet() != 0) return;
     if (UpdateType == ftpUpdate && ConnectHost() == -1) ReportInternetError();
-    if ((hostConnected || UpdateType == fileUpdate) && ReadControlFile() == 0) {
-        if (CheckForUpdate() == 7) {
+    if ((hostConnected || UpdateType == fileUpdate) && ReadControlFile() == 0 && !aborted_) {
+        if (CheckForUpdate() == 7 || aborted_) {
             RestartPending = false;
-        } else if (ProcessActions() == 0) {
+        } else if (ProcessActions() == 0 && !aborted_) {
             int answer = 0;
-            if (auto text = GetWhatsNewText()) answer = ShowWhatsNew(*text);
-            if (auto eula = GetLicenseText(); eula && answer == 0) answer = ShowLicense(*eula);
-            if (answer != 0) {
+            if (auto text = GetWhatsNewText()) {
+                answer = ShowWhatsNew(*text);
+                if (answer == 0) offerAccepted_ = true;
+            }
+            if (auto eula = GetLicenseText(); eula && answer == 0) {
+                answer = ShowLicense(*eula);
+                if (answer == 0) offerAccepted_ = true;
+            }
+            if (answer != 0 || aborted_) {
                 RestartPending = false;
             } else if (ReadFileList() <= 0) {
                 RestartPending = false;
             } else {
                 FilterFileList();
                 DownloadFiles();
-                FinishUpdate();
+                if (!aborted_) FinishUpdate();
                 DisconnectInternet();
                 if (OnSuccess) OnSuccess(this);
                 return;
@@ -110,7 +132,7 @@ void TUpdateClient::RunUpdate() {
 void TUpdateClient::ThreadFinished() {
     running_ = false;
     if (OnThreadUpdateDone) OnThreadUpdateDone(this);
-    if (RestartPending && ComponentFetched) RestartApplication();
+    if (RestartPending && ComponentFetched && !aborted_) RestartApplication();
     // The updater runs from the run's folder; without it the folder goes.
     if (!keepFolder_) {
         files::RemovePrivateFolder(folder_);
@@ -142,7 +164,8 @@ void TUpdateClient::ReportStatus(int id, const QString& argument, int statuscode
     const char* text = CodesOf(id).text;
     QString message = text ? QString::fromLatin1(text) : QString();
     message.replace(QStringLiteral("%s"), argument);
-    if (OnStatus) OnStatus(this, message, statuscode, errcode);
+    // After an abort the player has gone: what fails now is our own doing.
+    if (OnStatus && !aborted_) OnStatus(this, message, statuscode, errcode);
     if (Logging) AppendLogLine(id, message, statuscode, errcode);
 }
 
@@ -181,7 +204,7 @@ int TUpdateClient::ReadControlFile() {
     e.maxBytes = kMaxControlFile;
     e.text = true;
     if (folder.isEmpty() || !Fetch(url, folder, false, e)) {
-        Report(925);
+        if (!redirected_) Report(925); // a redirect was told as what it is
         return 4;
     }
     const QString path = QDir(folder).filePath(FileNameFromURL(url));
@@ -243,6 +266,9 @@ bool TUpdateClient::VerifyControlFile(const QString& url, const QString& path) {
             else if (verdict.timestamp < last)
                 why = QStringLiteral("signed before the last accepted control file, so it may be "
                                      "an old one replayed");
+            else if (verdict.expires >= 0 && QDateTime::currentSecsSinceEpoch() > verdict.expires)
+                why = QStringLiteral("its offer expired on ") +
+                      QDateTime::fromSecsSinceEpoch(verdict.expires).toString(Qt::ISODate);
             else if (verdict.timestamp < kBuiltAt)
                 why = QStringLiteral("signed before this program was built, so it may be an old "
                                      "one replayed");
@@ -487,12 +513,19 @@ QString TUpdateClient::ResolvePrefixes(QString value) {
     return value;
 }
 
+QString TUpdateClient::ProgramFolder() const {
+    if (!AppFolder.isEmpty()) return QDir::cleanPath(AppFolder);
+    return QFileInfo(OwnExecutable.isEmpty() ? QCoreApplication::applicationFilePath()
+                                             : OwnExecutable)
+        .absolutePath();
+}
+
 QString TUpdateClient::GetPrefixValue(const QString& key) {
     QString dir;
     if (key == QStringLiteral("WIN"))
         dir = platform::WindowsDirectory();
     else if (key == QStringLiteral("APP"))
-        dir = QDir::currentPath();
+        dir = ProgramFolder();
     else if (key == QStringLiteral("TMP"))
         dir = QDir::tempPath();
     else if (key == QStringLiteral("PF"))
@@ -530,7 +563,11 @@ int TUpdateClient::ReadFileList() {
         d.URL = ResolvePrefixes(Q(c.ReadText(sec, "url", "")));
         d.LocalVersion = ResolvePrefixes(Q(c.ReadText(sec, "localversion", "")));
         d.NewVersion = Q(c.ReadText(sec, "newversion", ""));
-        d.NewSize = c.ReadNumber(sec, "newsize", 0);
+        // A size that does not read as one is no "no size check": the entry is refused.
+        const QString size = Q(c.ReadText(sec, "newsize", "")).trimmed();
+        bool sizeRead = true;
+        d.NewSize = size.isEmpty() ? 0 : size.toInt(&sizeRead);
+        if (!sizeRead || d.NewSize < 0) d.NewSize = -1;
         d.NewCheckSum = c.ReadNumber(sec, "newchecksum", -1);
         d.NewCustomVer = Q(c.ReadText(sec, "customversion", ""));
         d.NewDate = Q(c.ReadText(sec, "date", ""));

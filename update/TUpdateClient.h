@@ -16,6 +16,9 @@ class TIniFile;
 namespace ui {
 class Prompter;
 }
+namespace update::files {
+class Folder;
+}
 namespace net {
 class Session;
 }
@@ -142,6 +145,12 @@ public:
     QStringList AllowedFolders;
     // The program that `appname` must name; empty: this process's own.
     QString OwnExecutable;
+    // The program's folder (empty: the folder of OwnExecutable, else of
+    // this process's file): what {APP} stands for, where a file without a
+    // target folder goes and where the updater works, whatever folder we
+    // were started from.
+    QString AppFolder;
+    QString ProgramFolder() const;
 
     // ---- events: optional, sender first, flags by reference ----
     using Sender = TUpdateClient*;
@@ -178,6 +187,10 @@ public:
     // Refused (false) while a run is active.
     bool StartUpdate();
     bool Running() const { return running_; }
+    // Ends the run at its next step, saying nothing more and restarting
+    // nothing: the player closed the program.
+    void Abort();
+    bool Aborted() const { return aborted_; }
     void RunUpdate();
     void ThreadFinished();
 
@@ -234,7 +247,8 @@ public:
     // SZDD expansion of a fetched file, and cabinets and patches after a
     // fetch; the applying part of the client fills these in.
     virtual void ExpandLZFile(const QString& path);
-    virtual void ApplyFetchedFile(const TFileDescription& entry, const QString& name);
+    virtual void ApplyFetchedFile(const TFileDescription& entry, const files::Folder& folder,
+                                  const QString& name);
     // How the updater is started (an argument list, never a shell); tests
     // watch it instead. Answers 0 when started, else the errno.
     std::function<int(const QString& program, const QStringList& args)> StartProcess;
@@ -246,7 +260,9 @@ public:
     QString RunFolder();
     // Starts the updater with posix_spawn, its run folder in
     // QUORLEX_UPDATE_DIR; 0 or the errno.
-    static int SpawnUpdater(const QString& program, const QStringList& args, const QString& folder);
+    // `workDir`: the updater's current folder (empty: ours).
+    static int SpawnUpdater(const QString& program, const QStringList& args, const QString& folder,
+                            const QString& workDir = {});
     // The form post of results.
     virtual void PostUpdateResults();
     // The transport's last error to OnStatus (statuscode 1), else a message box.
@@ -315,22 +331,33 @@ protected:
     // What a fetched file must be before it replaces anything.
     struct Expect {
         qint64 maxBytes = qint64(1) << 30;
-        qint64 size = 0;   // newsize; 0: not given
+        qint64 size = 0;   // newsize; 0: not given, -1: not a size
         int checksum = -1; // newchecksum; -1: not given
         QString sha256;    // empty: not given
         bool text = false; // control, signature and text files
     };
-    bool CopyLocal(const QString& source, const QString& target, bool compressed,
-                   const Expect& expect);
+    // Whether putting `name` in place would replace a program file.
+    bool ReplacesProgram(const files::Folder& folder, const QString& name) const;
+    bool CopyLocal(const QString& source, const files::Folder& folder, const QString& name,
+                   bool compressed, const Expect& expect);
     bool Fetch(const QString& url, const QString& targetDir, bool compressed, const Expect& expect);
+    bool FetchInto(const QString& url, const files::Folder& folder, bool compressed,
+                   const Expect& expect);
+    // The folder a fetch writes to, opened once: the run's private one for
+    // texts, else inside the allowed folders. Refused (and told) when not.
+    files::Folder OpenTarget(const QString& targetDir, const Expect& expect, const QString& url);
     // A finished temporary file in the target's folder: checked, then put in place.
-    bool Land(const QString& temp, qint64 total, const QString& target, bool compressed,
-              const Expect& expect, const QString& url);
+    bool Land(const QString& temp, qint64 total, const files::Folder& folder, const QString& name,
+              bool compressed, const Expect& expect, const QString& url);
     bool Refuse(const QString& temp, const QString& url, const QString& why);
-    bool ExpandInPlace(const QString& temp, const QString& target, const QString& url);
+    bool ExpandInPlace(const QString& temp, const files::Folder& folder, const QString& name,
+                       const QString& url);
     bool VerifyControlFile(const QString& url, const QString& path);
     bool ReadRestart(ini::TIniFile& c);
     QStringList Allowed() const;
+    // Starts runbefore once per run, and only after the offer was taken.
+    void RunBefore(bool& ran);
+    bool offerAccepted_ = false; // the player said Yes to this run's offer
     QString folder_; // the private folder of the run
     bool keepFolder_ = false;
 
@@ -340,6 +367,9 @@ protected:
     QString lastError_;
     int lastErrorCode_ = 0;
     bool running_ = false;
+    bool aborted_ = false;
+    QPointer<QThread> thread_; // the run's, until it is deleted
+    bool redirected_ = false;  // the last fetch met a redirect it did not follow
 };
 
 // Windows paths of a control file as paths of this system.

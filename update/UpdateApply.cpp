@@ -48,8 +48,7 @@ bool TUpdateClient::IsComponent(const QString& name) const {
 }
 
 QStringList TUpdateClient::Allowed() const {
-    return AllowedFolders.isEmpty() ? QStringList{QCoreApplication::applicationDirPath()}
-                                    : AllowedFolders;
+    return AllowedFolders.isEmpty() ? QStringList{ProgramFolder()} : AllowedFolders;
 }
 
 QString TUpdateClient::EntryRefusal(const TFileDescription& entry) {
@@ -60,7 +59,7 @@ QString TUpdateClient::EntryRefusal(const TFileDescription& entry) {
     // The folder is resolved first; ".." is fine while the result stays inside.
     const QString dir = NativePath(entry.TargetDir);
     const QString target =
-        QDir::cleanPath(QDir(dir.isEmpty() ? QStringLiteral(".") : dir).absoluteFilePath(name));
+        QDir::cleanPath(QDir(dir.isEmpty() ? ProgramFolder() : dir).absoluteFilePath(name));
     // The updater starts a component as the program: its bytes must be the signed ones.
     if (IsComponent(name) && entry.Sha256.isEmpty())
         return QStringLiteral("a component is taken only with its sha256= in the control file");
@@ -72,19 +71,23 @@ QString TUpdateClient::EntryRefusal(const TFileDescription& entry) {
 
 int TUpdateClient::DownloadFiles() {
     TUpdatePrompting prompting = UpdateUpdate;
+    bool ranBefore = false;
     auto& items = FileList.Items;
-    for (std::size_t i = 0; i < items.size(); ++i) {
+    for (std::size_t i = 0; i < items.size() && !aborted_; ++i) {
         const auto& e = items[i];
         const QString name = FileNameFromURL(e.URL);
         if (prompting == upPromptAll) {
             if (!prompter_ ||
                 !prompter_->Confirm(QString::fromLatin1(FindStatus(909)->text) + name))
                 continue;
+            offerAccepted_ = true;
         } else if (prompting == upPromptOnce) {
             if (!prompter_ || !prompter_->Confirm(QString::fromLatin1(FindStatus(910)->text)))
                 return 0;
             prompting = upSilent;
+            offerAccepted_ = true;
         }
+        RunBefore(ranBefore);
         FileList.CurrentIndex = static_cast<int>(i);
         QString url = e.URL;
         if (OnBeforeFileDownload)
@@ -95,19 +98,20 @@ int TUpdateClient::DownloadFiles() {
             RestartPending = false;
             continue;
         }
-        if (!e.TargetDir.isEmpty() && !QFileInfo(NativePath(e.TargetDir)).isDir())
-            CreateDirectoryPath(e.TargetDir);
         Expect expect;
         expect.sha256 = e.Sha256;
         // newsize and newchecksum describe the file as it is used, so they
         // are checked on a file that arrives as it is.
+        if (e.NewSize < 0) expect.size = -1; // unreadable: refused, not unchecked
         if (!e.Compressed) {
-            expect.size = e.NewSize > 0 ? e.NewSize : 0;
+            expect.size = e.NewSize > 0 ? e.NewSize : expect.size;
             expect.checksum = e.NewCheckSum;
         }
         expect.maxBytes = !e.Compressed && e.NewSize > 0 ? e.NewSize : kMaxPlainFile;
         const auto failuresBefore = Failures.size();
-        if (!Fetch(e.URL, e.TargetDir, e.Compressed, expect)) {
+        // The folder is opened once: the checks and the writes below all go through it.
+        const files::Folder folder = OpenTarget(e.TargetDir, expect, e.URL);
+        if (!folder.IsOpen() || !FetchInto(e.URL, folder, e.Compressed, expect)) {
             Report(946, e.URL);
             if (Failures.size() == failuresBefore)
                 Failures << e.URL + QStringLiteral(": not fetched");
@@ -115,9 +119,23 @@ int TUpdateClient::DownloadFiles() {
             continue;
         }
         if (IsComponent(name)) ComponentFetched = true;
-        ApplyFetchedFile(e, name);
+        ApplyFetchedFile(e, folder, name);
     }
     return 0;
+}
+
+void TUpdateClient::RunBefore(bool& ran) {
+    if (ran) return;
+    ran = true;
+    const QString before = ResolvePrefixes(Q(Control().ReadText("action", "runbefore", "")));
+    if (before.isEmpty()) return;
+    // A command of the update runs only once the player took the offer.
+    if (!offerAccepted_) {
+        Report(kFileRefused, before + QStringLiteral(" (runbefore is started only after the "
+                                                     "offer was accepted)"));
+        return;
+    }
+    startCommandLine(before);
 }
 
 bool TUpdateClient::CreateDirectoryPath(const QString& directory) {
@@ -168,23 +186,30 @@ int TUpdateClient::ProcessActions() {
             r.url = page.toStdString();
             r.proxy = Proxy.toStdString();
             r.kind = net::Kind::Control;
-            const auto got = net::FetchAll(r, kMaxTextFile, [] {
+            const auto got = net::FetchAll(r, kMaxTextFile, [this] {
                 QCoreApplication::processEvents();
-                return true;
+                return !aborted_;
             });
             if (got.ok && got.status < 300) html = QByteArray::fromStdString(got.body);
-        } else if (!page.contains(QStringLiteral("://"))) {
-            QFile f(NativePath(page));
+        } else if (const QString local = QFileInfo(NativePath(page)).absoluteFilePath();
+                   FetchedFiles.contains(local) ||
+                   (UpdateType == fileUpdate &&
+                    files::IsInside(local,
+                                    {QFileInfo(NativePath(GetControlFileURL())).absolutePath()}))) {
+            // A file of this very update (fetched, or beside the control file
+            // of an update from a folder), never any other file of the player's.
+            QFile f(local);
             if (f.open(QIODevice::ReadOnly)) html = f.read(kMaxTextFile);
+        } else {
+            Report(kFileRefused, page + QStringLiteral(" (only a web page or a file this update "
+                                                       "fetched is shown)"));
         }
         if (!html.isEmpty()) {
             THtmlDialog dialog(QString::fromUtf8(html));
             dialog.exec();
         }
     }
-    if (const QString before = ResolvePrefixes(Q(c.ReadText("action", "runbefore", "")));
-        !before.isEmpty())
-        startCommandLine(before);
+    if (aborted_) return -1;
     if (OnCustomProcess)
         OnCustomProcess(this, Q(c.ReadText("custom", "processmsg", "")),
                         Q(c.ReadText("custom", "processparam", "")));
@@ -196,6 +221,8 @@ int TUpdateClient::ProcessActions() {
         if (!yes) {
             RestartPending = false;
             result = -1;
+        } else {
+            offerAccepted_ = true;
         }
     }
     const QString url = ResolvePrefixes(Q(c.ReadText("action", "showURL", "")));
@@ -241,20 +268,27 @@ bool TUpdateClient::RunAndWait(const QString& commandLine) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-void TUpdateClient::ApplyFetchedFile(const TFileDescription& e, const QString& name) {
-    const QString dir = NativePath(e.TargetDir);
-    const QString path = QDir(dir.isEmpty() ? QStringLiteral(".") : dir).filePath(name);
+void TUpdateClient::ApplyFetchedFile(const TFileDescription& e, const files::Folder& folder,
+                                     const QString& name) {
+    const QString path = folder.Path(name);
     const QString ext = QFileInfo(name).suffix().toUpper();
     if (ExtractCAB && ext == QStringLiteral("CAB") && !IsComponent(name)) {
-        if (ExtractCabinet(path, dir) != 0) {
-            Report(947, e.TargetDir + name);
-            Failures << e.TargetDir + name + QStringLiteral(": the cabinet cannot be extracted");
+        if (ExtractCabinet(path, folder.Path()) != 0) {
+            Report(947, folder.Shown(name));
+            Failures << folder.Shown(name) + QStringLiteral(": the cabinet cannot be extracted");
         } else if (!KeepIntermediateFiles)
             QFile::remove(path);
     }
     if (ApplyPatch && ext == QStringLiteral("PAT") && !e.LocalVersion.isEmpty() &&
         !IsComponent(name)) {
-        RunAndWait(QStringLiteral("patcher.exe ") + name + QLatin1Char(' ') + e.LocalVersion);
+        // Only the patcher beside the program, never one found through PATH.
+        const QString patcher = QDir(ProgramFolder()).filePath(QStringLiteral("patcher.exe"));
+        if (QFileInfo(patcher).isFile())
+            RunAndWait(QLatin1Char('"') + patcher + QStringLiteral("\" \"") + path +
+                       QStringLiteral("\" \"") + e.LocalVersion + QLatin1Char('"'));
+        else
+            Report(kFileRefused, folder.Shown(name) + QStringLiteral(" (no patcher.exe beside ") +
+                                     QStringLiteral("the program)"));
         if (!KeepIntermediateFiles) QFile::remove(path);
     }
 }
@@ -309,7 +343,7 @@ QStringList TUpdateClient::UpdaterArguments(qint64 pid) const {
 }
 
 int TUpdateClient::SpawnUpdater(const QString& program, const QStringList& args,
-                                const QString& folder) {
+                                const QString& folder, const QString& workDir) {
     std::vector<std::string> argv{program.toStdString()};
     for (const QString& a : args)
         argv.push_back(a.toStdString());
@@ -329,8 +363,13 @@ int TUpdateClient::SpawnUpdater(const QString& program, const QStringList& args,
     posix_spawnattr_init(&attr);
     // Its own session: the updater outlives us and whatever terminal we had.
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const QByteArray dir = QFile::encodeName(workDir);
+    if (!workDir.isEmpty()) posix_spawn_file_actions_addchdir_np(&actions, dir.constData());
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0].c_str(), nullptr, &attr, av.data(), ev.data());
+    const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, &attr, av.data(), ev.data());
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     return rc;
 }
@@ -356,7 +395,7 @@ void TUpdateClient::RestartApplication() {
     }
     const QStringList args = UpdaterArguments(QCoreApplication::applicationPid());
     const int error = StartProcess ? StartProcess(UpdaterPath(), args)
-                                   : SpawnUpdater(UpdaterPath(), args, folder_);
+                                   : SpawnUpdater(UpdaterPath(), args, folder_, ProgramFolder());
     if (error != 0) {
         // The program keeps running: nobody would start it again.
         ReportStatus(950, files::ErrorText(error), CodesOf(950).status, error);

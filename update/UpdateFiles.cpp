@@ -171,4 +171,83 @@ bool IsInside(const QString& path, const QStringList& folders) {
     return false;
 }
 
+Folder::Folder(int fd, QString shown) : fd_(fd), shown_(std::move(shown)) {}
+
+Folder::Folder(Folder&& other) noexcept : fd_(other.fd_), shown_(std::move(other.shown_)) {
+    other.fd_ = -1;
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.fd_;
+        shown_ = std::move(other.shown_);
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+Folder::~Folder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+QString Folder::Path(const QString& name) const {
+    // The kernel's name for the opened folder itself: no part of the
+    // folder's text is looked up again.
+    const QString self = QStringLiteral("/proc/self/fd/%1").arg(fd_);
+    return name.isEmpty() ? self : self + QLatin1Char('/') + name;
+}
+
+QString Folder::Shown(const QString& name) const {
+    return name.isEmpty() ? shown_ : QDir(shown_).filePath(name);
+}
+
+Folder OpenFolderInside(const QString& path, const QStringList& roots, bool create,
+                        QString* error) {
+    auto fail = [&](const QString& why) {
+        if (error) *error = why;
+        return Folder();
+    };
+    if (roots.isEmpty()) return fail(QStringLiteral("no folder may be written"));
+    const QString wanted = QDir::cleanPath(
+        path.isEmpty() ? roots.first() : QDir(roots.first()).absoluteFilePath(path));
+    // The root as configured or as the system resolves it; below it, names only.
+    QString root, rest;
+    for (const QString& r : roots) {
+        for (const QString& form :
+             {QDir::cleanPath(QDir(r).absolutePath()), QFileInfo(r).canonicalFilePath()}) {
+            if (form.isEmpty()) continue;
+            if (wanted == form ||
+                wanted.startsWith(form == QStringLiteral("/") ? form : form + QLatin1Char('/'))) {
+                root = form;
+                rest = wanted.mid(form.size());
+                break;
+            }
+        }
+        if (!root.isEmpty()) break;
+    }
+    if (root.isEmpty())
+        return fail(QStringLiteral("target folder outside the program and game folders: ") +
+                    wanted);
+    int fd = ::open(local(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return fail(root + QStringLiteral(": ") + ErrorText(errno));
+    for (const QString& part : rest.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        const QByteArray name = local(part);
+        int next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT && create && ::mkdirat(fd, name.constData(), 0755) == 0)
+            next = ::openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int e = errno;
+        ::close(fd);
+        if (next < 0) {
+            const bool link = e == ELOOP || e == ENOTDIR;
+            return fail(link ? QStringLiteral("target folder reached through a symbolic link or a "
+                                              "file: ") +
+                                   wanted
+                             : wanted + QStringLiteral(": ") + ErrorText(e));
+        }
+        fd = next;
+    }
+    return Folder(fd, wanted);
+}
+
 } // namespace update::files

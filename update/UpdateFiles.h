@@ -47,4 +47,33 @@ QString ErrorText(int errnum);
 // `folders`; neither may escape through a symbolic link.
 bool IsInside(const QString& path, const QStringList& folders);
 
+// A folder of an update's targets, opened once. Found by its cleaned text
+// inside one of the allowed roots; every folder below that root is opened
+// without following a symbolic link (and made when missing, if asked), so
+// a link planted in the tree cannot lead a write outside. Its files are
+// reached through Path(), which goes through the opened folder: what was
+// checked is what is written, whatever is renamed or linked meanwhile.
+class Folder {
+public:
+    Folder() = default;
+    Folder(int fd, QString shown);
+    Folder(Folder&& other) noexcept;
+    Folder& operator=(Folder&& other) noexcept;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    ~Folder();
+    bool IsOpen() const { return fd_ >= 0; }
+    // A path that reaches `name` in this very folder.
+    QString Path(const QString& name = {}) const;
+    // The same file as the player knows it.
+    QString Shown(const QString& name = {}) const;
+
+private:
+    int fd_ = -1;
+    QString shown_;
+};
+// Empty `path`: the first root. `error` says why nothing was opened.
+Folder OpenFolderInside(const QString& path, const QStringList& roots, bool create,
+                        QString* error = nullptr);
+
 } // namespace update::files

@@ -96,14 +96,6 @@ QString TUpdateClient::AddProxyCredentials(const QString& url, const QString& us
     return url;
 }
 
-namespace {
-// Where a fetch into `targetDir` puts `name`.
-QString targetIn(const QString& targetDir, const QString& name) {
-    const QString dir = NativePath(targetDir);
-    return QDir(dir.isEmpty() ? QStringLiteral(".") : dir).filePath(name);
-}
-} // namespace
-
 bool TUpdateClient::Refuse(const QString& temp, const QString& url, const QString& why) {
     if (!temp.isEmpty()) QFile::remove(temp);
     Report(kFileRefused, url + QStringLiteral(" (") + why + QLatin1Char(')'));
@@ -113,12 +105,30 @@ bool TUpdateClient::Refuse(const QString& temp, const QString& url, const QStrin
 
 bool TUpdateClient::CopyLocalFile(const QString& source, const QString& target) {
     Expect e;
-    return CopyLocal(source, target, false, e);
+    const QFileInfo to(NativePath(target));
+    if (QFileInfo(NativePath(source)).absoluteFilePath() == to.absoluteFilePath()) {
+        Report(912, source);
+        return false;
+    }
+    const files::Folder folder = OpenTarget(to.absolutePath(), e, source);
+    return folder.IsOpen() && CopyLocal(source, folder, to.fileName(), false, e);
 }
 
-bool TUpdateClient::CopyLocal(const QString& source, const QString& target, bool compressed,
-                              const Expect& expect) {
-    if (source == target) {
+files::Folder TUpdateClient::OpenTarget(const QString& targetDir, const Expect& expect,
+                                        const QString& url) {
+    QString why;
+    const QString dir = NativePath(targetDir);
+    files::Folder folder =
+        expect.text
+            ? files::OpenFolderInside(dir, {RunFolder()}, true, &why)
+            : files::OpenFolderInside(dir.isEmpty() ? ProgramFolder() : dir, Allowed(), true, &why);
+    if (!folder.IsOpen()) Refuse({}, url, why);
+    return folder;
+}
+
+bool TUpdateClient::CopyLocal(const QString& source, const files::Folder& folder,
+                              const QString& name, bool compressed, const Expect& expect) {
+    if (QFileInfo(NativePath(source)).absoluteFilePath() == folder.Shown(name)) {
         Report(912, source);
         return false;
     }
@@ -132,14 +142,13 @@ bool TUpdateClient::CopyLocal(const QString& source, const QString& target, bool
         Report(914, source);
         return false;
     }
-    const QString to = NativePath(target);
-    const auto tmp = files::CreateTempIn(QFileInfo(to).absolutePath(), QStringLiteral(".QUPD"));
+    const auto tmp = files::CreateTempIn(folder.Path(), QStringLiteral(".QUPD"));
     if (tmp.fd < 0) {
         Failures << source + QStringLiteral(": cannot write to its folder (") +
                         files::ErrorText(tmp.error) + QLatin1Char(')');
         ReportStatus(kCannotWrite,
-                     QFileInfo(to).absolutePath() + QStringLiteral(" (") +
-                         files::ErrorText(tmp.error) + QLatin1Char(')'),
+                     folder.Shown() + QStringLiteral(" (") + files::ErrorText(tmp.error) +
+                         QLatin1Char(')'),
                      CodesOf(kCannotWrite).status, tmp.error);
         return false;
     }
@@ -164,6 +173,7 @@ bool TUpdateClient::CopyLocal(const QString& source, const QString& target, bool
         if (OnFileProgress)
             OnFileProgress(this, source, static_cast<int>(total), static_cast<int>(length));
         if (OnProgressCancel) OnProgressCancel(this, cancel);
+        if (aborted_) cancel = true;
         QCoreApplication::processEvents();
         if (n == 0 || cancel) break;
     }
@@ -176,7 +186,7 @@ bool TUpdateClient::CopyLocal(const QString& source, const QString& target, bool
         QFile::remove(tmp.path);
         return false;
     }
-    return Land(tmp.path, total, to, compressed, expect, source);
+    return Land(tmp.path, total, folder, name, compressed, expect, source);
 }
 
 bool TUpdateClient::DownloadFile(const QString& url, const QString& targetDir, bool compressed) {
@@ -186,16 +196,37 @@ bool TUpdateClient::DownloadFile(const QString& url, const QString& targetDir, b
 
 bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool compressed,
                           const Expect& expect) {
-    Report(915, url);
-    const QString name = FileNameFromURL(url);
+    redirected_ = false;
+    if (aborted_) return false;
     if (UpdateType == fileUpdate) {
+        Report(915, url);
         const QString dir = NativePath(targetDir);
         const bool namesFile =
             !dir.isEmpty() && !dir.endsWith(QLatin1Char('/')) && !QFileInfo(dir).isDir();
-        if (!namesFile && !PlainFileName(name))
-            return Refuse({}, url, QStringLiteral("no plain file name"));
-        return CopyLocal(url, namesFile ? dir : targetIn(dir, name), compressed, expect);
+        const QString name = namesFile ? QFileInfo(dir).fileName() : FileNameFromURL(url);
+        if (!PlainFileName(name)) return Refuse({}, url, QStringLiteral("no plain file name"));
+        const files::Folder folder =
+            OpenTarget(namesFile ? QFileInfo(dir).absolutePath() : dir, expect, url);
+        return folder.IsOpen() && CopyLocal(url, folder, name, compressed, expect);
     }
+    if (!PlainFileName(FileNameFromURL(url))) {
+        Report(915, url);
+        return Refuse({}, url, QStringLiteral("no plain file name"));
+    }
+    const files::Folder folder = OpenTarget(targetDir, expect, url);
+    return folder.IsOpen() && FetchInto(url, folder, compressed, expect);
+}
+
+bool TUpdateClient::FetchInto(const QString& url, const files::Folder& folder, bool compressed,
+                              const Expect& expect) {
+    redirected_ = false;
+    if (aborted_) return false;
+    if (UpdateType == fileUpdate) {
+        Report(915, url);
+        return CopyLocal(url, folder, FileNameFromURL(url), compressed, expect);
+    }
+    Report(915, url);
+    const QString name = FileNameFromURL(url);
     const QString realUrl = AddProxyCredentials(url, ProxyUserID, ProxyPassword);
     auto transfer = OpenTransfer();
     // The size cap is ours, while the body arrives: the transport's own
@@ -211,6 +242,18 @@ bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool com
         Report(917, url);
         return false;
     }
+    // A redirect is not followed (it could lead anywhere): told as such,
+    // since the file may well be there.
+    if (UpdateType == httpUpdate && transfer->HttpStatus() >= 300 && transfer->HttpStatus() < 400) {
+        const QString why =
+            QStringLiteral("the server redirects it (HTTP %1), which is not followed")
+                .arg(transfer->HttpStatus());
+        if (!expect.text) Failures << url + QStringLiteral(": ") + why; // a file of the list
+        redirected_ = true;
+        ReportStatus(kRedirected, url + QStringLiteral(" (") + why + QLatin1Char(')'),
+                     CodesOf(kRedirected).status, transfer->HttpStatus());
+        return false;
+    }
     if (UpdateType == httpUpdate && transfer->HttpStatus() >= 300) {
         ReportStatus(916, QString::number(transfer->HttpStatus()), CodesOf(916).status,
                      transfer->HttpStatus());
@@ -218,14 +261,14 @@ bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool com
     }
     if (transfer->ExpectedSize() > expect.maxBytes)
         return Refuse({}, url, QStringLiteral("larger than %1 bytes").arg(expect.maxBytes));
-    const QString target = targetIn(targetDir, name);
-    const QString folder = QFileInfo(target).absolutePath();
-    const auto tmp = files::CreateTempIn(folder, QStringLiteral(".QUPD"));
+    const QString target = folder.Shown(name);
+    const auto tmp = files::CreateTempIn(folder.Path(), QStringLiteral(".QUPD"));
     if (tmp.fd < 0) {
         Failures << url + QStringLiteral(": cannot write to its folder (") +
                         files::ErrorText(tmp.error) + QLatin1Char(')');
         ReportStatus(kCannotWrite,
-                     folder + QStringLiteral(" (") + files::ErrorText(tmp.error) + QLatin1Char(')'),
+                     folder.Shown() + QStringLiteral(" (") + files::ErrorText(tmp.error) +
+                         QLatin1Char(')'),
                      CodesOf(kCannotWrite).status, tmp.error);
         return false;
     }
@@ -256,6 +299,7 @@ bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool com
             OnFileProgress(this, target, static_cast<int>(std::min<qint64>(total, INT_MAX)),
                            static_cast<int>(std::min<qint64>(expected, INT_MAX)));
         if (OnProgressCancel) OnProgressCancel(this, cancel);
+        if (aborted_) cancel = true;
     }
     transfer.reset();
     ::close(tmp.fd);
@@ -265,7 +309,8 @@ bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool com
         Failures << url + QStringLiteral(": cannot write to its folder (") +
                         files::ErrorText(writeError) + QLatin1Char(')');
         ReportStatus(kCannotWrite,
-                     folder + QStringLiteral(" (") + files::ErrorText(writeError) + QLatin1Char(')'),
+                     folder.Shown() + QStringLiteral(" (") + files::ErrorText(writeError) +
+                         QLatin1Char(')'),
                      CodesOf(kCannotWrite).status, writeError);
     }
     if (tooBig)
@@ -274,13 +319,29 @@ bool TUpdateClient::Fetch(const QString& url, const QString& targetDir, bool com
         QFile::remove(tmp.path);
         return false;
     }
-    return Land(tmp.path, total, target, compressed, expect, url);
+    return Land(tmp.path, total, folder, name, compressed, expect, url);
 }
 
-bool TUpdateClient::Land(const QString& temp, qint64 total, const QString& target, bool compressed,
-                         const Expect& expect, const QString& url) {
+bool TUpdateClient::ReplacesProgram(const files::Folder& folder, const QString& name) const {
+    if (RunsAsProgram(name)) return true;
+    const QFileInfo own(OwnExecutable.isEmpty() ? QCoreApplication::applicationFilePath()
+                                                : OwnExecutable);
+    const QFileInfo there(folder.Path(name));
+    if (!there.exists()) return false;
+    // Our own file, or a file without a type that is already marked as a
+    // program (as Linux programs are; on some mounts every file has the mark).
+    return there.canonicalFilePath() == own.canonicalFilePath() ||
+           (there.isFile() && !name.contains(QLatin1Char('.')) &&
+            there.permissions() & (QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
+}
+
+bool TUpdateClient::Land(const QString& temp, qint64 total, const files::Folder& folder,
+                         const QString& name, bool compressed, const Expect& expect,
+                         const QString& url) {
+    const QString target = folder.Path(name), shown = folder.Shown(name);
     // Nothing replaces a file before it is shown to be the one the signed
     // control file describes.
+    if (expect.size < 0) return Refuse(temp, url, QStringLiteral("newsize is not a size"));
     if (total == 0 && !expect.text) return Refuse(temp, url, QStringLiteral("empty"));
     if (expect.size > 0 && total != expect.size)
         return Refuse(temp, url,
@@ -295,22 +356,31 @@ bool TUpdateClient::Land(const QString& temp, qint64 total, const QString& targe
     if (!expect.text && expect.sha256.isEmpty() && suffix != QStringLiteral("htm") &&
         suffix != QStringLiteral("html") && files::LooksLikeHtml(temp))
         return Refuse(temp, url, QStringLiteral("a web page came in place of the file"));
+    // A program goes through the updater, under a name of its own, with
+    // its SHA-256; it is never written over in place.
+    if (!expect.text && ReplacesProgram(folder, name))
+        return Refuse(temp, url,
+                      QStringLiteral("%1 is a program file, replaced only through the updater as "
+                                     "a component with its sha256=")
+                          .arg(name));
     // A component is expanded by the updater, which keeps the program it
     // replaces until the new one has started.
-    if (compressed && QFileInfo(target).suffix().toUpper() != QStringLiteral("CAB") &&
-        !IsComponent(QFileInfo(target).fileName()))
-        return ExpandInPlace(temp, target, url);
-    if (OnFileReplacing && QFile::exists(target)) OnFileReplacing(this, target);
+    if (compressed && QFileInfo(name).suffix().toUpper() != QStringLiteral("CAB") &&
+        !IsComponent(name))
+        return ExpandInPlace(temp, folder, name, url);
+    if (OnFileReplacing && QFile::exists(target)) OnFileReplacing(this, shown);
     QString error;
     if (!files::ReplaceAtomically(temp, target, &error))
         return Refuse({}, url,
-                      QStringLiteral("cannot replace ") + target + QStringLiteral(": ") + error);
-    DoFileDownloaded(target);
-    if (!expect.text) FetchedFiles << target;
+                      QStringLiteral("cannot replace ") + shown + QStringLiteral(": ") + error);
+    DoFileDownloaded(shown);
+    if (!expect.text) FetchedFiles << shown;
     return true;
 }
 
-bool TUpdateClient::ExpandInPlace(const QString& temp, const QString& target, const QString& url) {
+bool TUpdateClient::ExpandInPlace(const QString& temp, const files::Folder& folder,
+                                  const QString& name, const QString& url) {
+    const QString target = folder.Shown(name);
     // The expanded name: the fetched name with its last character replaced
     // by the one the header stores; a file that would expand onto its own
     // name, or is no SZDD file, is kept as fetched.
@@ -318,7 +388,6 @@ bool TUpdateClient::ExpandInPlace(const QString& temp, const QString& target, co
     QByteArray head;
     if (f.open(QIODevice::ReadOnly)) head = f.read(14);
     f.close();
-    const QString name = QFileInfo(target).fileName();
     QString expanded;
     if (unpack::IsSzdd(temp.toStdString()) && head.size() >= 10) {
         const char c = head[9];
@@ -332,23 +401,23 @@ bool TUpdateClient::ExpandInPlace(const QString& temp, const QString& target, co
             AppendLogLine(0, QStringLiteral("Not SZDD compressed, kept as it is : ") + target, 3,
                           0);
         QString error;
-        if (!files::ReplaceAtomically(temp, target, &error)) return Refuse({}, url, error);
+        if (!files::ReplaceAtomically(temp, folder.Path(name), &error))
+            return Refuse({}, url, error);
         DoFileDownloaded(target);
         FetchedFiles << target;
         return true;
     }
     // Expanded in a private folder beside the target, so the result is
     // renamed over the old file in one step.
-    const QString folder = QFileInfo(target).absolutePath();
-    QByteArray pattern = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".QUPD-XXXXXX")));
+    QByteArray pattern = QFile::encodeName(folder.Path(QStringLiteral(".QUPD-XXXXXX")));
     if (!::mkdtemp(pattern.data()))
-        return Refuse(temp, url, QStringLiteral("cannot expand in ") + folder);
+        return Refuse(temp, url, QStringLiteral("cannot expand in ") + folder.Shown());
     const QString stage = QFile::decodeName(pattern);
     const QString packed = QDir(stage).filePath(QStringLiteral("file_"));
     bool ok = QFile::rename(temp, packed);
     std::string error;
     const std::string out = ok ? unpack::ExpandSzdd(packed.toStdString(), &error) : std::string();
-    const QString result = QDir(folder).filePath(expanded);
+    const QString result = folder.Path(expanded), shown = folder.Shown(expanded);
     QString replaceError;
     if (out.empty()) {
         files::RemovePrivateFolder(stage);
@@ -356,15 +425,22 @@ bool TUpdateClient::ExpandInPlace(const QString& temp, const QString& target, co
         return Refuse({}, url,
                       QStringLiteral("cannot be expanded: ") + QString::fromStdString(error));
     }
-    if (OnFileReplacing && QFile::exists(result)) OnFileReplacing(this, result);
+    if (ReplacesProgram(folder, expanded)) {
+        files::RemovePrivateFolder(stage);
+        return Refuse({}, url,
+                      QStringLiteral("%1 is a program file, replaced only through the updater as "
+                                     "a component with its sha256=")
+                          .arg(expanded));
+    }
+    if (OnFileReplacing && QFile::exists(result)) OnFileReplacing(this, shown);
     ok = files::ReplaceAtomically(QString::fromStdString(out), result, &replaceError);
     files::RemovePrivateFolder(stage);
     if (!ok)
         return Refuse({}, url,
-                      QStringLiteral("cannot replace ") + result + QStringLiteral(": ") +
+                      QStringLiteral("cannot replace ") + shown + QStringLiteral(": ") +
                           replaceError);
-    DoFileDownloaded(result);
-    FetchedFiles << result;
+    DoFileDownloaded(shown);
+    FetchedFiles << shown;
     return true;
 }
 

@@ -102,6 +102,40 @@ private slots:
         QVERIFY(!w->ManualUpdateCheck);
     }
 
+    // A redirect is not followed, and says so: the file may well be there.
+    void redirectedControlFileIsToldAsSuch() {
+        start(QStringLiteral("status/302"));
+        w->Checkforupdates1Click();
+        waitForTheRun();
+        QCOMPARE(prompter->Texts().size(), 1);
+        QVERIFY2(prompter->Texts()[0].contains(QStringLiteral("redirects it (HTTP 302), which is "
+                                                              "not followed")),
+                 qPrintable(prompter->Texts()[0]));
+    }
+
+    // Closing the window during a transfer ends the run quietly, and the
+    // program with it: nothing blames the server for the player's close.
+    void closingDuringATransferEndsTheProgram_data() {
+        QTest::addColumn<QString>("controlPath");
+        QTest::newRow("stalled control file") << QStringLiteral("stall/quorlex2004.inf");
+        QTest::newRow("slow download") << QStringLiteral("files/slow.inf");
+    }
+    void closingDuringATransferEndsTheProgram() {
+        QFETCH(QString, controlPath);
+        start(controlPath);
+        w->show();
+        QTimer::singleShot(0, w.get(), [this] { w->Checkforupdates1Click(); });
+        QTimer::singleShot(700, w.get(), [this] { w->close(); });
+        QTimer failed;
+        connect(&failed, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        failed.start(8000);
+        // The program's own loop, which its quit ends with 0.
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(w->Closed());
+        QTRY_VERIFY(!w->UpdateClient1->Running());
+        QVERIFY2(prompter->prompts.isEmpty(), qPrintable(prompter->Texts().join(QLatin1Char('|'))));
+    }
+
     void controlFileWithoutACriterionSaysNothing() {
         start(QStringLiteral("files/nothing.inf"));
         w->Checkforupdates1Click();

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QUuid>
+#include <csignal>
 #include <memory>
 #include <sodium.h>
 
@@ -40,7 +41,9 @@ inline qint64 NextSigningTime() {
 // A .minisig beside `path`, made as `minisign -S` makes it, with the demo
 // key (unencrypted on purpose) and "timestamp:<seconds>" as trusted comment.
 // A negative timestamp leaves the signing time out.
-inline void Sign(const QString& path, qint64 timestamp = NextSigningTime(), bool prehashed = true) {
+// `extra`: further tab-separated fields of the trusted comment.
+inline void Sign(const QString& path, qint64 timestamp = NextSigningTime(), bool prehashed = true,
+                 const QByteArray& extra = {}) {
     QFile keyFile(DemoKeyFile("key"));
     keyFile.open(QIODevice::ReadOnly);
     const QByteArray raw = QByteArray::fromBase64(keyFile.readAll().split('\n').value(1).trimmed());
@@ -65,7 +68,8 @@ inline void Sign(const QString& path, qint64 timestamp = NextSigningTime(), bool
     }
     const QByteArray file = "file:" + QFile::encodeName(QFileInfo(path).fileName());
     const QByteArray comment =
-        timestamp < 0 ? file : "timestamp:" + QByteArray::number(timestamp) + "\t" + file;
+        (timestamp < 0 ? file : "timestamp:" + QByteArray::number(timestamp) + "\t" + file) +
+        (extra.isEmpty() ? QByteArray() : "\t" + extra);
     const QByteArray signedPart = QByteArray(reinterpret_cast<const char*>(sig), 64) + comment;
     unsigned char global[64];
     crypto_sign_detached(global, nullptr,
@@ -87,6 +91,16 @@ inline void WriteSigned(const QString& path, const QByteArray& data) {
 
 // The scratch folders of one test: site/ (where files come from), app/ (the
 // current folder, {APP}) and tmp/ (TMPDIR), removed afterwards.
+// Ends every process of ours started from `program` (a test's own copy).
+inline void KillProgramsOf(const QString& program) {
+    const QString wanted = QFileInfo(program).canonicalFilePath();
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs))
+        if (pid.toInt() > 0 &&
+            QFileInfo(QStringLiteral("/proc/") + pid + QStringLiteral("/exe")).symLinkTarget() ==
+                wanted)
+            ::kill(pid.toInt(), SIGKILL);
+}
+
 class UpdateFolders {
 public:
     UpdateFolders() {
@@ -117,6 +131,8 @@ public:
         c.SignatureMemoryKey =
             QStringLiteral("Software\\QuorlexTest\\") + QUuid::createUuid().toString(QUuid::Id128);
         c.AllowedFolders = {app()};
+        // {APP}: the folder of the program, not the current one.
+        c.OwnExecutable = app() + QStringLiteral("/quorlex2004");
     }
 
 private:

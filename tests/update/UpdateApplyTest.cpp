@@ -269,6 +269,63 @@ private slots:
                                   QByteArray("1.0.0.0\n2.0.0.0\n"), 10000);
         QVERIFY(!QFile::exists(dir + QStringLiteral("/standin_NEW")));
     }
+
+    // The real program as the new version, the check started from another
+    // folder (the game's): the updater finds the file beside the program,
+    // and the new program reports its start, so it is not rolled back.
+    void realProgramUpdateStartedElsewhereIsKept() {
+        const QString dir = app() + QStringLiteral("/quorlex 2004");
+        const QString elsewhere = app() + QStringLiteral("/game/System");
+        QDir().mkpath(dir);
+        QDir().mkpath(elsewhere);
+        QDir::setCurrent(elsewhere);
+        const QString program = dir + QStringLiteral("/quorlex2004");
+        QFile::copy(QStringLiteral(QUORLEX_STANDIN_V1), program);
+        const QString served = site() + QStringLiteral("/quorlex2004_NEW");
+        QFile::copy(QStringLiteral(QUORLEX_PROGRAM), served);
+        const QByteArray realSha = testsupport::Sha256Line(served);
+        LocalServer http(HttpServerScript(), site());
+        QVERIFY(http.Started());
+        control("[update]\r\nunconditional=1\r\n[application]\r\nappupdate=1\r\n"
+                "appname={APP}\\quorlex2004\r\nappcomps=quorlex2004_NEW\r\n"
+                "[files]\r\ncount=1\r\n[file1]\r\nurl=" +
+                http.Http(QStringLiteral("files/quorlex2004_NEW")).toUtf8() +
+                "\r\ntargetdir={APP}\r\n" + realSha);
+        WriteSigned(site() + QStringLiteral("/quorlex2004.inf"),
+                    ReadAll(site() + QStringLiteral("/quorlex2004.inf")));
+        QProcess old;
+        old.start(program, {QStringLiteral("versions.txt"), QStringLiteral("700")});
+        QVERIFY(old.waitForStarted());
+        client->UpdateType = httpUpdate;
+        client->UpdateConnect = ucConnectPrompt;
+        client->UpdateUpdate = upSilent;
+        client->URL = http.Http(QStringLiteral("files/quorlex2004.inf"));
+        client->OwnExecutable = program;
+        client->RunUpdate();
+        QVERIFY2(client->ComponentFetched, qPrintable(messages.join(QStringLiteral(" | "))));
+        QVERIFY(!QFile::exists(elsewhere + QStringLiteral("/quorlex2004_NEW")));
+        client->OnAppRestart = [](TUpdateClient*, bool& allow) { allow = true; };
+        client->OnAppDoClose = [](TUpdateClient*) {};
+        client->StartProcess = [&](const QString& upd, QStringList args) {
+            args[0] = QString::number(old.processId());
+            return TUpdateClient::SpawnUpdater(upd, args, QFileInfo(upd).absolutePath());
+        };
+        // The new program starts offscreen with a home of its own, and waits at its setup.
+        const QTemporaryDir home;
+        const QByteArray realHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toLocal8Bit());
+        client->RestartApplication();
+        qputenv("HOME", realHome);
+        old.waitForFinished(5000);
+        // The updater keeps .old until the start is reported; without the
+        // report it would put the old program back after 10 s.
+        QTRY_VERIFY_WITH_TIMEOUT(testsupport::Sha256Line(program) == realSha &&
+                                     !QFile::exists(program + QStringLiteral(".old")),
+                                 15000);
+        QTest::qWait(500);
+        QCOMPARE(testsupport::Sha256Line(program), realSha);
+        KillProgramsOf(program);
+    }
 };
 
 QTEST_MAIN(UpdateApplyTest)

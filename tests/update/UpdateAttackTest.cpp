@@ -5,6 +5,7 @@
 #include "platform/Shell.h"
 #include "platform/UserStore.h"
 #include "tests/support/LocalServer.h"
+#include "tests/support/ScriptedPrompter.h"
 #include "tests/support/UpdateFixture.h"
 #include "update/TUpdateClient.h"
 #include "update/updater/Unpack.h"
@@ -21,6 +22,7 @@
 
 using namespace update;
 using namespace testsupport;
+using ui::Answer;
 
 namespace {
 
@@ -167,6 +169,10 @@ private slots:
         // A time to come would make every later genuine file look replayed.
         QTest::newRow("signed in the future")
             << QStringLiteral("future") << QStringLiteral("time still to come");
+        // An old genuine offer served after its signed expiry, or with one unreadable.
+        QTest::newRow("expired") << QStringLiteral("expired") << QStringLiteral("offer expired");
+        QTest::newRow("unreadable expiry")
+            << QStringLiteral("badexpiry") << QStringLiteral("expiry is not a time");
         // Even with no record yet, a file older than the program is an old one.
         QTest::newRow("signed before this program")
             << QStringLiteral("ancient") << QStringLiteral("before this program was built");
@@ -200,6 +206,11 @@ private slots:
             Sign(served(QStringLiteral("quorlex2004.inf")),
                  QDateTime::currentSecsSinceEpoch() + 10 * 24 * 3600);
         if (forgery == QStringLiteral("demo")) qunsetenv("QUORLEX_DEMO");
+        if (forgery == QStringLiteral("expired"))
+            Sign(served(QStringLiteral("quorlex2004.inf")), NextSigningTime(), true,
+                 "expires:" + QByteArray::number(QDateTime::currentSecsSinceEpoch() - 1));
+        if (forgery == QStringLiteral("badexpiry"))
+            Sign(served(QStringLiteral("quorlex2004.inf")), NextSigningTime(), true, "expires:soon");
         if (forgery == QStringLiteral("ancient")) {
             platform::WriteUserString(client->SignatureMemoryKey, client->SignatureMemorySection,
                                       QStringLiteral("LastSignedTime-19384D0A7C31D8F0"), QStringLiteral("0"));
@@ -291,6 +302,9 @@ private slots:
         QTest::newRow("newsize differs")
             << QByteArray("files/data.bin") << QByteArray("newsize=4\r\n")
             << QStringLiteral("larger than 4");
+        QTest::newRow("newsize not a number")
+            << QByteArray("files/data.bin") << QByteArray("newsize=11 bytes\r\n")
+            << QStringLiteral("newsize is not a size");
         QTest::newRow("newchecksum differs")
             << QByteArray("files/data.bin") << QByteArray("newchecksum=7\r\n")
             << QStringLiteral("checksum");
@@ -663,10 +677,20 @@ private slots:
         QTest::newRow("the game folder by ..") << QByteArray("{APP}\\..\\game\\Maps") << true;
         QTest::newRow(".. that leaves") << QByteArray("{APP}\\..\\elsewhere") << false;
         QTest::newRow("an absolute folder") << QByteArray("/tmp") << false;
+        QTest::newRow("a name that only begins like the game's")
+            << QByteArray("{APP}\\..\\game-other") << false;
+        // The kernel would take link/.. outside; the folder checked is the one written.
+        QTest::newRow("a link out, then ..") << QByteArray("{APP}\\link\\..") << true;
+        QTest::newRow("into a link out") << QByteArray("{APP}\\link") << false;
+        QTest::newRow("below a link out") << QByteArray("{APP}\\link\\sub") << false;
     }
     void targetFoldersAndTheRestartAreChecked() {
         QFETCH(QByteArray, targetdir);
         QFETCH(bool, allowed);
+        const QString outside = folders->root() + QStringLiteral("/outside");
+        QDir().mkpath(outside + QStringLiteral("/sub"));
+        QDir().mkpath(folders->root() + QStringLiteral("/game-other"));
+        QVERIFY(QFile::link(outside, app() + QStringLiteral("/link")));
         QDir().mkpath(folders->root() + QStringLiteral("/game"));
         client->AllowedFolders = {app(), folders->root() + QStringLiteral("/game")};
         WriteAll(served(QStringLiteral("placed.bin")), "placed");
@@ -674,11 +698,88 @@ private slots:
                 url(QStringLiteral("files/placed.bin")).toUtf8() + "\r\ntargetdir=" + targetdir +
                 "\r\n");
         client->RunUpdate();
-        const auto refusal =
-            messages.filter(QStringLiteral("(target folder outside the program and game folders"));
+        const auto refusal = messages.filter(QStringLiteral("(target folder "));
         QCOMPARE(refusal.isEmpty(), allowed);
         QCOMPARE(client->FetchedFiles.size(), allowed ? 1 : 0);
-        if (!allowed) QVERIFY(!QFile::exists(QStringLiteral("/tmp/placed.bin")));
+        for (const QString& dir : {QStringLiteral("/tmp"), folders->root(), outside,
+                                   outside + QStringLiteral("/sub"),
+                                   folders->root() + QStringLiteral("/game-other")})
+            QVERIFY2(!QFile::exists(dir + QStringLiteral("/placed.bin")), qPrintable(dir));
+    }
+
+    // Files that the program or the game runs are handed over only by the
+    // updater, as components with their hash: never written over in place.
+    void programFilesAreReplacedOnlyThroughTheUpdater_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("keys");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("the program itself") << QStringLiteral("prog") << QByteArray() << false;
+        QTest::newRow("the program, hashed")
+            << QStringLiteral("prog") << QByteArray("HASH") << false;
+        QTest::newRow("a Windows program") << QStringLiteral("UT2004.exe") << QByteArray() << false;
+        QTest::newRow("a library") << QStringLiteral("Core.dll") << QByteArray() << false;
+        QTest::newRow("a versioned library")
+            << QStringLiteral("libSDL-1.2.so.0") << QByteArray() << false;
+        QTest::newRow("the game's binary")
+            << QStringLiteral("ut2004-bin-linux-amd64") << QByteArray() << false;
+        QTest::newRow("the updater") << QStringLiteral("upd") << QByteArray() << false;
+        QTest::newRow("a marked program") << QStringLiteral("tool") << QByteArray() << false;
+        // Next to them: data, also a data file every file of a mount marks as runnable.
+        QTest::newRow("a text") << QStringLiteral("ReadMe.txt") << QByteArray() << true;
+        QTest::newRow("a marked text") << QStringLiteral("notes.txt") << QByteArray() << true;
+    }
+    void programFilesAreReplacedOnlyThroughTheUpdater() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, keys);
+        QFETCH(bool, replaced);
+        WriteAll(served(name), "attacker's bytes");
+        const QString target = app() + QLatin1Char('/') + name;
+        if (name != QStringLiteral("prog")) WriteAll(target, "old");
+        if (name == QStringLiteral("tool") || name == QStringLiteral("notes.txt"))
+            QFile::setPermissions(target, QFile::permissions(target) | QFile::ExeOwner);
+        if (keys == "HASH") keys = Sha256Line(served(name));
+        control(oneFile(url(QStringLiteral("files/") + name).toUtf8(), keys));
+        client->RunUpdate();
+        QCOMPARE(ReadAll(target) == "attacker's bytes", replaced);
+        QCOMPARE(messages.filter(QStringLiteral("is a program file")).isEmpty(), replaced);
+        QVERIFY(tempsIn(app()).isEmpty());
+    }
+
+    // runbefore is the offer's own command: it waits for the player's Yes.
+    // htmldlg shows web pages, not the player's files; a patch runs only the
+    // patcher beside the program, never one found through PATH.
+    void commandsAndPagesWaitForTheOfferAndStayOurs() {
+        ScriptedPrompter prompter;
+        client->SetPrompter(&prompter);
+        const QString before = folders->root() + QStringLiteral("/before");
+        const QString bin = folders->root() + QStringLiteral("/bin");
+        QDir().mkpath(bin);
+        WriteAll(bin + QStringLiteral("/patcher.exe"),
+                 "#!/bin/sh\ntouch " + QFile::encodeName(folders->root()) + "/patched\n");
+        QFile::setPermissions(bin + QStringLiteral("/patcher.exe"), QFile::ReadOwner | QFile::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin) + ":" + path);
+        const auto pathBack = qScopeGuard([&] { qputenv("PATH", path); });
+        client->ApplyPatch = true;
+        WriteAll(served(QStringLiteral("fix.pat")), "patch");
+        WriteAll(folders->root() + QStringLiteral("/secret.html"), "<html>private</html>");
+        const QByteArray actions = "[action]\r\nrunbefore=touch " + QFile::encodeName(before) +
+                                   "\r\nquery=Install it?\r\nhtmldlg=" +
+                                   QFile::encodeName(folders->root()) + "/secret.html\r\n";
+        control(oneFile(url(QStringLiteral("files/fix.pat")).toUtf8(),
+                        "localversion={APP}\\prog\r\n") +
+                actions);
+        prompter.Answer(Answer::No);
+        client->RunUpdate();
+        QTest::qWait(300);
+        QVERIFY(!QFile::exists(before));
+        QVERIFY(!messages.filter(QStringLiteral("secret.html (only a web page")).isEmpty());
+        prompter.Answer(Answer::Yes);
+        client->RunUpdate();
+        QTRY_VERIFY(QFile::exists(before));
+        QTest::qWait(300);
+        QVERIFY(!QFile::exists(folders->root() + QStringLiteral("/patched")));
+        QVERIFY(!messages.filter(QStringLiteral("no patcher.exe beside the program")).isEmpty());
     }
 
     void restartNamesOnlyThisProgramAndPlainComponents_data() {
@@ -706,14 +807,14 @@ private slots:
         QDir().mkpath(app() + QStringLiteral("/my app"));
         WriteAll(app() + QStringLiteral("/my app/quorlex 2004"), "program");
         client->OwnExecutable = app() + QStringLiteral("/my app/quorlex 2004");
-        control("[application]\r\nappupdate=1\r\nappname={APP}\\my app\\quorlex 2004 -windowed \"a "
+        control("[application]\r\nappupdate=1\r\nappname={APP}\\quorlex 2004 -windowed \"a "
                 "b\"\r\nappcomps=quorlex_NEW\r\n");
         QCOMPARE(client->ConnectInternet(), 0);
         QCOMPARE(client->ReadControlFile(), 0);
         QVERIFY(client->RestartPending);
         QCOMPARE(
             client->UpdaterArguments(42),
-            (QStringList{QStringLiteral("42"), app() + QStringLiteral("/./my app/quorlex 2004"),
+            (QStringList{QStringLiteral("42"), app() + QStringLiteral("/my app/./quorlex 2004"),
                          QStringLiteral("quorlex_NEW"), QStringLiteral("--"),
                          QStringLiteral("-windowed"), QStringLiteral("a b")}));
     }
@@ -722,7 +823,7 @@ private slots:
     void prefixInsideItsOwnValueEnds() {
         const QString odd = folders->root() + QStringLiteral("/x{APP}y");
         QDir().mkpath(odd);
-        QDir::setCurrent(odd);
+        client->OwnExecutable = odd + QStringLiteral("/prog");
         QCOMPARE(client->ResolvePrefixes(QStringLiteral("{APP}\\a")),
                  odd + QStringLiteral("/.\\a"));
     }

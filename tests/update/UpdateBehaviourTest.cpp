@@ -273,7 +273,9 @@ private slots:
     }
 
     void commandsBeforeAndAfter() {
-        writeControl("[action]\r\nrunbefore=touch {APP}\\before.txt\r\nrunafter=touch {APP}\\after.txt\r\n");
+        writeControl("[action]\r\nrunbefore=touch {APP}\\before.txt\r\nrunafter=touch {APP}\\after.txt\r\n"
+                     "query=Update now?\r\n");
+        prompter.Answer(ui::Answer::Yes);
         client->RunUpdate();
         QTRY_VERIFY(QFile::exists(app() + QStringLiteral("/before.txt")));
         QTRY_VERIFY(QFile::exists(app() + QStringLiteral("/after.txt")));

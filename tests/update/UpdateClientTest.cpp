@@ -177,7 +177,9 @@ private slots:
     }
 
     void prefixes() {
-        const QString cwd = QDir::currentPath();
+        // {APP} is the program's folder, whichever folder is the current one.
+        QDir::setCurrent(QDir::rootPath());
+        const QString cwd = app();
         QCOMPARE(client->ResolvePrefixes(QStringLiteral("{APP}\\x")), cwd + QStringLiteral("/.\\x"));
         QCOMPARE(client->ResolvePrefixes(QStringLiteral("{app}\\x")), cwd + QStringLiteral("/.\\x"));
         QCOMPARE(client->ResolvePrefixes(QStringLiteral("{XYZ}\\x")), QStringLiteral("{XYZ}\\x"));

@@ -58,8 +58,9 @@ constexpr PresetRow kPreset[] = {
     {"cbOpenTrilinear", Kind::Check, OFF, ON},
     {"cbOpenCompressedLightmaps", Kind::Check, ON, OFF},
     {"cbOpenMouseLag", Kind::Check, OFF, OFF},
-    {"cbUse16Bit", Kind::Check, ON, ON},
-    {"cb16bittextures", Kind::Check, ON, ON},
+    // High quality keeps 32-bit colour and textures.
+    {"cbUse16Bit", Kind::Check, ON, OFF},
+    {"cb16bittextures", Kind::Check, ON, OFF},
     {"cbPrecaching", Kind::Check, ON, ON},
     {"cbCompressedLightmaps", Kind::Check, ON, OFF},
     {"cbDetailText", Kind::Check, OFF, ON},
@@ -143,7 +144,8 @@ QStringList PresetChanges(const TUT2k4SettingsPage& page, Quality quality) {
         if (name == QLatin1String("pickScreenmode"))
             lines << QStringLiteral("screen resolution: ") + (now.isEmpty() ? then : now + QStringLiteral(" to ") + then);
         else if (name == QLatin1String("cbUse16Bit") && toD3D)
-            lines << QStringLiteral("colour depth: 32-bit to 16-bit");
+            lines << (then == QLatin1String(ON) ? QStringLiteral("colour depth: 32-bit to 16-bit")
+                                                : QStringLiteral("colour depth: 16-bit to 32-bit"));
         else
             ++others;
     }

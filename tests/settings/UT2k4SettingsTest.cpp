@@ -439,7 +439,7 @@ private slots:
     void highPresetTakesTheDirect3dTheBuildHasAndSaysSo() {
         withMain("[Engine.Engine]\r\nRenderDevice=OpenGLDrv.OpenGLRenderDevice\r\n"
                  "[WinDrv.WindowsClient]\r\nFullscreenViewportX=1280\r\nFullscreenViewportY=1024\r\n"
-                 "[D3DDrv.D3DRenderDevice]\r\nUse16bit=False\r\n");
+                 "[D3DDrv.D3DRenderDevice]\r\nUse16bit=True\r\n");
         h->state.InstallKind = QStringLiteral("windows");
         h->state.GameBuild = 3369;
         QVERIFY(page->LoadUT2k4Settings());
@@ -447,8 +447,12 @@ private slots:
         QVERIFY(changes.size() >= 4);
         QCOMPARE(changes.mid(0, 3), (QStringList{QStringLiteral("renderer: OpenGL to Direct3d"),
                                                  QStringLiteral("screen resolution: 1280x1024 to 1024x768"),
-                                                 QStringLiteral("colour depth: 32-bit to 16-bit")}));
+                                                 QStringLiteral("colour depth: 16-bit to 32-bit")}));
         QVERIFY(changes.last().endsWith(QStringLiteral("other settings (texture detail, display, sound and renderer options)")));
+        // High quality means 32-bit colour and textures.
+        settings::ApplyPreset(*page, settings::Quality::High);
+        QVERIFY(!c<QCheckBox>("cbUse16Bit")->isChecked());
+        QVERIFY(!c<QCheckBox>("cb16bittextures")->isChecked());
 
         h->state.InstallKind = QStringLiteral("steam");
         h->state.GameBuild = 3374;

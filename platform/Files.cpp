@@ -31,7 +31,9 @@ bool ExchangeFiles(const std::vector<std::pair<QString, QString>>& pairs) {
 
 bool ExchangeFiles(const QString& a, const QString& b) { return ExchangeFiles({{a, b}}); }
 
-void RecoverInterruptedReplacements(const QString& dir) { journal::Recover(dir); }
+QStringList RecoverInterruptedReplacements(const QString& dir) {
+    return journal::Recover(dir);
+}
 
 QDate LastWriteDate(const QString& path) {
     const QFileInfo info(path);

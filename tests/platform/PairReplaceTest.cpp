@@ -363,6 +363,73 @@ TEST_F(PairReplaceTest, ACopyFromAFolderWithAnEndedRunSeesTheSettledFiles) {
     EXPECT_GT(checked, 5);
 }
 
+// ---- modes ----
+
+mode_t ModeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// A copy is never more open than what it copies, nor is any file on the way:
+// a private pair gives private copies, a shared pair shared ones.
+TEST_F(PairReplaceTest, CopiesAreNeverMoreOpenThanTheirSources) {
+    const mode_t mask = ::umask(022);
+    struct Case {
+        const char* name;
+        mode_t source;
+        int target; // -1: none yet
+        mode_t expected;
+    };
+    const std::vector<Case> cases = {
+        {"private, new", 0600, -1, 0600},
+        {"shared, new", 0644, -1, 0644},
+        {"group only, new", 0640, -1, 0640},
+        {"read-only default, new", 0444, -1, 0644},
+        {"writable by all, new: as the umask makes new files", 0666, -1, 0644},
+        {"private over shared", 0600, 0644, 0600},
+        {"shared over private", 0644, 0600, 0600},
+        {"group-writable over group-writable", 0664, 0664, 0664},
+        {"over read-only", 0644, 0444, 0644},
+    };
+    for (const Case& c : cases)
+        for (const bool pair : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (pair ? ", a pair" : ", one file"));
+            for (const char* name : {"User.ini", "UT2004.ini"})
+                ASSERT_EQ(::chmod(QFile::encodeName(path(name)).constData(), c.source), 0);
+            for (const char* name : {"User.BAK", "UT2004.BAK"}) {
+                QFile::remove(path(name));
+                if (c.target < 0) continue;
+                Write(path(name), "older");
+                ASSERT_EQ(::chmod(QFile::encodeName(path(name)).constData(), mode_t(c.target)), 0);
+            }
+            const Pairs p = pair ? pairs({{"User.ini", "User.BAK"}, {"UT2004.ini", "UT2004.BAK"}})
+                                 : pairs({{"User.ini", "User.BAK"}});
+            int checked = 0;
+            platform::journal::SetStepHookForTesting([&](int) {
+                for (const QString& n : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
+                    const mode_t m = ModeOf(dir + QLatin1Char('/') + n);
+                    if (n.endsWith(QStringLiteral(".new"))) {
+                        EXPECT_EQ(m & ~c.expected, 0u) << n.toStdString() << " " << std::oct << m;
+                        if (pair) {
+                            EXPECT_EQ(m & 022, 0u) << n.toStdString() << " " << std::oct << m;
+                        }
+                        ++checked;
+                    } else if (n.endsWith(QStringLiteral(".journal"))) {
+                        EXPECT_EQ(m, 0600u) << n.toStdString();
+                    }
+                }
+            });
+            ASSERT_TRUE(platform::ReplaceFiles(p));
+            platform::journal::SetStepHookForTesting({});
+            EXPECT_GT(checked, 0);
+            for (const auto& [source, target] : p) {
+                EXPECT_EQ(ModeOf(target), c.expected) << std::oct << ModeOf(target);
+                EXPECT_EQ(ReadAllOf(target), ReadAllOf(source));
+            }
+        }
+    ::umask(mask);
+}
+
 // ---- journals that are not the player's to act on ----
 
 namespace {

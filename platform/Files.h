@@ -1,5 +1,6 @@
 #pragma once
 #include <QDate>
+#include <QFileDevice>
 #include <QString>
 #include <QStringList>
 #include <utility>
@@ -28,6 +29,15 @@ bool ExchangeFiles(const QString& a, const QString& b);
 // such a run's journal but was left alone: not the user's own, writable by
 // others, or naming files outside `dir`.
 QStringList RecoverInterruptedReplacements(const QString& dir);
+
+// Writes a new file (nothing may be at `path`) that has `permissions` from the
+// moment it exists, and makes its bytes durable.
+bool WriteNewFile(const QString& path, const QByteArray& bytes,
+                  QFileDevice::Permissions permissions);
+
+// Makes a folder, and any missing folder above it, readable by its owner
+// only; an existing folder of the user's is narrowed to that.
+bool MakePrivateFolder(const QString& path);
 
 // The date of a file's last change; invalid when there is no such file.
 QDate LastWriteDate(const QString& path);

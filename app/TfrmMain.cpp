@@ -419,7 +419,18 @@ void TfrmMain::LoadSetup(bool showDialog) {
     if (!unsaved && settings.ReadText("UT2k4", "Kind", "\x01") == "\x01") AdoptInstallOfOlderSettings();
     // A pair of files a crash left half replaced is finished or undone
     // before anything reads them; it may bring back a missing User.ini.
-    platform::RecoverInterruptedReplacements(SystemDir);
+    const QStringList leftAlone = platform::RecoverInterruptedReplacements(SystemDir);
+    // In a folder others can write, such files may have been put there by
+    // someone else: the player hears of them once, and they stay as they are.
+    if (!leftAlone.isEmpty())
+        prompter_.Warning(
+            QStringLiteral("These files in ") + SystemDir +
+            QStringLiteral(" look like an unfinished save, but they are not yours alone "
+                           "(someone else can write them, or they name files outside this "
+                           "folder), so they were left as they are:\n") +
+            leftAlone.join(QLatin1Char('\n')) +
+            QStringLiteral("\nIf you did not put them there, someone who can write to "
+                           "this folder did."));
     if (!LocateGameFiles()) return;
     LoadAllPagesAtStartup();
 }

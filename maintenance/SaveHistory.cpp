@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <atomic>
@@ -24,9 +23,12 @@ std::optional<QByteArray> ReadBytes(const QString& path) {
     return f.readAll();
 }
 
-bool WriteBytes(const QString& path, const QByteArray& bytes) {
-    QSaveFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit();
+// The history holds the player's settings, so it is his alone.
+constexpr QFileDevice::Permissions kPrivateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+bool WriteBytes(const QString& path, const QByteArray& bytes,
+                QFileDevice::Permissions permissions = kPrivateFile) {
+    return platform::WriteNewFile(path, bytes, permissions);
 }
 
 qint64 FolderSize(const QString& path) {
@@ -46,11 +48,13 @@ QString SaveHistory::DefaultFolder() {
 bool SaveHistory::Add(const QString& command, std::vector<HistoryFile> files, const QDateTime& when) {
     std::erase_if(files, [](const HistoryFile& f) { return f.before == f.after; });
     if (files.empty()) return true;
-    if (!QDir().mkpath(folder_)) return false;
+    if (!platform::MakePrivateFolder(folder_)) return false;
     const QString id = when.toUTC().toString(QStringLiteral("yyyyMMdd-HHmmsszzz")) +
                        QStringLiteral("-%1-%2").arg(QCoreApplication::applicationPid()).arg(++entryCounter);
     const QString partial = folder_ + QStringLiteral("/.") + id;
-    if (!QDir().mkpath(partial)) return false;
+    if (!QDir().mkdir(partial,
+                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
+        return false;
     int changedKeys = 0;
     QString meta = QStringLiteral("Time=%1\nCommand=%2\n").arg(when.toString(Qt::ISODateWithMs), command);
     bool ok = true;
@@ -167,7 +171,11 @@ bool PutBack(const HistoryEntry& entry, const QStringList& keep) {
     for (const auto& f : entry.files) {
         if (keep.contains(f.path)) continue;
         const QString source = staging.path() + QStringLiteral("/%1").arg(n++);
-        if (!WriteBytes(source, f.before)) return false;
+        // A copy is never more open than its source, so the staged one is as
+        // open as the file it goes back into: that file keeps its mode.
+        const QFileDevice::Permissions mode =
+            QFile::exists(f.path) ? QFile::permissions(f.path) : kPrivateFile;
+        if (!WriteBytes(source, f.before, mode)) return false;
         pairs.emplace_back(source, f.path);
     }
     if (pairs.empty()) return false;

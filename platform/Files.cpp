@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <unistd.h>
 
 namespace platform {
 
@@ -31,7 +32,41 @@ bool ExchangeFiles(const std::vector<std::pair<QString, QString>>& pairs) {
 
 bool ExchangeFiles(const QString& a, const QString& b) { return ExchangeFiles({{a, b}}); }
 
-void RecoverInterruptedReplacements(const QString& dir) { journal::Recover(dir); }
+QStringList RecoverInterruptedReplacements(const QString& dir) {
+    return journal::Recover(dir);
+}
+
+bool WriteNewFile(const QString& path, const QByteArray& bytes,
+                  QFileDevice::Permissions permissions) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, permissions)) return false;
+    const bool ok = f.write(bytes) == bytes.size() && f.flush() && ::fsync(f.handle()) == 0;
+    f.close();
+    if (!ok || f.error() != QFileDevice::NoError) {
+        f.remove();
+        return false;
+    }
+    return true;
+}
+
+bool MakePrivateFolder(const QString& path) {
+    constexpr auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    constexpr auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                            QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                            QFileDevice::WriteOther | QFileDevice::ExeOther;
+    const QString clean = QDir::cleanPath(QDir(path).absolutePath());
+    QStringList missing;
+    for (QString at = clean; !QFileInfo::exists(at) && !missing.contains(at);
+         at = QFileInfo(at).path())
+        missing.prepend(at);
+    for (const QString& dir : missing)
+        if (!QDir().mkdir(dir, owner) && !QFileInfo(dir).isDir()) return false;
+    const QFileInfo info(clean);
+    if (!info.isDir()) return false;
+    // One an earlier build made readable by everyone.
+    if (info.permissions() & others) QFile::setPermissions(clean, owner);
+    return true;
+}
 
 QDate LastWriteDate(const QString& path) {
     const QFileInfo info(path);

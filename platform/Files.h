@@ -1,6 +1,8 @@
 #pragma once
 #include <QDate>
+#include <QFileDevice>
 #include <QString>
+#include <QStringList>
 #include <utility>
 #include <vector>
 
@@ -10,8 +12,10 @@ namespace platform {
 // a crash: every copy is staged and made durable beside its target first,
 // and several targets are moved into place under a journal that the next
 // write to the folder, or the next start, completes or undoes. A read-only
-// target is replaced all the same. False when anything failed; the targets
-// are then as they were.
+// target is replaced all the same. A copy is never more open than its
+// source: an existing target keeps its mode narrowed to the source's, a new
+// one gets the source's. False when anything failed; the targets are then as
+// they were.
 bool ReplaceFiles(const std::vector<std::pair<QString, QString>>& sourceToTarget);
 
 // Swaps the contents of each pair of files, all pairs as one change of the
@@ -21,8 +25,19 @@ bool ExchangeFiles(const QString& a, const QString& b);
 
 // Completes or undoes a replacement in `dir` that an ended run left half
 // done, and removes that run's temporary files. To be called before the
-// folder's files are read at start-up.
-void RecoverInterruptedReplacements(const QString& dir);
+// folder's files are read at start-up. Returns the names of what looked like
+// such a run's journal but was left alone: not the user's own, writable by
+// others, or naming files outside `dir`.
+QStringList RecoverInterruptedReplacements(const QString& dir);
+
+// Writes a new file (nothing may be at `path`) that has `permissions` from the
+// moment it exists, and makes its bytes durable.
+bool WriteNewFile(const QString& path, const QByteArray& bytes,
+                  QFileDevice::Permissions permissions);
+
+// Makes a folder, and any missing folder above it, readable by its owner
+// only; an existing folder of the user's is narrowed to that.
+bool MakePrivateFolder(const QString& path);
 
 // The date of a file's last change; invalid when there is no such file.
 QDate LastWriteDate(const QString& path);

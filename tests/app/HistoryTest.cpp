@@ -28,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
+#include <sys/stat.h>
 
 using namespace testsupport;
 using ui::Answer;
@@ -39,6 +40,7 @@ class HistoryTest : public QObject {
     std::unique_ptr<ScriptedPrompter> prompter;
     std::unique_ptr<QTemporaryDir> historyDir;
     std::unique_ptr<app::TfrmMain> w;
+    QString historyFolder; // empty: the temporary folder itself
 
     QString userPath() const { return game->SystemDir() + QStringLiteral("User.ini"); }
     QString mainPath() const { return game->SystemDir() + QStringLiteral("UT2004.ini"); }
@@ -57,7 +59,7 @@ class HistoryTest : public QObject {
         app::StartupEnvironment env;
         env.programDir = env.settingsDir = game->ProgramDir();
         env.prompter = prompter.get();
-        env.historyDir = historyDir->path();
+        env.historyDir = historyFolder.isEmpty() ? historyDir->path() : historyFolder;
         env.updateUrl = QStringLiteral("http://127.0.0.1:9/quorlex2004.inf");
         env.bannerUrl = QStringLiteral("http://127.0.0.1:9/banner.txt");
         w = std::make_unique<app::TfrmMain>(env);
@@ -88,6 +90,7 @@ private slots:
         w.reset();
         prompter.reset();
         historyDir.reset();
+        historyFolder.clear();
         game.reset();
     }
 
@@ -219,6 +222,54 @@ private slots:
         QCOMPARE(ReadAll(userPath()), user0);
         QCOMPARE(ReadAll(mainPath()), gameWrote);
         Q_UNUSED(main0);
+    }
+
+    // The history holds the player's settings: it is his alone whatever the
+    // game files' modes, also where an earlier build made it open to all,
+    // and putting a version back keeps the file's mode.
+    void historyIsPrivateAndUndoKeepsTheMode_data() {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("private pair") << 0600;
+        QTest::newRow("shared pair") << 0644;
+    }
+    void historyIsPrivateAndUndoKeepsTheMode() {
+        QFETCH(int, mode);
+        const auto modeOf = [](const QString& path) {
+            struct stat st {};
+            return ::lstat(QFile::encodeName(path).constData(), &st) == 0
+                       ? QString::number(st.st_mode & 07777, 8)
+                       : QString();
+        };
+        historyDir = std::make_unique<QTemporaryDir>();
+        const QString data = historyDir->path() + QStringLiteral("/share");
+        historyFolder = data + QStringLiteral("/quorlex2004/history");
+        QVERIFY(QDir().mkpath(historyFolder));
+        QVERIFY(::chmod(QFile::encodeName(historyFolder).constData(), 0755) == 0);
+        game = std::make_unique<GameFolder>();
+        prompter = std::make_unique<ScriptedPrompter>();
+        game->WriteSettings();
+        for (const QString& file : {userPath(), mainPath()})
+            QVERIFY(::chmod(QFile::encodeName(file).constData(), mode) == 0);
+        restart();
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Jump | Fire"));
+        c<QCheckBox>("cbEAX")->toggle();
+        save();
+        const auto entry = w->History().Latest();
+        QVERIFY(entry);
+        QCOMPARE(entry->files.size(), 2u);
+        QCOMPARE(modeOf(historyFolder), QStringLiteral("700"));
+        const QString entryDir = historyFolder + QLatin1Char('/') + entry->id;
+        QCOMPARE(modeOf(entryDir), QStringLiteral("700"));
+        const QStringList files = QDir(entryDir).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), 5); // two files before and after, and what the entry is
+        for (const QString& name : files)
+            QCOMPARE(modeOf(entryDir + QLatin1Char('/') + name), QStringLiteral("600"));
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        w->Undolastsave1Click();
+        QCOMPARE(ReadAll(userPath()), entry->files[0].before);
+        QCOMPARE(modeOf(userPath()), QString::number(mode, 8));
+        QCOMPARE(modeOf(mainPath()), QString::number(mode, 8));
     }
 
     void historyKeepsItsLimits() {

@@ -259,6 +259,36 @@ private slots:
         QVERIFY(sawOld > 0 && sawNew > 0); // the crash points cover both outcomes
     }
 
+    // A journal that someone else could have written (a shared install) is
+    // not acted on: the start says so once, and everything stays as it is.
+    void journalOthersCouldWriteIsReportedAndLeftAlone() {
+        game->WriteSettings();
+        const pid_t ended = ::fork();
+        if (ended == 0) ::_exit(0);
+        ::waitpid(ended, nullptr, 0);
+        const QString name = QStringLiteral("replace.quorlex-%1-1.journal").arg(ended);
+        const QString journal = game->SystemDir() + name;
+        WriteAll(journal, "quorlex replace 2\n");
+        QVERIFY(QFile::setPermissions(journal, QFile::Permissions(0x6666)));
+        const QByteArray user = ReadAll(game->SystemDir() + QStringLiteral("User.ini"));
+        app::TfrmMain w(env());
+        QCOMPARE(
+            prompter.Texts(),
+            QStringList{
+                QStringLiteral("These files in ") + game->SystemDir() +
+                QStringLiteral(
+                    " look like an unfinished save, but they are not yours alone (someone else can "
+                    "write them, or they name files outside this folder), so they were left as "
+                    "they "
+                    "are:\n") +
+                name +
+                QStringLiteral(
+                    "\nIf you did not put them there, someone who can write to this folder did.")});
+        QVERIFY(w.StartupFinished);
+        QCOMPARE(ReadAll(journal), QByteArray("quorlex replace 2\n"));
+        QCOMPARE(ReadAll(game->SystemDir() + QStringLiteral("User.ini")), user);
+    }
+
     void missingUserIniLeavesThePagesLocked() {
         game->WriteSettings();
         QFile::remove(game->SystemDir() + QStringLiteral("User.ini"));

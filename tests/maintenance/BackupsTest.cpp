@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace testsupport;
@@ -302,6 +303,62 @@ private slots:
         QCOMPARE(entries(*m), QStringList{QStringLiteral("1-1-2003")});
         m->btnBackup->click();
         QCOMPARE(entries(*m), (QStringList{QStringLiteral("1-1-2003"), date()}));
+    }
+
+    // ---- modes ----
+
+    // Every copy is as private as the pair it copies: the dated backups (also
+    // over one an earlier build left open to all), the .BAK files of a reset
+    // and of a restore, and the files the reset and the restores put in place.
+    void copiesAreAsPrivateAsThePair_data() {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("private") << 0600;
+        QTest::newRow("group") << 0640;
+        QTest::newRow("shared") << 0644;
+    }
+    void copiesAreAsPrivateAsThePair() {
+        QFETCH(int, mode);
+        const auto modes = [this](const QStringList& names) {
+            QStringList out;
+            for (const QString& name : names) {
+                struct stat st {};
+                const QString path = platform::FindIgnoringCase(sys(), name);
+                out << name + QLatin1Char(' ') +
+                           (::lstat(QFile::encodeName(path).constData(), &st) == 0
+                                ? QString::number(st.st_mode & 0777, 8)
+                                : QStringLiteral("missing"));
+            }
+            return out;
+        };
+        const auto all = [&](const QStringList& names) {
+            QStringList out;
+            for (const QString& name : names)
+                out << name + QLatin1Char(' ') + QString::number(mode, 8);
+            return out;
+        };
+        const QStringList pair = {QStringLiteral("User.ini"), QStringLiteral("UT2004.ini")};
+        const QStringList baks = {QStringLiteral("User.BAK"), QStringLiteral("UT2004.BAK")};
+        const QStringList dated = {QStringLiteral("User_") + date() + QStringLiteral(".INI"),
+                                   QStringLiteral("UT2004_") + date() + QStringLiteral(".INI")};
+        for (const QString& name : pair)
+            QVERIFY(::chmod(QFile::encodeName(sys() + name).constData(), mode) == 0);
+        WriteAll(userBackup(), "an earlier build's backup");
+        QVERIFY(::chmod(QFile::encodeName(userBackup()).constData(), 0644) == 0);
+        backup(false);
+        QCOMPARE(modes(dated), all(dated));
+
+        h->prompter.Answer(Answer::Yes);
+        maintenance::ResetToDefaults(h->ctx, [this] { ++reloads; });
+        QCOMPARE(modes(baks + pair), all(baks + pair));
+
+        auto m = manager();
+        m->treelist->setCurrentRow(0);
+        h->prompter.Answer(Answer::Yes);
+        m->btnRestore->click();
+        QCOMPARE(modes(baks + pair), all(baks + pair));
+        m->btnBAK->click();
+        QCOMPARE(modes(baks + pair + dated), all(baks + pair + dated));
+        QCOMPARE(reloads, 3);
     }
 
     // ---- reset to defaults ----

@@ -2,9 +2,11 @@
 #include "platform/Files.h"
 #include "tests/support/GTestQt.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <chrono>
 #include <functional>
@@ -13,6 +15,7 @@
 #include <map>
 #include <random>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -28,6 +31,11 @@ void Write(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+QByteArray ReadAllOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
 Snapshot Take(const QString& dir) {
@@ -353,4 +361,389 @@ TEST_F(PairReplaceTest, ACopyFromAFolderWithAnEndedRunSeesTheSettledFiles) {
         ++checked;
     }
     EXPECT_GT(checked, 5);
+}
+
+// ---- modes ----
+
+mode_t ModeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// A copy is never more open than what it copies, nor is any file on the way:
+// a private pair gives private copies, a shared pair shared ones.
+TEST_F(PairReplaceTest, CopiesAreNeverMoreOpenThanTheirSources) {
+    const mode_t mask = ::umask(022);
+    struct Case {
+        const char* name;
+        mode_t source;
+        int target; // -1: none yet
+        mode_t expected;
+    };
+    const std::vector<Case> cases = {
+        {"private, new", 0600, -1, 0600},
+        {"shared, new", 0644, -1, 0644},
+        {"group only, new", 0640, -1, 0640},
+        {"read-only default, new", 0444, -1, 0644},
+        {"writable by all, new: as the umask makes new files", 0666, -1, 0644},
+        {"private over shared", 0600, 0644, 0600},
+        {"shared over private", 0644, 0600, 0600},
+        {"group-writable over group-writable", 0664, 0664, 0664},
+        {"over read-only", 0644, 0444, 0644},
+    };
+    for (const Case& c : cases)
+        for (const bool pair : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (pair ? ", a pair" : ", one file"));
+            for (const char* name : {"User.ini", "UT2004.ini"})
+                ASSERT_EQ(::chmod(QFile::encodeName(path(name)).constData(), c.source), 0);
+            for (const char* name : {"User.BAK", "UT2004.BAK"}) {
+                QFile::remove(path(name));
+                if (c.target < 0) continue;
+                Write(path(name), "older");
+                ASSERT_EQ(::chmod(QFile::encodeName(path(name)).constData(), mode_t(c.target)), 0);
+            }
+            const Pairs p = pair ? pairs({{"User.ini", "User.BAK"}, {"UT2004.ini", "UT2004.BAK"}})
+                                 : pairs({{"User.ini", "User.BAK"}});
+            int checked = 0;
+            platform::journal::SetStepHookForTesting([&](int) {
+                for (const QString& n : QDir(dir).entryList(QDir::Files | QDir::Hidden)) {
+                    const mode_t m = ModeOf(dir + QLatin1Char('/') + n);
+                    if (n.endsWith(QStringLiteral(".new"))) {
+                        EXPECT_EQ(m & ~c.expected, 0u) << n.toStdString() << " " << std::oct << m;
+                        if (pair) {
+                            EXPECT_EQ(m & 022, 0u) << n.toStdString() << " " << std::oct << m;
+                        }
+                        ++checked;
+                    } else if (n.endsWith(QStringLiteral(".journal"))) {
+                        EXPECT_EQ(m, 0600u) << n.toStdString();
+                    }
+                }
+            });
+            ASSERT_TRUE(platform::ReplaceFiles(p));
+            platform::journal::SetStepHookForTesting({});
+            EXPECT_GT(checked, 0);
+            for (const auto& [source, target] : p) {
+                EXPECT_EQ(ModeOf(target), c.expected) << std::oct << ModeOf(target);
+                EXPECT_EQ(ReadAllOf(target), ReadAllOf(source));
+            }
+        }
+    ::umask(mask);
+}
+
+// ---- journals that are not the player's to act on ----
+
+namespace {
+
+QByteArray Sha1Hex(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex();
+}
+QByteArray Sealed(const QByteArray& text) {
+    return text + "end " + Sha1Hex(text) + '\n';
+}
+QByteArray Row(bool hadTarget, const QByteArray& content) {
+    return QByteArray(hadTarget ? "1" : "0") + '\t' + QByteArray::number(content.size()) + '\t' +
+           Sha1Hex(content);
+}
+QByteArray Pct(const QString& s) {
+    return s.toUtf8().toPercentEncoding();
+}
+// A journal as earlier builds wrote it: whole paths.
+QByteArray JournalV1(bool hadTarget, const QByteArray& content, const QString& target,
+                     const QString& staged, const QString& old) {
+    return Sealed("quorlex replace 1\n" + Row(hadTarget, content) + '\t' + Pct(target) + '\t' +
+                  Pct(staged) + '\t' + Pct(old) + '\n');
+}
+// A journal as this build writes it: names of its folder.
+QByteArray JournalV2(bool hadTarget, const QByteArray& content, const QString& name) {
+    return Sealed("quorlex replace 2\n" + Row(hadTarget, content) + '\t' + Pct(name) + '\n');
+}
+
+pid_t EndedPid() {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+QString Tag(const QString& pid, int n) {
+    return QStringLiteral(".quorlex-%1-%2").arg(pid).arg(n);
+}
+
+// What a name in a folder is: a file's bytes, or "-> " and a link's target.
+using Entries = std::map<QString, QByteArray>;
+Entries Look(const QString& dir) {
+    Entries out;
+    for (const QString& name : QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System |
+                                                   QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QFileInfo info(dir + QLatin1Char('/') + name);
+        QFile f(info.filePath());
+        out[name] = info.isSymLink()              ? "-> " + info.symLinkTarget().toUtf8()
+                    : info.isDir()                ? QByteArray("<dir>")
+                    : f.open(QIODevice::ReadOnly) ? f.readAll()
+                                                  : QByteArray("<unreadable>");
+    }
+    return out;
+}
+
+} // namespace
+
+// Journals of the player's own that name anything but plain files of their
+// folder, or that others could have written, or whose staged copies are not
+// plain files of his, are left exactly as they are, and reported.
+TEST_F(PairReplaceTest, JournalsThatAreNotThePlayersAloneAreLeftAlone) {
+    const QString outside = tmp.path() + QStringLiteral("/outside.txt");
+    const QString dead = QString::number(EndedPid());
+    const QString journal = QStringLiteral("replace") + Tag(dead, 1) + QStringLiteral(".journal");
+    const QString staged = QStringLiteral("User.ini") + Tag(dead, 1) + QStringLiteral(".new");
+    const QByteArray outsideBytes = "the player's own file\n";
+    struct Case {
+        const char* name;
+        QByteArray journal;
+        mode_t journalMode = 0600;
+        std::function<void()> plant = [] {};
+    };
+    const std::vector<Case> cases = {
+        {"a whole path outside the folder",
+         JournalV1(false, "x", outside, path("x") + Tag(dead, 1) + QStringLiteral(".new"),
+                   path("x") + Tag(dead, 1) + QStringLiteral(".old"))},
+        {"a staged copy outside the folder",
+         JournalV1(true, outsideBytes, path("User.ini"), outside,
+                   path("User.ini") + Tag(dead, 1) + QStringLiteral(".old"))},
+        {"the parent folder's file", JournalV2(false, "x", QStringLiteral("../outside.txt"))},
+        {"a file below the folder", JournalV2(false, "x", QStringLiteral("Sub/User.ini")), 0600,
+         [&] { Write(path("Sub/User.ini"), "below"); }},
+        {"the folder itself", JournalV2(false, "x", QStringLiteral(".."))},
+        {"writable by the group", JournalV2(false, "x", QStringLiteral("User.ini")), 0620},
+        {"writable by everyone", JournalV2(false, "x", QStringLiteral("User.ini")), 0606},
+        {"a staged copy that is a link", JournalV2(true, outsideBytes, QStringLiteral("User.ini")),
+         0600, [&] { ASSERT_TRUE(QFile::link(outside, dir + QLatin1Char('/') + staged)); }},
+        {"a staged copy writable by others",
+         JournalV2(true, "[Engine.Input]\r\nF=Suicide\r\n", QStringLiteral("User.ini")), 0600,
+         [&] {
+             Write(dir + QLatin1Char('/') + staged, "[Engine.Input]\r\nF=Suicide\r\n");
+             ::chmod(QFile::encodeName(dir + QLatin1Char('/') + staged).constData(), 0666);
+         }},
+        {"a journal that is a link",
+         {},
+         0600,
+         [&] {
+             Write(tmp.path() + QStringLiteral("/elsewhere.journal"),
+                   JournalV2(false, "x", QStringLiteral("User.ini")));
+             ASSERT_TRUE(QFile::link(tmp.path() + QStringLiteral("/elsewhere.journal"),
+                                     dir + QLatin1Char('/') + journal));
+         }},
+    };
+    QDir().mkpath(path("Sub"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Write(outside, outsideBytes);
+        c.plant();
+        if (!c.journal.isEmpty()) {
+            Write(dir + QLatin1Char('/') + journal, c.journal);
+            ::chmod(QFile::encodeName(dir + QLatin1Char('/') + journal).constData(), c.journalMode);
+        }
+        const Entries before = Look(dir);
+        const QStringList left = platform::RecoverInterruptedReplacements(dir);
+        EXPECT_EQ(Look(dir), before);
+        EXPECT_EQ(ReadAllOf(outside), outsideBytes);
+        EXPECT_EQ(left, QStringList{journal});
+        for (const QString& name : {journal, staged})
+            QFile::remove(dir + QLatin1Char('/') + name);
+        QFile::remove(path("Sub/User.ini"));
+    }
+}
+
+// The boundary: a journal an earlier build left, naming whole paths of this
+// folder, is still finished.
+TEST_F(PairReplaceTest, AnEarlierBuildsJournalOfThisFolderIsStillFinished) {
+    const QString dead = QString::number(EndedPid());
+    const QByteArray next = "[Engine.Input]\r\nF=Jump\r\n";
+    const QString staged = path("User.ini") + Tag(dead, 1) + QStringLiteral(".new");
+    const QString old = path("User.ini") + Tag(dead, 1) + QStringLiteral(".old");
+    Write(staged, next);
+    ASSERT_TRUE(QFile::rename(path("User.ini"), old));
+    Write(dir + QStringLiteral("/replace") + Tag(dead, 1) + QStringLiteral(".journal"),
+          JournalV1(true, next, path("User.ini"), staged, old));
+    Snapshot after = Take(dir);
+    after.erase(QFileInfo(staged).fileName());
+    after.erase(QFileInfo(old).fileName());
+    after.erase(QStringLiteral("replace") + Tag(dead, 1) + QStringLiteral(".journal"));
+    after[QStringLiteral("User.ini")] = next;
+    EXPECT_EQ(platform::RecoverInterruptedReplacements(dir), QStringList());
+    EXPECT_EQ(Take(dir), after) << Describe(Take(dir));
+}
+
+// ---- another user plants files in a folder anyone can write ----
+
+namespace {
+
+bool IsRoot() {
+    return ::geteuid() == 0;
+}
+bool RunProgram(const QString& program, const QStringList& args) {
+    return QProcess::execute(program, args) == 0;
+}
+bool ScratchUser(const QString& name) {
+    if (QProcess::execute(QStringLiteral("id"), {QStringLiteral("-u"), name}) == 0) return true;
+    return RunProgram(QStringLiteral("useradd"),
+                      {QStringLiteral("-M"), QStringLiteral("-r"), QStringLiteral("-s"),
+                       QStringLiteral("/usr/sbin/nologin"), name});
+}
+QStringList As(const QString& user) {
+    return {QStringLiteral("--reuid=") + user, QStringLiteral("--regid=") + user,
+            QStringLiteral("--clear-groups"), QStringLiteral("--")};
+}
+
+const QByteArray kPrecious = "the player's file\n";
+const QByteArray kBashrc = "alias ll='ls -l'\n";
+const QByteArray kUser = "[Engine.Input]\r\nF=Use\r\n";
+const QByteArray kMain = "[Engine.Engine]\r\nRenderDevice=OpenGLDrv.OpenGLRenderDevice\r\n";
+
+} // namespace
+
+// The planter leaves journals, staged copies and links in a shared System
+// folder; the player only starts recovery there. Nothing of his outside the
+// folder changes, his files in it stay as they were, the planted files stay
+// where they are, and his own interrupted change is still finished.
+TEST(PlantedJournals, NothingOfThePlayerOutsideTheFolderChanges) {
+    if (!IsRoot())
+        GTEST_SKIP() << "needs root to make and switch to scratch users (setpriv); CI runs as root";
+    const QString planter = QStringLiteral("quorlex-planter"),
+                  player = QStringLiteral("quorlex-player");
+    ASSERT_TRUE(ScratchUser(planter) && ScratchUser(player));
+    QTemporaryDir tmp;
+    ASSERT_EQ(::chmod(QFile::encodeName(tmp.path()).constData(), 0755), 0);
+    const QString dir = tmp.path() + QStringLiteral("/System");
+    const QString home = tmp.path() + QStringLiteral("/home");
+    const QString stock = tmp.path() + QStringLiteral("/stock");
+    for (const QString& d : {dir, home, stock})
+        ASSERT_TRUE(QDir().mkpath(d));
+    Write(home + QStringLiteral("/precious.txt"), kPrecious);
+    Write(home + QStringLiteral("/.bashrc"), kBashrc);
+    Write(dir + QStringLiteral("/User.ini"), kUser);
+    Write(dir + QStringLiteral("/UT2004.ini"), kMain);
+    ASSERT_TRUE(RunProgram(QStringLiteral("chown"),
+                           {QStringLiteral("-R"), player + QLatin1Char(':') + player, home, dir}));
+    ASSERT_EQ(::chmod(QFile::encodeName(home).constData(), 0700), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), 0777), 0); // a shared install
+
+    const QString dead = QString::number(EndedPid());
+    const auto in = [&](const QString& name) { return dir + QLatin1Char('/') + name; };
+    const auto journal = [&](int n) {
+        return QStringLiteral("replace") + Tag(dead, n) + QStringLiteral(".journal");
+    };
+    // As an earlier build read them: remove a file it made, or move its copy in place.
+    Write(stock + QLatin1Char('/') + journal(1),
+          JournalV1(false, "x", home + QStringLiteral("/precious.txt"),
+                    in(QStringLiteral("gone") + Tag(dead, 1) + QStringLiteral(".new")),
+                    in(QStringLiteral("gone") + Tag(dead, 1) + QStringLiteral(".old"))));
+    Write(stock + QStringLiteral("/evil") + Tag(dead, 2) + QStringLiteral(".new"), "evil\n");
+    Write(stock + QLatin1Char('/') + journal(2),
+          JournalV1(true, "evil\n", home + QStringLiteral("/.bashrc"),
+                    in(QStringLiteral("evil") + Tag(dead, 2) + QStringLiteral(".new")),
+                    in(QStringLiteral("evil") + Tag(dead, 2) + QStringLiteral(".old"))));
+    // As this build reads them: his own copy of User.ini.
+    Write(stock + QStringLiteral("/User.ini") + Tag(dead, 3) + QStringLiteral(".new"),
+          "F=Suicide\n");
+    Write(stock + QLatin1Char('/') + journal(3),
+          JournalV2(true, "F=Suicide\n", QStringLiteral("User.ini")));
+    Write(stock + QStringLiteral("/UT2004.ini") + Tag(dead, 4) + QStringLiteral(".old"), "his\n");
+    ASSERT_TRUE(
+        QFile::link(home + QStringLiteral("/precious.txt"),
+                    stock + QStringLiteral("/User.ini") + Tag(dead, 5) + QStringLiteral(".new")));
+    ASSERT_TRUE(QFile::link(in(journal(2)), stock + QLatin1Char('/') + journal(6)));
+    // Staged copies for journals the player's side writes as his own.
+    Write(stock + QStringLiteral("/User.ini") + Tag(dead, 13) + QStringLiteral(".new"),
+          "F=Suicide\n");
+    ASSERT_TRUE(
+        QFile::link(home + QStringLiteral("/.bashrc"), stock + QStringLiteral("/UT2004.ini") +
+                                                           Tag(dead, 14) + QStringLiteral(".new")));
+    ASSERT_TRUE(RunProgram(QStringLiteral("setpriv"),
+                           As(planter) + QStringList{QStringLiteral("cp"), QStringLiteral("-PR"),
+                                                     stock + QStringLiteral("/."), dir}));
+    const Entries planted = Look(stock);
+    for (const auto& [name, what] : planted) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(QFile::encodeName(in(name)).constData(), &st), 0) << name.toStdString();
+        ASSERT_NE(st.st_uid, 0u) << name.toStdString(); // the planter's, not root's
+    }
+
+    QProcess side;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORLEX_PLAYER_FOLDER"), dir);
+    env.insert(QStringLiteral("QUORLEX_PLANTED_PID"), dead);
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("TMPDIR"), home);
+    side.setProcessEnvironment(env);
+    side.setProcessChannelMode(QProcess::MergedChannels);
+    side.start(QStringLiteral("setpriv"),
+               As(player) +
+                   QStringList{QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget(),
+                               QStringLiteral("--gtest_filter=PlantedJournals.PlayerSide")});
+    ASSERT_TRUE(side.waitForFinished(60000));
+    const QByteArray out = side.readAll();
+    EXPECT_TRUE(side.exitCode() == 0 && out.contains("[  PASSED  ] 1 test")) << out.toStdString();
+
+    EXPECT_EQ(Look(home), (Entries{{QStringLiteral(".bashrc"), kBashrc},
+                                   {QStringLiteral("precious.txt"), kPrecious}}));
+    const Entries now = Look(dir);
+    EXPECT_EQ(now.at(QStringLiteral("User.ini")), kUser);
+    EXPECT_EQ(now.at(QStringLiteral("UT2004.ini")), kMain);
+    for (const auto& [name, what] : planted)
+        EXPECT_EQ(now.count(name) ? now.at(name) : QByteArray("<gone>"), what)
+            << name.toStdString();
+    // The player's own interrupted change is complete: a fresh .BAK pair.
+    EXPECT_EQ(now.at(QStringLiteral("User.BAK")), kUser);
+    EXPECT_EQ(now.at(QStringLiteral("UT2004.BAK")), kMain);
+}
+
+// The player's side of the test above, run as the player; skipped otherwise.
+TEST(PlantedJournals, PlayerSide) {
+    const QString dir = qEnvironmentVariable("QUORLEX_PLAYER_FOLDER");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "the player's side of NothingOfThePlayerOutsideTheFolderChanges";
+    ASSERT_NE(::geteuid(), 0u) << "setpriv left the process as root";
+    const QString dead = qEnvironmentVariable("QUORLEX_PLANTED_PID");
+    const QString home = qEnvironmentVariable("HOME");
+    const auto in = [&](const QString& name) { return dir + QLatin1Char('/') + name; };
+    const auto journal = [&](int n) {
+        return QStringLiteral("replace") + Tag(dead, n) + QStringLiteral(".journal");
+    };
+
+    // His own change, cut off when the first copy is in place and the second is not.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        platform::journal::SetStepHookForTesting([&](int) {
+            if (QFile::exists(in(QStringLiteral("User.BAK"))) &&
+                !QFile::exists(in(QStringLiteral("UT2004.BAK"))))
+                ::_exit(kCrashed);
+        });
+        platform::ReplaceFiles(
+            {{in(QStringLiteral("User.ini")), in(QStringLiteral("User.BAK"))},
+             {in(QStringLiteral("UT2004.ini")), in(QStringLiteral("UT2004.BAK"))}});
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kCrashed);
+
+    // Journals of his own naming what is not his to act on.
+    Write(in(journal(11)),
+          JournalV1(false, "x", home + QStringLiteral("/precious.txt"),
+                    in(QStringLiteral("x") + Tag(dead, 11) + QStringLiteral(".new")),
+                    in(QStringLiteral("x") + Tag(dead, 11) + QStringLiteral(".old"))));
+    Write(in(journal(12)), JournalV2(false, "x", QStringLiteral("../home/.bashrc")));
+    Write(in(journal(13)), JournalV2(true, "F=Suicide\n", QStringLiteral("User.ini")));
+    Write(in(journal(14)), JournalV2(true, kBashrc, QStringLiteral("UT2004.ini")));
+
+    QStringList left = platform::RecoverInterruptedReplacements(dir);
+    left.sort();
+    QStringList expected;
+    for (int n : {1, 2, 3, 6, 11, 12, 13, 14})
+        expected << journal(n);
+    expected.sort();
+    EXPECT_EQ(left, expected);
+    EXPECT_EQ(ReadAllOf(in(QStringLiteral("User.BAK"))), kUser);
+    EXPECT_EQ(ReadAllOf(in(QStringLiteral("UT2004.BAK"))), kMain);
+    EXPECT_FALSE(QFileInfo(in(QStringLiteral("UT2004.ini"))).isSymLink());
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <ostream>
@@ -9,4 +10,7 @@ inline void PrintTo(const QStringList& l, std::ostream* os) {
     *os << '{';
     for (const auto& s : l) *os << " \"" << s.toStdString() << '"';
     *os << " }";
+}
+inline void PrintTo(const QByteArray& b, std::ostream* os) {
+    *os << '"' << b.toStdString() << '"';
 }

@@ -46,6 +46,7 @@ std::optional<QStringList> TBannerFeedThread::FetchFeedList(const QString& url, 
     net::Request r;
     r.url = url.toStdString();
     r.agent = "Quorlex";
+    r.protocols = "http,https";
     r.kind = net::Kind::Control; // a stalled feed ends well before the next tick
     r.totalSeconds = totalSeconds;
     r.maxBytes = kMaxFeed;
@@ -103,9 +104,12 @@ void TBannerFeedThread::run() {
     const int nr = feed.ReadNumber("urls", "nr", 0);
     int n = 1;
     if (nr > 0 && setup_.random) n = 1 + std::uniform_int_distribution<int>(0, nr - 1)(*setup_.random);
-    const QString picture = QString::fromStdString(feed.ReadText("urls", "url" + std::to_string(n), ""));
+    QString picture = QString::fromStdString(feed.ReadText("urls", "url" + std::to_string(n), ""));
     QString link = QString::fromStdString(feed.ReadText("urls", "onclick" + std::to_string(n), ""));
     if (!IsWebLink(link)) link.clear(); // a click then opens nothing
+    // Only a picture from the web: file:///dev/ptmx would hold the reading
+    // thread for good, and other schemes reach other services.
+    if (!IsWebLink(picture)) picture.clear(); // the banner stays as it is
     // The click link and the picture change together, on the UI thread.
     // Queued, not blocking: so a window that goes away can wait for us. The
     // owner cannot go away while the call is posted, and a call that is

@@ -15,7 +15,8 @@ namespace banner {
 
 class TBannerImage;
 
-// A click link the banner may open: http:// or https:// with a host.
+// A click link the banner may open, or a picture it may fetch: http:// or
+// https:// with a host.
 bool IsWebLink(const QString& link);
 
 // One fetch of the banner feed: the feed is kept as banner.inf, one entry

@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <QSemaphore>
@@ -70,6 +71,7 @@ Outcome fetch(const QString& url, bool checkLength, const net::CancelFlag& cance
     net::Request r;
     r.url = url.toStdString();
     r.agent = "QuorlexBanner";
+    r.protocols = "http,https"; // the URL comes from the feed, off the network
     r.maxBytes = kMaxPicture;
     r.cancel = cancelFlag;
     net::Session s;
@@ -254,6 +256,8 @@ void TBannerPicture::Take(QByteArray bytes, Decoded decoded) {
 void TBannerPicture::LoadFromFile(const QString& name) {
     QFile f(name);
     try {
+        // A device or a pipe would hold the reading thread for as long as it likes.
+        if (!QFileInfo(name).isFile()) throw std::runtime_error("not a plain file");
         if (!f.open(QIODevice::ReadOnly)) throw std::runtime_error("cannot open");
         QByteArray bytes = f.read(kMaxPicture);
         Take(bytes, Decode(bytes));

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QDate>
 #include <QString>
 #include <utility>
@@ -23,6 +24,13 @@ bool ExchangeFiles(const QString& a, const QString& b);
 // done, and removes that run's temporary files. To be called before the
 // folder's files are read at start-up.
 void RecoverInterruptedReplacements(const QString& dir);
+
+// Replaces `path` by a file holding `data` that only this user may read or
+// write (0600). The bytes go to a new file of a fresh name beside it, made
+// with O_EXCL and never through a link, which is then renamed over `path`:
+// a symbolic link there is replaced, never followed, and a failure at any
+// step leaves the old file whole. False when anything failed.
+bool WriteOwnFile(const QString& path, const QByteArray& data);
 
 // The date of a file's last change; invalid when there is no such file.
 QDate LastWriteDate(const QString& path);

@@ -12,6 +12,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <fcntl.h>
@@ -62,6 +63,35 @@ QByteArray threeFrames() {
                      {QRect(5, 6, 10, 8), Qt::green, 20},
                      {QRect(1, 2, 3, 4), Qt::blue, 30}});
 }
+bool isRoot() {
+    return ::geteuid() == 0;
+}
+bool run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start(program, args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+// A scratch user for planted files, made once (another test binary may be making it too).
+bool scratchUser(const QString& name) {
+    const auto exists = [&] { return run(QStringLiteral("id"), {QStringLiteral("-u"), name}); };
+    if (exists()) return true;
+    run(QStringLiteral("useradd"),
+        {QStringLiteral("-M"), QStringLiteral("-r"), QStringLiteral("-s"),
+         QStringLiteral("/usr/sbin/nologin"), name});
+    return exists();
+}
+bool runAs(const QString& user, const QString& script) {
+    return run(QStringLiteral("setpriv"),
+               {QStringLiteral("--reuid=") + user, QStringLiteral("--regid=") + user,
+                QStringLiteral("--clear-groups"), QStringLiteral("sh"), QStringLiteral("-c"),
+                script});
+}
+uint modeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
 // What one feed fetch handed to the UI thread: (click link, picture URL).
 std::optional<std::pair<QString, QString>> fetchFeed(const QString& feedUrl,
                                                      const QString& dataDir) {
@@ -79,6 +109,14 @@ std::optional<std::pair<QString, QString>> fetchFeed(const QString& feedUrl,
     return got;
 }
 
+// TMPDIR for as long as this lives.
+struct TempDirAs {
+    explicit TempDirAs(const QString& dir) : old(qgetenv("TMPDIR")) {
+        qputenv("TMPDIR", QFile::encodeName(dir));
+    }
+    ~TempDirAs() { old.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", old); }
+    QByteArray old;
+};
 } // namespace
 
 class BannerTest : public QObject {
@@ -215,6 +253,101 @@ private slots:
         QVERIFY(image.BannerPicture()->Empty());
         image.SetURL(QStringLiteral("FILE://") + site.filePath(QStringLiteral("b1.png")));
         QVERIFY(!image.BannerPicture()->Empty());
+    }
+
+    // The feed never goes through a file of a known name in the shared
+    // temporary folder: the player's own file of that name stays too.
+    void feedStaysOutOfTheTemporaryFolder() {
+        QTemporaryDir shared, data;
+        WriteAll(shared.filePath(QStringLiteral("banner.txt")), "the player's own notes");
+        const TempDirAs temp(shared.path());
+        const auto got = fetchFeed(http->Http(QStringLiteral("files/banner.txt")), data.path());
+        QVERIFY(got);
+        QVERIFY(got->second.startsWith(http->Http(QStringLiteral("files/b"))));
+        QCOMPARE(ReadAll(shared.filePath(QStringLiteral("banner.txt"))),
+                 QByteArray("the player's own notes"));
+        QCOMPARE(
+            QDir(shared.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("banner.txt")});
+        QCOMPARE(
+            QDir(data.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("banner.inf")});
+        QCOMPARE(modeOf(data.filePath(QStringLiteral("banner.inf"))), 0600u);
+    }
+
+    // Another user plants a file, or a link to where the player's shell
+    // reads its start-up file, under the name the feed once used.
+    void plantedTempFilesOfAnotherUserAreLeftAlone_data() {
+        QTest::addColumn<bool>("link");
+        QTest::newRow("their file") << false;
+        QTest::newRow("their dangling link") << true;
+    }
+    void plantedTempFilesOfAnotherUserAreLeftAlone() {
+        QFETCH(bool, link);
+        if (!isRoot())
+            QSKIP("needs root to switch to a scratch user (setpriv); run the suite as root, as CI "
+                  "does");
+        const QString attacker = QStringLiteral("quorlex-banner");
+        QVERIFY(scratchUser(attacker));
+        QTemporaryDir root, data;
+        QVERIFY(::chmod(QFile::encodeName(root.path()).constData(), 0755) == 0);
+        const QString shared = root.filePath(QStringLiteral("tmp")),
+                      home = root.filePath(QStringLiteral("home"));
+        QVERIFY(QDir().mkpath(shared) && QDir().mkpath(home));
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+        const QString planted = shared + QStringLiteral("/banner.txt"),
+                      profile = home + QStringLiteral("/.bash_profile");
+        QVERIFY(runAs(attacker, link ? QStringLiteral("ln -s %1 %2").arg(profile, planted)
+                                     : QStringLiteral("printf theirs > %1").arg(planted)));
+        const TempDirAs temp(shared);
+        const auto got = fetchFeed(http->Http(QStringLiteral("files/banner.txt")), data.path());
+        QVERIFY(got);
+        QVERIFY(got->second.startsWith(http->Http(QStringLiteral("files/b"))));
+        const QFileInfo after(planted);
+        QCOMPARE(after.isSymLink(), link);
+        if (link)
+            QCOMPARE(after.symLinkTarget(), profile);
+        else
+            QCOMPARE(ReadAll(planted), QByteArray("theirs"));
+        QVERIFY(!QFileInfo::exists(profile));
+        QCOMPARE(QDir(home).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                      QDir::NoDotAndDotDot),
+                 QStringList());
+        QCOMPARE(QDir(shared).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                        QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("banner.txt")});
+    }
+
+    // The copy of the feed replaces whatever banner.inf was, a link
+    // included, and never writes where a link points.
+    void feedCopyNeverFollowsLinks() {
+        QTemporaryDir data, elsewhere;
+        const QString copy = data.filePath(QStringLiteral("banner.inf"));
+        const QString precious = elsewhere.filePath(QStringLiteral("precious")),
+                      nowhere = elsewhere.filePath(QStringLiteral("new"));
+        WriteAll(precious, "keep me");
+        for (const QString& target : {precious, nowhere}) {
+            QFile::remove(copy);
+            QVERIFY(QFile::link(target, copy));
+            const auto got = fetchFeed(http->Http(QStringLiteral("files/banner.txt")), data.path());
+            QVERIFY(got);
+            QVERIFY(!got->second.isEmpty());
+            QVERIFY(!QFileInfo(copy).isSymLink());
+            QCOMPARE(modeOf(copy), 0600u);
+            QVERIFY(ReadAll(copy).startsWith("[urls]"));
+            QCOMPARE(ReadAll(precious), QByteArray("keep me"));
+            QVERIFY(!QFileInfo::exists(nowhere));
+        }
+        // A folder in its place: nothing to keep, nothing shown, nothing left behind.
+        QFile::remove(copy);
+        QVERIFY(QDir().mkdir(copy));
+        QVERIFY(!fetchFeed(http->Http(QStringLiteral("files/banner.txt")), data.path()));
+        QCOMPARE(
+            QDir(data.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("banner.inf")});
     }
 
     void gifFramesByByteScan() {

@@ -218,7 +218,9 @@ TBannerPicture::Decoded TBannerPicture::Decode(const QByteArray& bytes) {
         throw std::runtime_error("Could not load image. Invalid format");
     };
     if (imaging::IsGif(bytes)) {
-        auto gif = imaging::DecodeGif(bytes, &why, kMaxBannerSide);
+        imaging::GifLimits limits;
+        limits.maxSide = kMaxBannerSide;
+        auto gif = imaging::DecodeGif(bytes, &why, limits);
         if (gif.frames.empty()) refuse();
         d.gif = true;
         d.frames = std::move(gif.frames);

@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSemaphore>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <fcntl.h>
@@ -63,6 +65,21 @@ QByteArray threeFrames() {
                      {QRect(5, 6, 10, 8), Qt::green, 20},
                      {QRect(1, 2, 3, 4), Qt::blue, 30}});
 }
+// One frame of 65535 by 65535 pixels on a 4x4 canvas, in 1.6 MB.
+QByteArray bombGif() {
+    return BuildSolidGif({4, 4}, {QRect(0, 0, 65535, 65535)});
+}
+
+// The process's peak memory so far (VmHWM), in bytes.
+qint64 peakMemory() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
 bool isRoot() {
     return ::geteuid() == 0;
 }
@@ -150,6 +167,11 @@ private slots:
                 "[urls]\r\nnr=1\r\nurl1=" +
                     http->Http(QStringLiteral("%1/wide.png").arg(QLatin1String(kind))).toUtf8() +
                     "\r\nonclick1=https://example.org/\r\n");
+        WriteAll(site.filePath(QStringLiteral("bomb.gif")), bombGif());
+        WriteAll(site.filePath(QStringLiteral("huge.gif")),
+                 BuildSolidGif({4096, 4096}, {QRect(0, 0, 4096, 4096)}));
+        feedFor(QStringLiteral("feed-huge.txt"),
+                http->Http(QStringLiteral("files/huge.gif")).toUtf8());
         WriteAll(site.filePath(QStringLiteral("evil.txt")),
                  "[urls]\r\nnr=1\r\nurl1=" + http->Http(QStringLiteral("files/b1.png")).toUtf8() +
                      "\r\nonclick1=javascript:alert(1)\r\n");
@@ -175,6 +197,52 @@ private slots:
         env.updateUrl = QStringLiteral("http://127.0.0.1:9/x.inf");
         env.isOnline = [] { return true; };
         return std::make_unique<app::TfrmMain>(env);
+    }
+
+    // Measured first: the peak of the process is compared with what it was.
+    void bigPicturesStaySmallInTheirSlot() {
+        const qint64 before = peakMemory();
+        TBannerImage image;
+        image.AutoSize = true;
+        image.SetSlot(QSize(358, 74));
+        TBannerPicture& picture = *image.BannerPicture();
+        picture.LoadFromBytes(
+            BuildSolidGif({4096, 4096}, {QRect(0, 0, 4096, 4096), QRect(0, 0, 4096, 2048)}));
+        QCOMPARE(picture.GifFrameCount(), 2);
+        QCOMPARE(picture.CurrentImage().size(), QSize(74, 74));
+        QCOMPARE(image.size(), QSize(74, 74));
+        // Wider than the slot: scaled to its width, shape kept; never enlarged.
+        picture.LoadFromBytes(png(1000, 100));
+        QCOMPARE(image.size(), QSize(358, 35));
+        QCOMPARE(px(picture.CurrentImage(), 200, 20), QColor(Qt::darkGreen));
+        picture.LoadFromBytes(png(30, 10));
+        QCOMPARE(image.size(), QSize(30, 10));
+        const QByteArray jpeg = ReadAll(SourceDir() + QStringLiteral("/demo/previews/Foundry.jpg"));
+        picture.LoadFromBytes(jpeg);
+        QVERIFY(image.width() <= 358 && image.height() <= 74);
+        QVERIFY(image.width() == 358 || image.height() == 74);
+        // 400,000 frames: about 500 are kept.
+        picture.LoadFromBytes(BuildSolidGif({4, 4}, std::vector<QRect>(400000, QRect(0, 0, 4, 4))));
+        QCOMPARE(picture.GifFrameCount(), kMaxBannerFrames);
+        const qint64 grown = peakMemory() - before;
+        QVERIFY2(grown < (48 << 20),
+                 qPrintable(QString::number(grown >> 20) + QStringLiteral(" MB")));
+    }
+
+    // A picture far larger than its slot leaves the window's layout as it was.
+    void bannerKeepsItsPlaceInTheWindow() {
+        GameFolder game;
+        ScriptedPrompter prompter;
+        auto w = bannerWindow(game, prompter, QStringLiteral("files/feed-huge.txt"));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        auto* pages = w->findChild<QTabWidget*>(QStringLiteral("PageCtrl"));
+        QVERIFY(pages);
+        const QRect before = pages->geometry();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->BannerImage1->BannerPicture()->Empty(), 20000);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCOMPARE(pages->geometry(), before);
+        QCOMPARE(w->BannerImage1->size(), QSize(74, 74));
     }
 
     // The feed names pictures; only http and https ones are fetched.
@@ -253,6 +321,62 @@ private slots:
         QVERIFY(image.BannerPicture()->Empty());
         image.SetURL(QStringLiteral("FILE://") + site.filePath(QStringLiteral("b1.png")));
         QVERIFY(!image.BannerPicture()->Empty());
+    }
+
+    // The decoder's work happens on the download's thread; the window goes
+    // on meanwhile, and a URL given then is dropped, not decoded alongside.
+    void decodingRunsOffTheUiThread() {
+        TBannerImage image;
+        image.Async = true;
+        QStringList errors;
+        int completed = 0;
+        image.OnDownLoadError = [&](TBannerImage*, const QString& e) { errors << e; };
+        image.OnDownLoadComplete = [&](TBannerImage*) { ++completed; };
+        QSemaphore ticks;
+        std::atomic<bool> decoding{false};
+        bool secondGiven = false;
+        QTimer ticker;
+        ticker.setInterval(0);
+        connect(&ticker, &QTimer::timeout, this, [&] {
+            if (!decoding) return;
+            if (!secondGiven) {
+                secondGiven = true;
+                image.SetURL(http->Http(QStringLiteral("files/b1.png")));
+            }
+            ticks.release();
+        });
+        ticker.start();
+        QThread* decodedOn = nullptr;
+        bool uiRanMeanwhile = false;
+        TBannerPicture::SetDecodeObserverForTesting([&] {
+            decodedOn = QThread::currentThread();
+            decoding = true;
+            uiRanMeanwhile =
+                ticks.tryAcquire(1, 10000); // never granted while the UI thread decodes
+            decoding = false;
+        });
+        const QString bomb = http->Http(QStringLiteral("files/bomb.gif"));
+        image.SetURL(bomb);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 20000);
+        TBannerPicture::SetDecodeObserverForTesting({});
+        QVERIFY(decodedOn && decodedOn != QThread::currentThread());
+        QVERIFY(uiRanMeanwhile);
+        QVERIFY(secondGiven);
+        // The bomb is refused by its descriptor, and the second URL was dropped.
+        QCOMPARE(errors, QStringList{QStringLiteral("Could not load image. Invalid format")});
+        QCOMPARE(image.BannerPicture()->URL(), bomb);
+        QVERIFY(image.BannerPicture()->Empty());
+        QVERIFY(!image.BannerPicture()->Busy());
+        QCOMPARE(completed, 0);
+        image.SetURL(http->Http(QStringLiteral("files/b1.png")));
+        QTRY_COMPARE(completed, 1);
+        // Synchronously, the same file is refused the same way.
+        QCOMPARE(loadError(*image.BannerPicture(), bombGif()),
+                 QStringLiteral("Could not load image. Invalid format"));
+        QCOMPARE(loadError(*image.BannerPicture(),
+                           BuildSolidGif({4, 4}, std::vector<QRect>(9, QRect(0, 0, 65535, 65535)))),
+                 QStringLiteral("Could not load image. Invalid format"));
+        QCOMPARE(image.BannerPicture()->CurrentImage().size(), QSize(10, 10));
     }
 
     // The feed never goes through a file of a known name in the shared

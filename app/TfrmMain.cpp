@@ -171,6 +171,8 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     BannerImage1 = new banner::TBannerImage(central);
     BannerImage1->setObjectName(QStringLiteral("BannerImage1"));
     BannerImage1->resize(358, 74);
+    // A larger picture is scaled down to this, never the pages pushed aside.
+    BannerImage1->SetSlot(QSize(358, 74));
     BannerImage1->setCursor(Qt::PointingHandCursor);
     BannerImage1->SetAnimate(true);
     BannerImage1->Async = true;

@@ -3,11 +3,10 @@
 #include "banner/TBannerImage.h"
 #include "ini/IniFile.h"
 #include "net/CurlStream.h"
+#include "platform/Files.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
 #include <QUrl>
 
 namespace banner {
@@ -22,7 +21,9 @@ bool IsWebLink(const QString& link) {
     // scheme would let whoever sits on the way run things on the player's machine.
     const QUrl url(link, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QStringLiteral("http") || scheme == QStringLiteral("https")) && !url.host().isEmpty();
+    return url.isValid() &&
+           (scheme == QStringLiteral("http") || scheme == QStringLiteral("https")) &&
+           !url.host().isEmpty();
 }
 
 TBannerFeedThread::TBannerFeedThread(Setup setup, QObject* parent)
@@ -40,72 +41,50 @@ void TBannerFeedThread::Cancel() {
     cancel_->store(true);
 }
 
-std::optional<QStringList> TBannerFeedThread::FetchFeedList(const QString& url, const QString& dataDir,
-                                                            const std::shared_ptr<std::atomic<bool>>& cancel,
-                                                            long totalSeconds) {
+std::optional<QStringList> TBannerFeedThread::FetchFeedList(
+    const QString& url, const std::shared_ptr<std::atomic<bool>>& cancel, long totalSeconds) {
     net::Request r;
     r.url = url.toStdString();
     r.agent = "Quorlex";
+    r.protocols = "http,https";
     r.kind = net::Kind::Control; // a stalled feed ends well before the next tick
     r.totalSeconds = totalSeconds;
     r.maxBytes = kMaxFeed;
     r.cancel = cancel;
     net::Session s;
     if (!s.Open(r) || s.Status() >= 300) return std::nullopt;
-    const QString staging = QDir(dataDir).filePath(QStringLiteral("bla.inf"));
-    QFile out(staging);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return std::nullopt;
+    // The feed stays in memory: a file of a known name in the shared
+    // temporary folder could be another user's, or a link of theirs.
+    QByteArray feed;
     char block[4096];
-    qint64 total = 0, n = 0;
-    bool failed = false;
-    while ((n = s.Read(block, sizeof block)) > 0) {
-        if (out.write(block, n) != n) failed = true;
-        total += n;
-    }
-    if (n < 0) failed = true;
-    out.close();
-    if (failed || total == 0) {
-        QFile::remove(staging);
-        return std::nullopt;
-    }
-    QString name = url.mid(url.lastIndexOf(QLatin1Char('/')) + 1);
-    name = name.mid(name.lastIndexOf(QLatin1Char('\\')) + 1);
-    if (name.isEmpty() || name == QStringLiteral("..")) name = QStringLiteral("banner.txt");
-    const QString temp = QDir(QDir::tempPath()).filePath(name);
-    QFile::remove(temp);
-    if (!QFile::rename(staging, temp) && !(QFile::copy(staging, temp) && QFile::remove(staging))) {
-        QFile::remove(staging);
-        return std::nullopt;
-    }
-    QFile in(temp);
+    qint64 n = 0;
+    while ((n = s.Read(block, sizeof block)) > 0)
+        feed.append(block, n);
+    if (n < 0 || feed.isEmpty()) return std::nullopt;
     QStringList lines;
-    if (in.open(QIODevice::ReadOnly))
-        for (QByteArray line : in.readAll().split('\n')) {
-            if (line.endsWith('\r')) line.chop(1);
-            lines << QString::fromLatin1(line);
-        }
-    in.close();
-    QFile::remove(temp);
+    for (QByteArray line : feed.split('\n')) {
+        if (line.endsWith('\r')) line.chop(1);
+        lines << QString::fromLatin1(line);
+    }
     return lines;
 }
 
 void TBannerFeedThread::run() {
-    const auto lines = FetchFeedList(setup_.feedUrl, setup_.dataDir, cancel_, setup_.totalSeconds);
+    const auto lines = FetchFeedList(setup_.feedUrl, cancel_, setup_.totalSeconds);
     if (!lines || cancel_->load()) return;
     const QString copy = QDir(setup_.dataDir).filePath(QStringLiteral("banner.inf"));
-    {
-        QSaveFile f(copy);
-        if (!f.open(QIODevice::WriteOnly)) return;
-        f.write(lines->join(QStringLiteral("\r\n")).toLatin1());
-        if (!f.commit()) return;
-    }
+    if (!platform::WriteOwnFile(copy, lines->join(QStringLiteral("\r\n")).toLatin1())) return;
     const ini::TIniFile feed(copy.toStdString());
     const int nr = feed.ReadNumber("urls", "nr", 0);
     int n = 1;
-    if (nr > 0 && setup_.random) n = 1 + std::uniform_int_distribution<int>(0, nr - 1)(*setup_.random);
-    const QString picture = QString::fromStdString(feed.ReadText("urls", "url" + std::to_string(n), ""));
+    if (nr > 0 && setup_.random)
+        n = 1 + std::uniform_int_distribution<int>(0, nr - 1)(*setup_.random);
+    QString picture = QString::fromStdString(feed.ReadText("urls", "url" + std::to_string(n), ""));
     QString link = QString::fromStdString(feed.ReadText("urls", "onclick" + std::to_string(n), ""));
     if (!IsWebLink(link)) link.clear(); // a click then opens nothing
+    // Only a picture from the web: file:///dev/ptmx would hold the reading
+    // thread for good, and other schemes reach other services.
+    if (!IsWebLink(picture)) picture.clear(); // the banner stays as it is
     // The click link and the picture change together, on the UI thread.
     // Queued, not blocking: so a window that goes away can wait for us. The
     // owner cannot go away while the call is posted, and a call that is
@@ -114,7 +93,8 @@ void TBannerFeedThread::run() {
     if (!owner_) return;
     QMetaObject::invokeMethod(
         owner_,
-        [self = QPointer<TBannerFeedThread>(this), cancel = cancel_, show = setup_.show, link, picture] {
+        [self = QPointer<TBannerFeedThread>(this), cancel = cancel_, show = setup_.show, link,
+         picture] {
             if (cancel->load()) return;
             if (self) self->clickLink_ = link;
             if (show) show(link, picture);
@@ -129,7 +109,8 @@ bool StopBannerThreads(TBannerFeedThread* feed, TBannerImage* image, QDeadlineTi
     bool ended = !image || image->BannerPicture()->StopDownload(deadline);
     if (feed && !feed->wait(deadline)) {
         feed->setParent(nullptr); // not deleted under its running thread by its owner
-        QObject::connect(feed, &QThread::finished, feed, &QObject::deleteLater, Qt::UniqueConnection);
+        QObject::connect(feed, &QThread::finished, feed, &QObject::deleteLater,
+                         Qt::UniqueConnection);
         ended = false;
     }
     return ended;

@@ -33,6 +33,11 @@ void TBannerImage::SetURL(const QString& url) {
     if (!url.isEmpty()) picture_->LoadFromURL(url);
 }
 
+void TBannerImage::SetSlot(QSize slot) {
+    setMaximumSize(slot);
+    picture_->MaxSize = slot;
+}
+
 void TBannerImage::SetAnimate(bool on) {
     if (on == animate_) return;
     animate_ = on;
@@ -63,7 +68,7 @@ void TBannerImage::AnimationTick() {
 void TBannerImage::PictureChanged() {
     update();
     if (AutoSize && !picture_->Empty() && picture_->Width() > 0) {
-        resize(picture_->Width(), picture_->Height());
+        resize(QSize(picture_->Width(), picture_->Height()).boundedTo(maximumSize()));
         updateGeometry();
     }
     if (!picture_->Empty()) {

@@ -26,6 +26,10 @@ public:
     void SetAnimate(bool on);
     TPicturePosition PicturePosition = bpTopLeft;
     TBannerPicture* BannerPicture() const { return picture_; }
+    // The most room the banner may take in its window: pictures are decoded
+    // to fit it, and AutoSize never makes the control larger.
+    void SetSlot(QSize slot);
+    QSize Slot() const { return maximumSize(); }
     bool Hovered() const { return hover_; }
     bool Animated() const { return animated_; }
 

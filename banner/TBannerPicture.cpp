@@ -6,11 +6,13 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <QSemaphore>
 #include <QThread>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
 namespace banner {
@@ -59,30 +61,45 @@ bool handOver(const std::shared_ptr<DownloadLink>& link, const UiCall& call) {
 }
 
 struct Outcome {
-    QString error;   // set: the download failed with this text
+    QString error; // set: the download failed with this text
     QByteArray bytes;
     bool cancelled = false;
+    std::optional<TBannerPicture::Decoded> decoded; // decoded off the UI thread
 };
+
+Outcome failed(QString error, bool cancelled = false) {
+    Outcome o;
+    o.error = std::move(error);
+    o.cancelled = cancelled;
+    return o;
+}
+Outcome cancelledOutcome() {
+    return failed({}, true);
+}
 
 // The network part of a download; touches nothing but its arguments and
 // reaches the picture only through `toUi`.
-Outcome fetch(const QString& url, bool checkLength, const net::CancelFlag& cancelFlag, const ToUi& toUi) {
+Outcome fetch(const QString& url, bool checkLength, const net::CancelFlag& cancelFlag,
+              const ToUi& toUi) {
     net::Request r;
     r.url = url.toStdString();
     r.agent = "QuorlexBanner";
+    r.protocols = "http,https"; // the URL comes from the feed, off the network
     r.maxBytes = kMaxPicture;
     r.cancel = cancelFlag;
     net::Session s;
-    if (!s.Open(r)) return {s.Cancelled() ? QString() : QStringLiteral("Cannot open http connection"), {}, s.Cancelled()};
-    if (s.Status() != 200) return {QStringLiteral("Cannot open URL ") + url, {}, false};
+    if (!s.Open(r))
+        return failed(s.Cancelled() ? QString() : QStringLiteral("Cannot open http connection"),
+                      s.Cancelled());
+    if (s.Status() != 200) return failed(QStringLiteral("Cannot open URL ") + url);
     if (!QString::fromStdString(s.ContentType()).toUpper().contains(QStringLiteral("IMAGE")))
-        return {QStringLiteral("Resource is not of image type : ") + url, {}, false};
+        return failed(QStringLiteral("Resource is not of image type : ") + url);
     const auto length = static_cast<quint32>(std::clamp<qint64>(s.ContentLength(), 0, 0xFFFFFFFF));
-    if (length == 0 && checkLength) return {QStringLiteral("Image size is 0"), {}, false};
+    if (length == 0 && checkLength) return failed(QStringLiteral("Image size is 0"));
     if (!toUi([length](TBannerPicture* p) {
             if (p->OnDownLoadProgress) p->OnDownLoadProgress(p, 0, length);
         }))
-        return {{}, {}, true};
+        return cancelledOutcome();
     Outcome out;
     auto userCancel = std::make_shared<std::atomic<bool>>(false);
     char block[kBlock];
@@ -97,10 +114,12 @@ Outcome fetch(const QString& url, bool checkLength, const net::CancelFlag& cance
                 if (p->OnDownLoadCancel) p->OnDownLoadCancel(p, cancel);
                 if (cancel) *userCancel = true;
             }))
-            return {{}, {}, true};
+            return cancelledOutcome();
     } while (n > 0 && !*userCancel);
-    if (*userCancel) return {{}, {}, true};
-    if (n < 0) return {s.Cancelled() ? QString() : QStringLiteral("Cannot open URL ") + url, {}, s.Cancelled()};
+    if (*userCancel) return cancelledOutcome();
+    if (n < 0)
+        return failed(s.Cancelled() ? QString() : QStringLiteral("Cannot open URL ") + url,
+                      s.Cancelled());
     return out;
 }
 
@@ -112,7 +131,10 @@ void conclude(TBannerPicture* p, const Outcome& o) {
         return;
     }
     try {
-        p->LoadFromBytes(o.bytes);
+        if (o.decoded)
+            p->LoadDecoded(o.bytes, *o.decoded);
+        else
+            p->LoadFromBytes(o.bytes);
     } catch (const std::exception& e) {
         if (p->OnDownLoadError) p->OnDownLoadError(p, QString::fromStdString(e.what()));
         return;
@@ -123,13 +145,22 @@ void conclude(TBannerPicture* p, const Outcome& o) {
 // One asynchronous download; deletes itself once finished.
 class TDownLoadThread final : public QThread {
 public:
-    TDownLoadThread(std::shared_ptr<DownloadLink> link, QString url, bool checkLength)
-        : link_(std::move(link)), url_(std::move(url)), checkLength_(checkLength) {
+    TDownLoadThread(std::shared_ptr<DownloadLink> link, QString url, bool checkLength, QSize fit)
+        : link_(std::move(link)), url_(std::move(url)), checkLength_(checkLength), fit_(fit) {
         connect(this, &QThread::finished, this, &QObject::deleteLater);
     }
     void run() override {
         const ToUi toUi = [this](const UiCall& call) { return handOver(link_, call); };
-        const Outcome o = fetch(url_, checkLength_, link_->cancel, toUi);
+        Outcome o = fetch(url_, checkLength_, link_->cancel, toUi);
+        // The bytes are whatever the server sent: decoding them may take
+        // the decoder's whole budget, and the window goes on meanwhile.
+        if (!o.cancelled && o.error.isEmpty()) {
+            try {
+                o.decoded = TBannerPicture::Decode(o.bytes, fit_, link_->cancel.get());
+            } catch (const std::exception& e) {
+                o.error = QString::fromStdString(e.what());
+            }
+        }
         handOver(link_, [o](TBannerPicture* p) {
             p->StopDownload(QDeadlineTimer(0)); // clears busy; this thread ends right after
             conclude(p, o);
@@ -140,13 +171,22 @@ private:
     std::shared_ptr<DownloadLink> link_;
     QString url_;
     bool checkLength_;
+    QSize fit_;
 };
+
+std::mutex observerMutex;
+std::function<void()>& decodeObserver() {
+    static std::function<void()> observer;
+    return observer;
+}
 
 } // namespace
 
 TBannerPicture::TBannerPicture(QObject* parent) : QObject(parent) {}
 
-TBannerPicture::~TBannerPicture() { StopDownload(); }
+TBannerPicture::~TBannerPicture() {
+    StopDownload();
+}
 
 bool TBannerPicture::StopDownload(QDeadlineTimer deadline) {
     busy_ = false;
@@ -164,8 +204,12 @@ bool TBannerPicture::StopDownload(QDeadlineTimer deadline) {
     return true;
 }
 
-bool TBannerPicture::IsGif() const { return imaging::IsGif(raw_); }
-int TBannerPicture::GifFrameCount() const { return decoded_.gif ? static_cast<int>(decoded_.frames.size()) : -1; }
+bool TBannerPicture::IsGif() const {
+    return imaging::IsGif(raw_);
+}
+int TBannerPicture::GifFrameCount() const {
+    return decoded_.gif ? static_cast<int>(decoded_.frames.size()) : -1;
+}
 int TBannerPicture::GifFrameDelay(int frame) const {
     if (!decoded_.gif || frame < 1 || frame > static_cast<int>(decoded_.delays.size())) return -1;
     return decoded_.delays[static_cast<std::size_t>(frame - 1)];
@@ -188,7 +232,7 @@ void TBannerPicture::LoadFromURL(const QString& url) {
         busy_ = true;
         link_ = std::make_shared<DownloadLink>();
         link_->owner = this;
-        auto* t = new TDownLoadThread(link_, url, CheckContentLength);
+        auto* t = new TDownLoadThread(link_, url, CheckContentLength, MaxSize);
         thread_ = t;
         t->start();
     }
@@ -205,8 +249,23 @@ void TBannerPicture::DownloadPicture() {
     conclude(this, o);
 }
 
-TBannerPicture::Decoded TBannerPicture::Decode(const QByteArray& bytes) {
+void TBannerPicture::SetDecodeObserverForTesting(std::function<void()> observer) {
+    const std::lock_guard lock(observerMutex);
+    decodeObserver() = std::move(observer);
+}
+
+TBannerPicture::Decoded TBannerPicture::Decode(const QByteArray& bytes, QSize fit,
+                                               const std::atomic<bool>* cancel) {
+    std::function<void()> observer;
+    {
+        const std::lock_guard lock(observerMutex);
+        observer = decodeObserver();
+    }
+    if (observer) observer();
     if (bytes.isEmpty()) throw std::runtime_error("Empty image stream created");
+    fit = (fit.isValid() ? fit : QSize(kMaxBannerSide, kMaxBannerSide))
+              .boundedTo(QSize(kMaxBannerSide, kMaxBannerSide))
+              .expandedTo(QSize(1, 1));
     Decoded d;
     QString why;
     const auto refuse = [&] {
@@ -216,7 +275,12 @@ TBannerPicture::Decoded TBannerPicture::Decode(const QByteArray& bytes) {
         throw std::runtime_error("Could not load image. Invalid format");
     };
     if (imaging::IsGif(bytes)) {
-        auto gif = imaging::DecodeGif(bytes, &why, kMaxBannerSide);
+        imaging::GifLimits limits;
+        limits.maxSide = kMaxBannerSide;
+        limits.fit = fit;
+        limits.maxFrames = kMaxBannerFrames;
+        limits.cancel = cancel;
+        auto gif = imaging::DecodeGif(bytes, &why, limits);
         if (gif.frames.empty()) refuse();
         d.gif = true;
         d.frames = std::move(gif.frames);
@@ -225,24 +289,37 @@ TBannerPicture::Decoded TBannerPicture::Decode(const QByteArray& bytes) {
     }
     QImage image;
     if (bytes.startsWith("\xFF\xD8")) {
-        image = imaging::DecodeJpeg(bytes, &why, kMaxBannerSide);
+        image = imaging::DecodeJpeg(bytes, &why, kMaxBannerSide, fit, cancel);
     } else {
         QBuffer buffer;
         buffer.setData(bytes);
         buffer.open(QIODevice::ReadOnly);
         QImageReader reader(&buffer); // PNG, BMP and the rest Qt reads
         const QSize declared = reader.size();
-        if (declared.width() > kMaxBannerSide || declared.height() > kMaxBannerSide) why = QStringLiteral("too large");
-        else image = reader.read();
+        if (declared.width() > kMaxBannerSide || declared.height() > kMaxBannerSide) {
+            why = QStringLiteral("too large");
+        } else {
+            if (declared.width() > fit.width() || declared.height() > fit.height())
+                reader.setScaledSize(
+                    declared.scaled(fit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+            image = reader.read();
+        }
         // Formats that cannot tell their size up front are held to the same limit.
         if (image.width() > kMaxBannerSide || image.height() > kMaxBannerSide) {
             image = QImage();
             why = QStringLiteral("too large");
         }
+        if (image.width() > fit.width() || image.height() > fit.height())
+            image = image.scaled(fit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     }
     if (image.isNull()) refuse();
     d.frames.push_back(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
     return d;
+}
+
+void TBannerPicture::LoadDecoded(QByteArray bytes, Decoded decoded) {
+    Take(std::move(bytes), std::move(decoded));
+    emit Changed();
 }
 
 void TBannerPicture::Take(QByteArray bytes, Decoded decoded) {
@@ -254,9 +331,11 @@ void TBannerPicture::Take(QByteArray bytes, Decoded decoded) {
 void TBannerPicture::LoadFromFile(const QString& name) {
     QFile f(name);
     try {
+        // A device or a pipe would hold the reading thread for as long as it likes.
+        if (!QFileInfo(name).isFile()) throw std::runtime_error("not a plain file");
         if (!f.open(QIODevice::ReadOnly)) throw std::runtime_error("cannot open");
         QByteArray bytes = f.read(kMaxPicture);
-        Take(bytes, Decode(bytes));
+        Take(bytes, Decode(bytes, MaxSize));
     } catch (...) {
         empty_ = true;
         decoded_ = {};
@@ -267,7 +346,7 @@ void TBannerPicture::LoadFromFile(const QString& name) {
 
 void TBannerPicture::LoadFromStream(QIODevice& stream) {
     QByteArray bytes = stream.read(kMaxPicture);
-    Decoded decoded = Decode(bytes); // raises before anything changes
+    Decoded decoded = Decode(bytes, MaxSize); // raises before anything changes
     Take(std::move(bytes), std::move(decoded));
     emit Changed();
 }
@@ -293,7 +372,9 @@ void TBannerPicture::Assign(const TBannerPicture* source) {
     emit Changed();
 }
 
-void TBannerPicture::SaveToStream(QIODevice& stream) const { stream.write(raw_); }
+void TBannerPicture::SaveToStream(QIODevice& stream) const {
+    stream.write(raw_);
+}
 
 void TBannerPicture::SetFrame(int frame) {
     frame_ = frame;
@@ -308,8 +389,12 @@ QImage TBannerPicture::CurrentImage() const {
     return decoded_.frames[static_cast<std::size_t>(std::clamp(frame_, 1, count) - 1)];
 }
 
-int TBannerPicture::Width() const { return decoded_.frames.empty() ? 0 : decoded_.frames.front().width(); }
-int TBannerPicture::Height() const { return decoded_.frames.empty() ? 0 : decoded_.frames.front().height(); }
+int TBannerPicture::Width() const {
+    return decoded_.frames.empty() ? 0 : decoded_.frames.front().width();
+}
+int TBannerPicture::Height() const {
+    return decoded_.frames.empty() ? 0 : decoded_.frames.front().height();
+}
 
 void TBannerPicture::Draw(QPainter& painter, const QRect& rect) const {
     const QImage image = CurrentImage();

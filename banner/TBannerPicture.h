@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <QSize>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -14,15 +16,19 @@ class QThread;
 
 namespace banner {
 
-// The largest picture the banner shows; a header that declares more is
+// The largest picture the banner takes in; a header that declares more is
 // refused before anything is allocated for it.
 constexpr int kMaxBannerSide = 4096;
+// Frames of an animation beyond this many are left out.
+constexpr int kMaxBannerFrames = 500;
 
 struct DownloadLink;
 
 // A picture given by its raw bytes. Each load decodes the bytes once: a GIF
 // into every frame composited on its canvas, anything else into one image.
 // Changing the frame only picks one of those, so an animation costs painting.
+// An asynchronous download decodes on its own thread too: the bytes come
+// from the network, and only the decoded frames reach the UI thread.
 class TBannerPicture final : public QObject {
     Q_OBJECT
 public:
@@ -47,13 +53,13 @@ public:
     void SaveToStream(QIODevice& stream) const;
     void Draw(QPainter& painter, const QRect& rect) const;
 
-    int Width() const;  // the canvas of a GIF, the image otherwise
+    int Width() const; // the canvas of a GIF, the image otherwise
     int Height() const;
     bool Empty() const { return empty_; }
     int Frame() const { return frame_; }
     void SetFrame(int frame);
     bool IsGif() const;
-    int GifFrameCount() const;         // -1 when not a GIF
+    int GifFrameCount() const;          // -1 when not a GIF
     int GifFrameDelay(int frame) const; // -1 when there is no such frame
     // What Draw paints now: the composited canvas of the current frame.
     QImage CurrentImage() const;
@@ -63,6 +69,23 @@ public:
 
     bool Async = false;
     bool CheckContentLength = false;
+    // The most room the picture may take: larger ones are decoded scaled
+    // down to fit, keeping their shape.
+    QSize MaxSize{kMaxBannerSide, kMaxBannerSide};
+
+    struct Decoded {
+        bool gif = false;
+        std::vector<QImage> frames; // one for a still picture
+        std::vector<int> delays;
+    };
+    // Any thread: the frames of `bytes`, fitted into `fit`; raises the
+    // decoding error texts. A set `cancel` ends it early with an error.
+    static Decoded Decode(const QByteArray& bytes, QSize fit,
+                          const std::atomic<bool>* cancel = nullptr);
+    // Called at the start of every decode, on the thread that decodes.
+    static void SetDecodeObserverForTesting(std::function<void()> observer);
+    // Shows what Decode made of `bytes`, as a load of them does.
+    void LoadDecoded(QByteArray bytes, Decoded decoded);
 
     // The network part of a download, on the calling thread.
     void DownloadPicture();
@@ -75,14 +98,7 @@ signals:
     void FrameChanged();
 
 private:
-    struct Decoded {
-        bool gif = false;
-        std::vector<QImage> frames; // one for a still picture
-        std::vector<int> delays;
-    };
-    static Decoded Decode(const QByteArray& bytes); // raises the error texts
     void Take(QByteArray bytes, Decoded decoded);
-    void Finished(); // the worker's last hand-over
 
     QByteArray raw_;
     bool empty_ = true;

@@ -224,6 +224,10 @@ bool Session::Open(const Request& r) {
     if (r.maxBytes > 0) curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(r.maxBytes));
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 64L * 1024);
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L); // a redirect is an answer of its own
+    if (!r.protocols.empty()) {
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, r.protocols.c_str());
+        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, r.protocols.c_str());
+    }
     // Never a cached copy: the update must see the server's file.
     static curl_slist* noCache = curl_slist_append(curl_slist_append(nullptr, "Pragma: no-cache"), "Cache-Control: no-cache");
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, noCache);

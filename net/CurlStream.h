@@ -29,6 +29,11 @@ struct Request {
     std::string proxy;   // empty: the system's settings (libcurl's environment)
     std::string userPwd; // "user:password" for FTP; empty: anonymous
     std::string agent = "QuorlexUpdate";
+    // The schemes the transfer may use, and be redirected to, in libcurl's
+    // list form ("http,https"); empty: whatever libcurl was built with.
+    // Anything that names its URL from a file off the network sets it: a
+    // file:, dict: or gopher: URL would otherwise be fetched as well.
+    std::string protocols;
     bool ftpPassive = true;
     bool keepAlive = false;
     bool noBody = false;  // connect and log in only

@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -66,6 +70,38 @@ bool MakePrivateFolder(const QString& path) {
     // One an earlier build made readable by everyone.
     if (info.permissions() & others) QFile::setPermissions(clean, owner);
     return true;
+}
+
+bool WriteOwnFile(const QString& path, const QByteArray& data) {
+    const QFileInfo target(path);
+    const QByteArray to = QFile::encodeName(path);
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = QFile::encodeName(
+            target.absoluteDir().filePath(QStringLiteral(".%1.%2.tmp")
+                                              .arg(target.fileName())
+                                              .arg(QRandomGenerator::global()->generate(), 0, 36)));
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    const char* at = data.constData();
+    qint64 left = data.size();
+    bool ok = true;
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, at, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        at += n;
+        left -= n;
+    }
+    // Exactly 0600, whatever the umask made of it.
+    ok = ok && ::fchmod(fd, 0600) == 0 && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temp.constData(), to.constData()) == 0) return true;
+    ::unlink(temp.constData());
+    return false;
 }
 
 QDate LastWriteDate(const QString& path) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QDate>
 #include <QFileDevice>
 #include <QString>
@@ -38,6 +39,13 @@ bool WriteNewFile(const QString& path, const QByteArray& bytes,
 // Makes a folder, and any missing folder above it, readable by its owner
 // only; an existing folder of the user's is narrowed to that.
 bool MakePrivateFolder(const QString& path);
+
+// Replaces `path` by a file holding `data` that only this user may read or
+// write (0600). The bytes go to a new file of a fresh name beside it, made
+// with O_EXCL and never through a link, which is then renamed over `path`:
+// a symbolic link there is replaced, never followed, and a failure at any
+// step leaves the old file whole. False when anything failed.
+bool WriteOwnFile(const QString& path, const QByteArray& data);
 
 // The date of a file's last change; invalid when there is no such file.
 QDate LastWriteDate(const QString& path);

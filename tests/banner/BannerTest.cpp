@@ -12,8 +12,16 @@
 #include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QSemaphore>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace banner;
 using namespace testsupport;
@@ -48,10 +56,84 @@ QString loadError(TBannerPicture& picture, const QByteArray& bytes) {
     }
     return {};
 }
-QColor px(const QImage& image, int x, int y) { return QColor(image.pixel(x, y)); }
-QByteArray threeFrames() {
-    return BuildGif(40, 20, {{QRect(0, 0, 40, 20), Qt::red, 10}, {QRect(5, 6, 10, 8), Qt::green, 20}, {QRect(1, 2, 3, 4), Qt::blue, 30}});
+QColor px(const QImage& image, int x, int y) {
+    return QColor(image.pixel(x, y));
 }
+QByteArray threeFrames() {
+    return BuildGif(40, 20,
+                    {{QRect(0, 0, 40, 20), Qt::red, 10},
+                     {QRect(5, 6, 10, 8), Qt::green, 20},
+                     {QRect(1, 2, 3, 4), Qt::blue, 30}});
+}
+// One frame of 65535 by 65535 pixels on a 4x4 canvas, in 1.6 MB.
+QByteArray bombGif() {
+    return BuildSolidGif({4, 4}, {QRect(0, 0, 65535, 65535)});
+}
+
+// The process's peak memory so far (VmHWM), in bytes.
+qint64 peakMemory() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
+bool isRoot() {
+    return ::geteuid() == 0;
+}
+bool run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start(program, args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+// A scratch user for planted files, made once (another test binary may be making it too).
+bool scratchUser(const QString& name) {
+    const auto exists = [&] { return run(QStringLiteral("id"), {QStringLiteral("-u"), name}); };
+    if (exists()) return true;
+    run(QStringLiteral("useradd"),
+        {QStringLiteral("-M"), QStringLiteral("-r"), QStringLiteral("-s"),
+         QStringLiteral("/usr/sbin/nologin"), name});
+    return exists();
+}
+bool runAs(const QString& user, const QString& script) {
+    return run(QStringLiteral("setpriv"),
+               {QStringLiteral("--reuid=") + user, QStringLiteral("--regid=") + user,
+                QStringLiteral("--clear-groups"), QStringLiteral("sh"), QStringLiteral("-c"),
+                script});
+}
+uint modeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// What one feed fetch handed to the UI thread: (click link, picture URL).
+std::optional<std::pair<QString, QString>> fetchFeed(const QString& feedUrl,
+                                                     const QString& dataDir) {
+    std::optional<std::pair<QString, QString>> got;
+    TBannerFeedThread::Setup s;
+    s.feedUrl = feedUrl;
+    s.dataDir = dataDir;
+    s.defaultLink = QStringLiteral("https://home/");
+    s.show = [&](const QString& link, const QString& picture) { got = {link, picture}; };
+    QObject owner;
+    auto* t = new TBannerFeedThread(s, &owner);
+    t->start();
+    if (!t->wait(20000)) return got;
+    QCoreApplication::sendPostedEvents(&owner); // the hand-over was posted before the thread ended
+    return got;
+}
+
+// TMPDIR for as long as this lives.
+struct TempDirAs {
+    explicit TempDirAs(const QString& dir) : old(qgetenv("TMPDIR")) {
+        qputenv("TMPDIR", QFile::encodeName(dir));
+    }
+    ~TempDirAs() { old.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", old); }
+    QByteArray old;
+};
 } // namespace
 
 class BannerTest : public QObject {
@@ -67,34 +149,329 @@ private slots:
         WriteAll(site.filePath(QStringLiteral("b1.png")), png(10, 10));
         WriteAll(site.filePath(QStringLiteral("b2.png")), png(20, 10));
         WriteAll(site.filePath(QStringLiteral("b3.png")), png(30, 10));
-        WriteAll(site.filePath(QStringLiteral("bad.png")), "not a picture at all, though the server says it is");
+        WriteAll(site.filePath(QStringLiteral("bad.png")),
+                 "not a picture at all, though the server says it is");
         http = std::make_unique<LocalServer>(HttpServerScript(), site.path());
         QVERIFY(http->Started());
         QByteArray feed = "[urls]\r\nnr=3\r\n";
         for (int i = 1; i <= 3; ++i)
-            feed += "url" + QByteArray::number(i) + "=" + http->Http(QStringLiteral("files/b%1.png").arg(i)).toUtf8() +
-                    "\r\nonclick" + QByteArray::number(i) + "=https://example.org/" + QByteArray::number(i) + "\r\n";
+            feed += "url" + QByteArray::number(i) + "=" +
+                    http->Http(QStringLiteral("files/b%1.png").arg(i)).toUtf8() + "\r\nonclick" +
+                    QByteArray::number(i) + "=https://example.org/" + QByteArray::number(i) +
+                    "\r\n";
         WriteAll(site.filePath(QStringLiteral("banner.txt")), feed);
         // One feed per misbehaving picture server, and one with a dangerous link.
         for (const char* kind : {"stall", "stopmid", "endless", "trickle"})
-            WriteAll(site.filePath(QStringLiteral("feed-%1.txt").arg(QLatin1String(kind))),
-                     "[urls]\r\nnr=1\r\nurl1=" + http->Http(QStringLiteral("%1/wide.png").arg(QLatin1String(kind))).toUtf8() +
-                         "\r\nonclick1=https://example.org/\r\n");
+            WriteAll(
+                site.filePath(QStringLiteral("feed-%1.txt").arg(QLatin1String(kind))),
+                "[urls]\r\nnr=1\r\nurl1=" +
+                    http->Http(QStringLiteral("%1/wide.png").arg(QLatin1String(kind))).toUtf8() +
+                    "\r\nonclick1=https://example.org/\r\n");
+        WriteAll(site.filePath(QStringLiteral("bomb.gif")), bombGif());
+        WriteAll(site.filePath(QStringLiteral("huge.gif")),
+                 BuildSolidGif({4096, 4096}, {QRect(0, 0, 4096, 4096)}));
+        feedFor(QStringLiteral("feed-huge.txt"),
+                http->Http(QStringLiteral("files/huge.gif")).toUtf8());
         WriteAll(site.filePath(QStringLiteral("evil.txt")),
                  "[urls]\r\nnr=1\r\nurl1=" + http->Http(QStringLiteral("files/b1.png")).toUtf8() +
                      "\r\nonclick1=javascript:alert(1)\r\n");
     }
 
-    std::unique_ptr<app::TfrmMain> bannerWindow(GameFolder& game, ScriptedPrompter& prompter, const QString& feedPath) {
-        WriteAll(game.SettingsFile(), "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=False\r\nBannerURL=" +
-                                          http->Http(feedPath).toUtf8() + "\r\n\r\n[UT2k4]\r\nDir=" +
-                                          game.GameDir().toUtf8() + "\r\nSystem=" + game.GameDir().toUtf8() + "/System\r\n");
+    // A feed of one entry whose picture is `url1`; its URL.
+    QString feedFor(const QString& name, const QByteArray& url1) {
+        WriteAll(site.filePath(name),
+                 "[urls]\r\nnr=1\r\nurl1=" + url1 + "\r\nonclick1=https://example.org/\r\n");
+        return http->Http(QStringLiteral("files/") + name);
+    }
+
+    std::unique_ptr<app::TfrmMain> bannerWindow(GameFolder& game, ScriptedPrompter& prompter,
+                                                const QString& feedPath) {
+        WriteAll(
+            game.SettingsFile(),
+            "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=False\r\nBannerURL=" +
+                http->Http(feedPath).toUtf8() + "\r\n\r\n[UT2k4]\r\nDir=" +
+                game.GameDir().toUtf8() + "\r\nSystem=" + game.GameDir().toUtf8() + "/System\r\n");
         app::StartupEnvironment env;
         env.programDir = env.settingsDir = game.ProgramDir();
         env.prompter = &prompter;
         env.updateUrl = QStringLiteral("http://127.0.0.1:9/x.inf");
         env.isOnline = [] { return true; };
         return std::make_unique<app::TfrmMain>(env);
+    }
+
+    // Measured first: the peak of the process is compared with what it was.
+    void bigPicturesStaySmallInTheirSlot() {
+        const qint64 before = peakMemory();
+        TBannerImage image;
+        image.AutoSize = true;
+        image.SetSlot(QSize(358, 74));
+        TBannerPicture& picture = *image.BannerPicture();
+        picture.LoadFromBytes(
+            BuildSolidGif({4096, 4096}, {QRect(0, 0, 4096, 4096), QRect(0, 0, 4096, 2048)}));
+        QCOMPARE(picture.GifFrameCount(), 2);
+        QCOMPARE(picture.CurrentImage().size(), QSize(74, 74));
+        QCOMPARE(image.size(), QSize(74, 74));
+        // Wider than the slot: scaled to its width, shape kept; never enlarged.
+        picture.LoadFromBytes(png(1000, 100));
+        QCOMPARE(image.size(), QSize(358, 35));
+        QCOMPARE(px(picture.CurrentImage(), 200, 20), QColor(Qt::darkGreen));
+        picture.LoadFromBytes(png(30, 10));
+        QCOMPARE(image.size(), QSize(30, 10));
+        const QByteArray jpeg = ReadAll(SourceDir() + QStringLiteral("/demo/previews/Foundry.jpg"));
+        picture.LoadFromBytes(jpeg);
+        QVERIFY(image.width() <= 358 && image.height() <= 74);
+        QVERIFY(image.width() == 358 || image.height() == 74);
+        // 400,000 frames: about 500 are kept.
+        picture.LoadFromBytes(BuildSolidGif({4, 4}, std::vector<QRect>(400000, QRect(0, 0, 4, 4))));
+        QCOMPARE(picture.GifFrameCount(), kMaxBannerFrames);
+        const qint64 grown = peakMemory() - before;
+        QVERIFY2(grown < (48 << 20),
+                 qPrintable(QString::number(grown >> 20) + QStringLiteral(" MB")));
+    }
+
+    // A picture far larger than its slot leaves the window's layout as it was.
+    void bannerKeepsItsPlaceInTheWindow() {
+        GameFolder game;
+        ScriptedPrompter prompter;
+        auto w = bannerWindow(game, prompter, QStringLiteral("files/feed-huge.txt"));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        auto* pages = w->findChild<QTabWidget*>(QStringLiteral("PageCtrl"));
+        QVERIFY(pages);
+        const QRect before = pages->geometry();
+        QTRY_VERIFY_WITH_TIMEOUT(!w->BannerImage1->BannerPicture()->Empty(), 20000);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCOMPARE(pages->geometry(), before);
+        QCOMPARE(w->BannerImage1->size(), QSize(74, 74));
+    }
+
+    // The feed names pictures; only http and https ones are fetched.
+    void picturesComeOnlyFromTheWeb_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("fetched");
+        const QString port = QString::number(http->Port());
+        QTest::newRow("http") << http->Http(QStringLiteral("files/b1.png")) << true;
+        QTest::newRow("HTTPS, upper case")
+            << QStringLiteral("HTTPS://127.0.0.1:%1/files/b1.png").arg(port) << true;
+        QTest::newRow("a device that blocks for good")
+            << QStringLiteral("file:///dev/ptmx") << false;
+        QTest::newRow("FILE, upper case") << QStringLiteral("FILE:///etc/hostname") << false;
+        QTest::newRow("ftp") << QStringLiteral("ftp://127.0.0.1:%1/b1.png").arg(port) << false;
+        QTest::newRow("dict") << QStringLiteral("dict://127.0.0.1:%1/d:x").arg(port) << false;
+        QTest::newRow("gopher") << QStringLiteral("gopher://127.0.0.1:%1/1").arg(port) << false;
+        QTest::newRow("a built-in resource") << QStringLiteral("res://banner1.gif") << false;
+        QTest::newRow("http without a host") << QStringLiteral("http:///files/b1.png") << false;
+    }
+    void picturesComeOnlyFromTheWeb() {
+        QFETCH(QString, url);
+        QFETCH(bool, fetched);
+        QTemporaryDir data;
+        const auto got =
+            fetchFeed(feedFor(QStringLiteral("feed-scheme.txt"), url.toUtf8()), data.path());
+        QVERIFY(got);
+        QCOMPARE(got->first,
+                 QStringLiteral("https://example.org/")); // the link is not the picture's business
+        QCOMPARE(got->second, fetched ? url : QString());
+    }
+
+    // The picture's own transfer speaks http and https only, whoever names the URL.
+    void pictureTransfersSpeakOnlyHttp() {
+        QDir(site.path()).mkpath(QStringLiteral("sub"));
+        WriteAll(site.filePath(QStringLiteral("sub/b1.png")), png(10, 10));
+        LocalServer ftp(FtpServerScript(), site.path());
+        QVERIFY(ftp.Started());
+        TBannerPicture picture;
+        QStringList errors;
+        picture.OnDownLoadError = [&](TBannerPicture*, const QString& e) { errors << e; };
+        picture.LoadFromURL(QStringLiteral("ftp://127.0.0.1:%1/sub/b1.png").arg(ftp.Port()));
+        picture.LoadFromURL(QStringLiteral("dict://127.0.0.1:%1/d:x").arg(http->Port()));
+        picture.LoadFromURL(QStringLiteral("gopher://127.0.0.1:%1/1").arg(http->Port()));
+        QCOMPARE(errors, QStringList(3, QStringLiteral("Cannot open http connection")));
+        QVERIFY(picture.Empty());
+        QTest::qWait(100);
+        QCOMPARE(ftp.Lines(), QStringList()); // never reached the folder
+    }
+
+    // A FILE:// URL names plain files only: a pipe or a device would hold
+    // the thread that reads it for good.
+    void localPicturesArePlainFiles() {
+        QTemporaryDir dir;
+        const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("pipe")));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        std::atomic<bool> stop{false}, readerWaited{false};
+        // Lets a reader that opened the pipe go again, and tells on it.
+        std::thread writer([&] {
+            while (!stop) {
+                const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fd >= 0) {
+                    readerWaited = true;
+                    ::close(fd);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        TBannerImage image;
+        image.SetURL(QStringLiteral("FILE://") + QFile::decodeName(fifo));
+        stop = true;
+        writer.join();
+        QVERIFY(!readerWaited);
+        QVERIFY(image.BannerPicture()->Empty());
+        image.SetURL(QStringLiteral("FILE:///dev/zero"));
+        QVERIFY(image.BannerPicture()->Empty());
+        image.SetURL(QStringLiteral("FILE://") + site.filePath(QStringLiteral("b1.png")));
+        QVERIFY(!image.BannerPicture()->Empty());
+    }
+
+    // The decoder's work happens on the download's thread; the window goes
+    // on meanwhile, and a URL given then is dropped, not decoded alongside.
+    void decodingRunsOffTheUiThread() {
+        TBannerImage image;
+        image.Async = true;
+        QStringList errors;
+        int completed = 0;
+        image.OnDownLoadError = [&](TBannerImage*, const QString& e) { errors << e; };
+        image.OnDownLoadComplete = [&](TBannerImage*) { ++completed; };
+        QSemaphore ticks;
+        std::atomic<bool> decoding{false};
+        bool secondGiven = false;
+        QTimer ticker;
+        ticker.setInterval(0);
+        connect(&ticker, &QTimer::timeout, this, [&] {
+            if (!decoding) return;
+            if (!secondGiven) {
+                secondGiven = true;
+                image.SetURL(http->Http(QStringLiteral("files/b1.png")));
+            }
+            ticks.release();
+        });
+        ticker.start();
+        QThread* decodedOn = nullptr;
+        bool uiRanMeanwhile = false;
+        TBannerPicture::SetDecodeObserverForTesting([&] {
+            decodedOn = QThread::currentThread();
+            decoding = true;
+            uiRanMeanwhile =
+                ticks.tryAcquire(1, 10000); // never granted while the UI thread decodes
+            decoding = false;
+        });
+        const QString bomb = http->Http(QStringLiteral("files/bomb.gif"));
+        image.SetURL(bomb);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 20000);
+        TBannerPicture::SetDecodeObserverForTesting({});
+        QVERIFY(decodedOn && decodedOn != QThread::currentThread());
+        QVERIFY(uiRanMeanwhile);
+        QVERIFY(secondGiven);
+        // The bomb is refused by its descriptor, and the second URL was dropped.
+        QCOMPARE(errors, QStringList{QStringLiteral("Could not load image. Invalid format")});
+        QCOMPARE(image.BannerPicture()->URL(), bomb);
+        QVERIFY(image.BannerPicture()->Empty());
+        QVERIFY(!image.BannerPicture()->Busy());
+        QCOMPARE(completed, 0);
+        image.SetURL(http->Http(QStringLiteral("files/b1.png")));
+        QTRY_COMPARE(completed, 1);
+        // Synchronously, the same file is refused the same way.
+        QCOMPARE(loadError(*image.BannerPicture(), bombGif()),
+                 QStringLiteral("Could not load image. Invalid format"));
+        QCOMPARE(loadError(*image.BannerPicture(),
+                           BuildSolidGif({4, 4}, std::vector<QRect>(9, QRect(0, 0, 65535, 65535)))),
+                 QStringLiteral("Could not load image. Invalid format"));
+        QCOMPARE(image.BannerPicture()->CurrentImage().size(), QSize(10, 10));
+    }
+
+    // The feed never goes through a file of a known name in the shared
+    // temporary folder: the player's own file of that name stays too.
+    void feedStaysOutOfTheTemporaryFolder() {
+        QTemporaryDir shared, data;
+        WriteAll(shared.filePath(QStringLiteral("banner.txt")), "the player's own notes");
+        const TempDirAs temp(shared.path());
+        const auto got = fetchFeed(http->Http(QStringLiteral("files/banner.txt")), data.path());
+        QVERIFY(got);
+        QVERIFY(got->second.startsWith(http->Http(QStringLiteral("files/b"))));
+        QCOMPARE(ReadAll(shared.filePath(QStringLiteral("banner.txt"))),
+                 QByteArray("the player's own notes"));
+        QCOMPARE(
+            QDir(shared.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("banner.txt")});
+        QCOMPARE(
+            QDir(data.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("banner.inf")});
+        QCOMPARE(modeOf(data.filePath(QStringLiteral("banner.inf"))), 0600u);
+    }
+
+    // Another user plants a file, or a link to where the player's shell
+    // reads its start-up file, under the name the feed once used.
+    void plantedTempFilesOfAnotherUserAreLeftAlone_data() {
+        QTest::addColumn<bool>("link");
+        QTest::newRow("their file") << false;
+        QTest::newRow("their dangling link") << true;
+    }
+    void plantedTempFilesOfAnotherUserAreLeftAlone() {
+        QFETCH(bool, link);
+        if (!isRoot())
+            QSKIP("needs root to switch to a scratch user (setpriv); run the suite as root, as CI "
+                  "does");
+        const QString attacker = QStringLiteral("quorlex-banner");
+        QVERIFY(scratchUser(attacker));
+        QTemporaryDir root, data;
+        QVERIFY(::chmod(QFile::encodeName(root.path()).constData(), 0755) == 0);
+        const QString shared = root.filePath(QStringLiteral("tmp")),
+                      home = root.filePath(QStringLiteral("home"));
+        QVERIFY(QDir().mkpath(shared) && QDir().mkpath(home));
+        QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+        const QString planted = shared + QStringLiteral("/banner.txt"),
+                      profile = home + QStringLiteral("/.bash_profile");
+        QVERIFY(runAs(attacker, link ? QStringLiteral("ln -s %1 %2").arg(profile, planted)
+                                     : QStringLiteral("printf theirs > %1").arg(planted)));
+        const TempDirAs temp(shared);
+        const auto got = fetchFeed(http->Http(QStringLiteral("files/banner.txt")), data.path());
+        QVERIFY(got);
+        QVERIFY(got->second.startsWith(http->Http(QStringLiteral("files/b"))));
+        const QFileInfo after(planted);
+        QCOMPARE(after.isSymLink(), link);
+        if (link)
+            QCOMPARE(after.symLinkTarget(), profile);
+        else
+            QCOMPARE(ReadAll(planted), QByteArray("theirs"));
+        QVERIFY(!QFileInfo::exists(profile));
+        QCOMPARE(QDir(home).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                      QDir::NoDotAndDotDot),
+                 QStringList());
+        QCOMPARE(QDir(shared).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                        QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("banner.txt")});
+    }
+
+    // The copy of the feed replaces whatever banner.inf was, a link
+    // included, and never writes where a link points.
+    void feedCopyNeverFollowsLinks() {
+        QTemporaryDir data, elsewhere;
+        const QString copy = data.filePath(QStringLiteral("banner.inf"));
+        const QString precious = elsewhere.filePath(QStringLiteral("precious")),
+                      nowhere = elsewhere.filePath(QStringLiteral("new"));
+        WriteAll(precious, "keep me");
+        for (const QString& target : {precious, nowhere}) {
+            QFile::remove(copy);
+            QVERIFY(QFile::link(target, copy));
+            const auto got = fetchFeed(http->Http(QStringLiteral("files/banner.txt")), data.path());
+            QVERIFY(got);
+            QVERIFY(!got->second.isEmpty());
+            QVERIFY(!QFileInfo(copy).isSymLink());
+            QCOMPARE(modeOf(copy), 0600u);
+            QVERIFY(ReadAll(copy).startsWith("[urls]"));
+            QCOMPARE(ReadAll(precious), QByteArray("keep me"));
+            QVERIFY(!QFileInfo::exists(nowhere));
+        }
+        // A folder in its place: nothing to keep, nothing shown, nothing left behind.
+        QFile::remove(copy);
+        QVERIFY(QDir().mkdir(copy));
+        QVERIFY(!fetchFeed(http->Http(QStringLiteral("files/banner.txt")), data.path()));
+        QCOMPARE(
+            QDir(data.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("banner.inf")});
     }
 
     void gifFramesByByteScan() {
@@ -132,7 +509,8 @@ private slots:
         const auto d = imaging::DecodeGif(gif);
         QCOMPARE(int(d.frames.size()), 4);
         QVERIFY(!d.truncated);
-        for (const QImage& f : d.frames) QCOMPARE(f.size(), QSize(60, 20));
+        for (const QImage& f : d.frames)
+            QCOMPARE(f.size(), QSize(60, 20));
         QCOMPARE(px(d.frames[0], 59, 19), QColor(Qt::red));
         QCOMPARE(px(d.frames[1], 45, 10), QColor(Qt::green));
         QCOMPARE(px(d.frames[1], 41, 1), QColor(Qt::red)); // transparent: the canvas shows
@@ -150,14 +528,19 @@ private slots:
 
         // Interlaced rows go to their own lines: only row 3 is a hole.
         const auto inter = imaging::DecodeGif(
-            BuildGif(8, 16, {{QRect(0, 0, 8, 16), Qt::red, 5}, {QRect(0, 0, 8, 16), Qt::blue, 5, 1, true, QRect(0, 3, 8, 1)}}));
+            BuildGif(8, 16,
+                     {{QRect(0, 0, 8, 16), Qt::red, 5},
+                      {QRect(0, 0, 8, 16), Qt::blue, 5, 1, true, QRect(0, 3, 8, 1)}}));
         QCOMPARE(int(inter.frames.size()), 2);
-        for (int y : {0, 1, 2, 4, 8, 11, 15}) QCOMPARE(px(inter.frames[1], 2, y), QColor(Qt::blue));
+        for (int y : {0, 1, 2, 4, 8, 11, 15})
+            QCOMPARE(px(inter.frames[1], 2, y), QColor(Qt::blue));
         QCOMPARE(px(inter.frames[1], 2, 3), QColor(Qt::red));
 
         // A last frame cut off shows what arrived over the canvas before it.
-        const QByteArray whole = BuildGif(120, 120, {{QRect(0, 0, 120, 120), Qt::red, 5},
-                                                     {QRect(0, 0, 120, 120), Qt::green, 5, 1, false, {}, Qt::blue}});
+        const QByteArray whole =
+            BuildGif(120, 120,
+                     {{QRect(0, 0, 120, 120), Qt::red, 5},
+                      {QRect(0, 0, 120, 120), Qt::green, 5, 1, false, {}, Qt::blue}});
         const qsizetype second = imaging::GifFrameMarks(whole).at(1);
         const auto cut = imaging::DecodeGif(whole.left(second + (whole.size() - second) / 2));
         QVERIFY(cut.truncated);
@@ -171,9 +554,10 @@ private slots:
 
     // The banner's layout: top-right in a wider control, small update frames.
     void optimisedBannerNeverBlinksEmpty() {
-        const QByteArray gif = BuildGif(120, 40, {{QRect(0, 0, 120, 40), Qt::red, 10},
-                                                  {QRect(100, 30, 10, 5), Qt::green, 10},
-                                                  {QRect(0, 0, 4, 4), Qt::blue, 10}});
+        const QByteArray gif = BuildGif(120, 40,
+                                        {{QRect(0, 0, 120, 40), Qt::red, 10},
+                                         {QRect(100, 30, 10, 5), Qt::green, 10},
+                                         {QRect(0, 0, 4, 4), Qt::blue, 10}});
         TBannerImage image;
         image.resize(358, 74);
         image.PicturePosition = bpTopRight;
@@ -196,7 +580,8 @@ private slots:
         // AutoSize takes the canvas, not the first or the current frame.
         image.AutoSize = true;
         image.BannerPicture()->SetFrame(2);
-        image.BannerPicture()->LoadFromBytes(BuildGif(90, 30, {{QRect(10, 10, 5, 5), Qt::red, 10}, {QRect(0, 0, 2, 2), Qt::blue, 10}}));
+        image.BannerPicture()->LoadFromBytes(BuildGif(
+            90, 30, {{QRect(10, 10, 5, 5), Qt::red, 10}, {QRect(0, 0, 2, 2), Qt::blue, 10}}));
         QCOMPARE(image.size(), QSize(90, 30));
     }
 
@@ -217,7 +602,8 @@ private slots:
         QCOMPARE(frames[59], 3);
         QCOMPARE(frames[60], 1);
         // A frame without a delay does not stop the animation.
-        image.BannerPicture()->LoadFromBytes(BuildGif(4, 4, {{QRect(0, 0, 4, 4), Qt::red, 0}, {QRect(0, 0, 4, 4), Qt::blue, 0}}));
+        image.BannerPicture()->LoadFromBytes(
+            BuildGif(4, 4, {{QRect(0, 0, 4, 4), Qt::red, 0}, {QRect(0, 0, 4, 4), Qt::blue, 0}}));
         QSet<int> seen;
         for (int t = 0; t < 5; ++t) {
             image.AnimationTick();
@@ -255,7 +641,8 @@ private slots:
         QImage withPicture(image.size(), QImage::Format_RGB32);
         withPicture.fill(Qt::magenta);
         image.render(&withPicture);
-        QCOMPARE(QColor(withPicture.pixel(inside)), QColor(Qt::darkGreen)); // the picture fills the control
+        QCOMPARE(QColor(withPicture.pixel(inside)),
+                 QColor(Qt::darkGreen)); // the picture fills the control
         image.SetURL(QStringLiteral("FILE://") + site.filePath(QStringLiteral("missing.png")));
         QVERIFY(image.BannerPicture()->Empty());
         QImage shot(image.size(), QImage::Format_RGB32);
@@ -273,8 +660,10 @@ private slots:
         image.OnDownLoadComplete = [&](TBannerImage*) { ++completed; };
         image.SetURL(http->Http(QStringLiteral("status/404")));
         image.SetURL(http->Http(QStringLiteral("html/x")));
-        QCOMPARE(errors, (QStringList{QStringLiteral("Cannot open URL ") + http->Http(QStringLiteral("status/404")),
-                                      QStringLiteral("Resource is not of image type : ") + http->Http(QStringLiteral("html/x"))}));
+        QCOMPARE(errors, (QStringList{QStringLiteral("Cannot open URL ") +
+                                          http->Http(QStringLiteral("status/404")),
+                                      QStringLiteral("Resource is not of image type : ") +
+                                          http->Http(QStringLiteral("html/x"))}));
         image.CheckContentLength = true;
         image.SetURL(http->Http(QStringLiteral("nolength/anim.gif")));
         QCOMPARE(errors.last(), QStringLiteral("Image size is 0"));
@@ -319,7 +708,8 @@ private slots:
             QTRY_COMPARE(links.size(), i + 1);
         }
         for (int i = 0; i < links.size(); ++i)
-            QCOMPARE(pictures[i], http->Http(QStringLiteral("files/b%1.png").arg(links[i].right(1))));
+            QCOMPARE(pictures[i],
+                     http->Http(QStringLiteral("files/b%1.png").arg(links[i].right(1))));
         QVERIFY(QSet<QString>(links.begin(), links.end()).size() > 1);
         QVERIFY(QFile::exists(data.filePath(QStringLiteral("banner.inf"))));
         QVERIFY(!QFile::exists(data.filePath(QStringLiteral("bla.inf"))));
@@ -423,22 +813,27 @@ private slots:
         const QString tooLarge = QStringLiteral("Could not allocate memory for image");
         QCOMPARE(loadError(picture, jpegDeclaring(8192)), tooLarge);
         QCOMPARE(loadError(picture, png(kMaxBannerSide + 1, 1)), tooLarge);
-        QCOMPARE(loadError(picture, BuildGif(1, kMaxBannerSide + 1, {{QRect(0, 0, 1, 1), Qt::red, 0}})), tooLarge);
-        QCOMPARE(loadError(picture, QByteArray("GIF89a")), QStringLiteral("Could not load image. Invalid format"));
+        QCOMPARE(
+            loadError(picture, BuildGif(1, kMaxBannerSide + 1, {{QRect(0, 0, 1, 1), Qt::red, 0}})),
+            tooLarge);
+        QCOMPARE(loadError(picture, QByteArray("GIF89a")),
+                 QStringLiteral("Could not load image. Invalid format"));
         QCOMPARE(picture.RawBytes(), good);
         QCOMPARE(loadError(picture, png(kMaxBannerSide, 2)), QString());
         // Map previews stop at 2048 by 2048.
         QString why;
         QVERIFY(imaging::DecodeJpeg(jpegDeclaring(2049), &why).isNull());
         QCOMPARE(why, QStringLiteral("Picture too large"));
-        QVERIFY(imaging::DecodeJpeg(jpegDeclaring(2048), &why, 4096).width() == 2048 || why != QStringLiteral("Picture too large"));
+        QVERIFY(imaging::DecodeJpeg(jpegDeclaring(2048), &why, 4096).width() == 2048 ||
+                why != QStringLiteral("Picture too large"));
     }
 
     void onlyWebLinksAreOpened() {
         QVERIFY(IsWebLink(QStringLiteral("http://example.org/x?y=1")));
         QVERIFY(IsWebLink(QStringLiteral("HTTPS://example.org")));
-        for (const char* bad : {"file:///etc/passwd", "javascript:alert(1)", "ftp://example.org/", "http://", "mailto:a@example.org",
-                                "", "C:/Windows/notepad.exe", "\\\\server\\share", "/usr/bin/xterm"})
+        for (const char* bad : {"file:///etc/passwd", "javascript:alert(1)", "ftp://example.org/",
+                                "http://", "mailto:a@example.org", "", "C:/Windows/notepad.exe",
+                                "\\\\server\\share", "/usr/bin/xterm"})
             QVERIFY2(!IsWebLink(QString::fromLatin1(bad)), bad);
         // A feed whose link is not a web link: the picture shows, a click opens nothing.
         QTemporaryDir data;
@@ -459,9 +854,12 @@ private slots:
 
     void mainWindowShowsTheFeedAndOpensTheLink() {
         GameFolder game;
-        WriteAll(game.SettingsFile(), "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=False\r\nBannerURL=" +
-                                          http->Http(QStringLiteral("files/banner.txt")).toUtf8() + "\r\n\r\n[UT2k4]\r\nDir=" +
-                                          game.GameDir().toUtf8() + "\r\nSystem=" + game.GameDir().toUtf8() + "/System\r\n");
+        WriteAll(
+            game.SettingsFile(),
+            "[Quorlex]\r\nInit=False\r\nAutoBackup=False\r\nCheckOnStartup=False\r\nBannerURL=" +
+                http->Http(QStringLiteral("files/banner.txt")).toUtf8() +
+                "\r\n\r\n[UT2k4]\r\nDir=" + game.GameDir().toUtf8() +
+                "\r\nSystem=" + game.GameDir().toUtf8() + "/System\r\n");
         ScriptedPrompter prompter;
         app::StartupEnvironment env;
         env.programDir = env.settingsDir = game.ProgramDir();

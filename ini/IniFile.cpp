@@ -140,7 +140,8 @@ std::string TIniFile::ReadText(std::string_view section, std::string_view key,
 void TIniFile::WriteText(std::string_view section, std::string_view key, std::string_view value) {
     auto& d = doc();
     if (d.unreadable) throw EIniFileException(path_);
-    if (!checkedWritable_ && !canReplace(resolveTarget(path_))) throw EIniFileException(path_);
+    if (!checkedWritable_ && !canReplace(resolveTarget(path_)))
+        throw EIniFileException(path_, whyNotReplaceable(resolveTarget(path_)));
     const std::string v = stripLineBreaks(value);
     if (d.utf8()) {
         checkNames(d, section, key);
@@ -175,7 +176,49 @@ void TIniFile::commit() {
     }
 }
 
-void TIniFile::Flush() { commit(); }
+void TIniFile::Flush() {
+    if (holds_ == 0) commit();
+}
+
+TIniFile::Hold::Hold(TIniFile& ini) : ini_(&ini) {
+    ++ini.batchDepth_;
+    ++ini.holds_;
+}
+
+TIniFile::Hold::~Hold() {
+    if (!ini_) return;
+    --ini_->batchDepth_;
+    --ini_->holds_;
+    if (ini_->dirty_) {
+        // Not kept: the file holds its old text, and so must we.
+        ini_->dirty_ = false;
+        ini_->checkedWritable_ = false;
+        ini_->doc_.reset();
+    }
+}
+
+bool TIniFile::Hold::Dirty() const {
+    return ini_ && ini_->dirty_;
+}
+
+std::string TIniFile::Hold::Target() const {
+    return resolveTarget(ini_->path_);
+}
+
+std::string TIniFile::Hold::Stage() {
+    TIniFile& f = *ini_;
+    return stageFile(f.path_, [&f](int fd) { return f.doc_->writeTo(fd); });
+}
+
+void TIniFile::Hold::Kept() {
+    TIniFile* f = ini_;
+    ini_ = nullptr;
+    --f->batchDepth_;
+    --f->holds_;
+    f->dirty_ = false;
+    f->checkedWritable_ = false;
+    if (f->doc_) f->doc_->sig = statSignature(f->path_);
+}
 
 TIniFile::Batch::Batch(TIniFile& ini) : ini_(&ini) { ++ini_->batchDepth_; }
 

@@ -13,8 +13,10 @@ namespace ini {
 // Raised by every write that cannot reach the file; the old file is then intact.
 class EIniFileException : public std::runtime_error {
 public:
-    explicit EIniFileException(const std::string& path)
-        : std::runtime_error("Unable to write to " + path) {}
+    // `cause`, when known, says why ("read-only", "No space left on device").
+    explicit EIniFileException(const std::string& path, const std::string& cause = {})
+        : std::runtime_error("Unable to write to " + path +
+                             (cause.empty() ? std::string() : " (" + cause + ")")) {}
 };
 
 struct Document;
@@ -100,6 +102,28 @@ public:
         TIniFile* ini_;
     };
 
+    // Keeps every write to the file in memory, whatever batches open and
+    // close meanwhile, so that several files can be replaced as one step.
+    // Stage() writes the new text to a temporary file beside the target for
+    // the caller to put in place, Kept() says it is in place; a Hold that
+    // ends without Kept() drops the edits and the file is read anew.
+    class Hold {
+    public:
+        explicit Hold(TIniFile& ini);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+        bool Dirty() const;
+        // The temporary file's path; raises like a write (nothing is left then).
+        std::string Stage();
+        // The file a staged text replaces (a symbolic link's target).
+        std::string Target() const;
+        void Kept();
+
+    private:
+        TIniFile* ini_;
+    };
+
     // Test seam: called before each step of a replacement ("create", "write",
     // "sync", "rename"); a handler that returns false makes that step fail.
     using FaultHook = std::function<bool(std::string_view step, const std::string& path)>;
@@ -117,6 +141,7 @@ private:
     std::string path_;
     mutable std::unique_ptr<Document> doc_;
     int batchDepth_ = 0;
+    int holds_ = 0; // a Hold keeps every write in memory
     bool dirty_ = false;
     bool checkedWritable_ = false;
 };

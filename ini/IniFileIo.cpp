@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -162,6 +163,16 @@ bool canReplace(const std::string& target) {
     return ::access(dirOf(target).c_str(), W_OK | X_OK) == 0;
 }
 
+std::string whyNotReplaceable(const std::string& target) {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return "not a plain file";
+        if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)
+            return "the file is read-only";
+    }
+    return "its folder cannot be written";
+}
+
 std::string temporaryTemplate(const std::string& target) {
     const auto slash = target.rfind('/');
     return dirOf(target) + "/." + target.substr(slash == std::string::npos ? 0 : slash + 1) +
@@ -185,19 +196,19 @@ void removeStaleTemporaries(const std::string& dir) {
     ::closedir(d);
 }
 
-void replaceFile(const std::string& path, const std::function<bool(int fd)>& fill) {
+std::string stageFile(const std::string& path, const std::function<bool(int fd)>& fill) {
     const std::string target = resolveTarget(path);
-    if (!canReplace(target)) throw EIniFileException(path);
+    if (!canReplace(target)) throw EIniFileException(path, whyNotReplaceable(target));
     const std::string dir = dirOf(target);
     removeStaleTemporaries(dir);
     std::string tmpl = temporaryTemplate(target);
     if (faultAt("create", path)) throw EIniFileException(path);
     const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0) throw EIniFileException(path);
-    auto fail = [&]() {
+    if (fd < 0) throw EIniFileException(path, std::strerror(errno));
+    auto fail = [&](int error) {
         ::close(fd);
         ::unlink(tmpl.c_str());
-        throw EIniFileException(path);
+        throw EIniFileException(path, error ? std::strerror(error) : std::string());
     };
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
@@ -209,17 +220,27 @@ void replaceFile(const std::string& path, const std::function<bool(int fd)>& fil
         ::umask(mask);
         ::fchmod(fd, 0666 & ~mask);
     }
-    if (faultAt("write", path) || !fill(fd)) fail();
-    if (faultAt("sync", path) || ::fsync(fd) != 0) fail();
+    errno = 0;
+    if (faultAt("write", path) || !fill(fd)) fail(errno);
+    if (faultAt("sync", path) || ::fsync(fd) != 0) fail(errno);
     if (::close(fd) != 0) {
+        const int error = errno;
         ::unlink(tmpl.c_str());
-        throw EIniFileException(path);
+        throw EIniFileException(path, std::strerror(error));
     }
+    return tmpl;
+}
+
+void replaceFile(const std::string& path, const std::function<bool(int fd)>& fill) {
+    const std::string tmpl = stageFile(path, fill);
+    const std::string target = resolveTarget(path);
     if (faultAt("rename", path) || ::rename(tmpl.c_str(), target.c_str()) != 0) {
+        const int error = errno;
         ::unlink(tmpl.c_str());
-        throw EIniFileException(path);
+        throw EIniFileException(path, error ? std::strerror(error) : std::string());
     }
-    if (const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
+    if (const int dirFd = ::open(dirOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);
     }

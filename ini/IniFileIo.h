@@ -22,11 +22,16 @@ std::string resolveTarget(const std::string& path);
 // Whether the target may be replaced (a file without write bits counts as
 // read-only, for root too, as the Windows attribute does).
 bool canReplace(const std::string& target);
+// Why canReplace says no, in a player's words.
+std::string whyNotReplaceable(const std::string& target);
 
 // Writes the new content through `fill` into a temporary file in the target's
 // folder, syncs it and renames it over the target. Raises EIniFileException
 // naming `path`; the old file is then untouched and no temporary is left.
 void replaceFile(const std::string& path, const std::function<bool(int fd)>& fill);
+// The first half of that: the filled, synced temporary file, for the caller
+// to rename over `resolveTarget(path)`. Raises like replaceFile.
+std::string stageFile(const std::string& path, const std::function<bool(int fd)>& fill);
 
 // The temporary file name used for `target` by this process.
 std::string temporaryTemplate(const std::string& target);

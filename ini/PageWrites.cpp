@@ -73,7 +73,30 @@ std::vector<PendingWrite> PageBaseline::Changed(const PageWrites& now) const {
 
 void PageBaseline::WriteChanged(const PageWrites& now) {
     for (const auto& w : Changed(now)) Apply(w);
+    SaveStep::Remember([this, before = values_] { values_ = before; });
     Reset(now);
+}
+
+namespace {
+SaveStep*& CurrentStep() {
+    static SaveStep* step = nullptr;
+    return step;
+}
+} // namespace
+
+SaveStep::SaveStep() : outer_(CurrentStep()) {
+    CurrentStep() = this;
+}
+
+SaveStep::~SaveStep() {
+    CurrentStep() = outer_;
+    if (succeeded_) return;
+    for (auto it = putBacks_.rbegin(); it != putBacks_.rend(); ++it)
+        (*it)();
+}
+
+void SaveStep::Remember(std::function<void()> putBack) {
+    if (SaveStep* step = CurrentStep()) step->putBacks_.push_back(std::move(putBack));
 }
 
 std::string WrittenText(const PendingWrite& w) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,27 @@ public:
 private:
     static std::string Id(const PendingWrite& w);
     std::vector<std::pair<std::string, std::string>> values_; // sorted by id
+};
+
+// A save that goes to the disk as one step after all its writes: while one
+// runs, what the pages take as saved (their baselines and snapshots) moves
+// only if it goes through. Remember() keeps how to put a page's record
+// back; a step that ends without Succeeded() puts every one back, latest
+// first, so the pages still count their edits as unsaved.
+class SaveStep {
+public:
+    SaveStep();
+    ~SaveStep();
+    SaveStep(const SaveStep&) = delete;
+    SaveStep& operator=(const SaveStep&) = delete;
+    void Succeeded() { succeeded_ = true; }
+    // Does nothing when no step runs (the record then moves at once).
+    static void Remember(std::function<void()> putBack);
+
+private:
+    SaveStep* outer_;
+    std::vector<std::function<void()>> putBacks_;
+    bool succeeded_ = false;
 };
 
 // The text a write puts into the file: the value, followed by the inline

@@ -3,31 +3,32 @@
 #include "app/TfrmAbout.h"
 #include "app/TfrmInit.h"
 #include "app/TfrmReadme.h"
+#include "banner/TBannerFeedThread.h"
+#include "banner/TBannerImage.h"
 #include "ini/IniFile.h"
 #include "instantaction/TInstantActionPage.h"
 #include "keybinds/TAliasesPage.h"
+#include "keybinds/TKeyBindsPage.h"
+#include "keybinds/TfrmTaunts.h"
 #include "maintenance/Backups.h"
 #include "maintenance/DefaultReset.h"
 #include "maintenance/SaveHistory.h"
 #include "maintenance/TIniFilesPage.h"
 #include "maintenance/TfrmIniManager.h"
+#include "net/CurlStream.h"
+#include "platform/FileJournal.h"
+#include "platform/Files.h"
+#include "platform/Network.h"
+#include "platform/Paths.h"
+#include "platform/Shell.h"
 #include "settings/Presets.h"
 #include "settings/RenderDevices.h"
-#include "keybinds/TKeyBindsPage.h"
-#include "keybinds/TfrmTaunts.h"
-#include "platform/Files.h"
-#include "platform/Paths.h"
 #include "settings/TGeneralSettingsPage.h"
 #include "settings/TUT2k4SettingsPage.h"
-#include "platform/Shell.h"
 #include "ui/PendingEdits.h"
 #include "ui/Prompter.h"
 #include "ui/TfrmProgress.h"
 #include "update/TUpdateClient.h"
-#include "banner/TBannerFeedThread.h"
-#include "banner/TBannerImage.h"
-#include "net/CurlStream.h"
-#include "platform/Network.h"
 
 #include <QTimer>
 
@@ -38,19 +39,22 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QScreen>
 #include <QScopeGuard>
+#include <QScopedValueRollback>
+#include <QScreen>
 #include <QShortcut>
 #include <QStyle>
-#include <QScopedValueRollback>
 #include <QTabWidget>
 #include <QToolBar>
-#include <QHBoxLayout>
 #include <QVBoxLayout>
+#include <cstring>
 #include <map>
+#include <optional>
+#include <unistd.h>
 
 namespace app {
 
@@ -85,29 +89,49 @@ struct MenuItem {
 };
 
 constexpr MenuItem kMenu[] = {
-    {"&File", "Reload1", "&Load", "Ctrl+O", nullptr, "Reload the settings", &TfrmMain::Reload1Click, true},
-    {"&File", "Save1", "&Save Changes", "Ctrl+S", nullptr, "Save your settings", &TfrmMain::Save1Click, true},
-    {"&File", "Review1", "&Review changes...", "Ctrl+R", nullptr, "Show what a save would write", &TfrmMain::Review1Click, true},
-    {"&File", "Undolastsave1", "&Undo last save", "Ctrl+Z", nullptr, "Put the files back as they were before the last save", &TfrmMain::Undolastsave1Click, true},
-    {"&File", "Savehistory1", "Save &history...", nullptr, nullptr, "The saves of the past, to see and to undo", &TfrmMain::Savehistory1Click, true},
+    {"&File", "Reload1", "&Load", "Ctrl+O", nullptr, "Reload the settings", &TfrmMain::Reload1Click,
+     true},
+    {"&File", "Save1", "&Save Changes", "Ctrl+S", nullptr, "Save your settings",
+     &TfrmMain::Save1Click, true},
+    {"&File", "Review1", "&Review changes...", "Ctrl+R", nullptr, "Show what a save would write",
+     &TfrmMain::Review1Click, true},
+    {"&File", "Undolastsave1", "&Undo last save", "Ctrl+Z", nullptr,
+     "Put the files back as they were before the last save", &TfrmMain::Undolastsave1Click, true},
+    {"&File", "Redolastundo1", "R&edo last undo", "Ctrl+Shift+Z", nullptr,
+     "Put back what the last undo took back", &TfrmMain::Redolastundo1Click, true},
+    {"&File", "Savehistory1", "Save &history...", nullptr, nullptr,
+     "The saves of the past, to see and to undo", &TfrmMain::Savehistory1Click, true},
     {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&File", "BackupINIfiles1", "&Backup INI files", "Ctrl+B", nullptr, "Backup the ini files now", &TfrmMain::BackupINIs1Click, true},
-    {"&File", "Backupmanager1", "&Backup manager", "Ctrl+M", nullptr, "Open the backup manager", &TfrmMain::Backupmanager1Click, true},
+    {"&File", "BackupINIfiles1", "&Backup INI files", "Ctrl+B", nullptr, "Backup the ini files now",
+     &TfrmMain::BackupINIs1Click, true},
+    {"&File", "Backupmanager1", "&Backup manager", "Ctrl+M", nullptr, "Open the backup manager",
+     &TfrmMain::Backupmanager1Click, true},
     {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&File", "Openfiles1", "&Open custom user.ini..", "Ctrl+Shift+O", nullptr, nullptr, &TfrmMain::Openfiles1Click, true},
-    {"&File", "SaveINIfilesAS1", "S&ave custom user.ini as..", "Ctrl+Shift+S", nullptr, nullptr, &TfrmMain::SaveINIfilesAS1Click, true},
+    {"&File", "Openfiles1", "&Open custom user.ini..", "Ctrl+Shift+O", nullptr, nullptr,
+     &TfrmMain::Openfiles1Click, true},
+    {"&File", "SaveINIfilesAS1", "S&ave custom user.ini as..", "Ctrl+Shift+S", nullptr, nullptr,
+     &TfrmMain::SaveINIfilesAS1Click, true},
     {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&File", "Exit1", "&Exit Quorlex2004", "Alt+F4", nullptr, "Exit Quorlex 2004", &TfrmMain::Exit1Click, true},
-    {"&Quorlex 2004", "UT2k4Dir1", "Options", nullptr, "Ctrl+S", "Re-run the setup", &TfrmMain::UT2k4Dir1Click, true},
-    {"&Quorlex 2004", "Checkforupdates1", "&Check for updates", "Ctrl+U", nullptr, "Check if there is a new version available", &TfrmMain::Checkforupdates1Click, true},
+    {"&File", "Exit1", "&Exit Quorlex2004", "Alt+F4", nullptr, "Exit Quorlex 2004",
+     &TfrmMain::Exit1Click, true},
+    {"&Quorlex 2004", "UT2k4Dir1", "Options", nullptr, "Ctrl+S", "Re-run the setup",
+     &TfrmMain::UT2k4Dir1Click, true},
+    {"&Quorlex 2004", "Checkforupdates1", "&Check for updates", "Ctrl+U", nullptr,
+     "Check if there is a new version available", &TfrmMain::Checkforupdates1Click, true},
     {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&Quorlex 2004", "Tauntlist1", "&Tauntlist", "Ctrl+T", nullptr, "Open the list with taunts", &TfrmMain::auntlist1Click, false},
+    {"&Quorlex 2004", "Tauntlist1", "&Tauntlist", "Ctrl+T", nullptr, "Open the list with taunts",
+     &TfrmMain::auntlist1Click, false},
     {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false},
-    {"&Quorlex 2004", "Resettodefault", "Reset settings to &default", "Ctrl+D", nullptr, nullptr, &TfrmMain::ResettodefaultClick, true},
-    {"Predefined Settings", "Highquality1", "High quality", nullptr, nullptr, nullptr, &TfrmMain::Highquality1Click, true},
-    {"Predefined Settings", "Lowquality1", "Low quality", nullptr, nullptr, nullptr, &TfrmMain::Lowquality1Click, true},
-    {"&Help", "Quorlex2k4help1", "&Quorlex2004 help", "F3", nullptr, nullptr, &TfrmMain::Quorlex2k4help1Click, true},
-    {"&Help", "Showreadmetxt1", "Show Readme.txt", "F1", nullptr, nullptr, &TfrmMain::Showreadmetxt1Click, true},
+    {"&Quorlex 2004", "Resettodefault", "Reset settings to &default", "Ctrl+D", nullptr, nullptr,
+     &TfrmMain::ResettodefaultClick, true},
+    {"Predefined Settings", "Highquality1", "High quality", nullptr, nullptr, nullptr,
+     &TfrmMain::Highquality1Click, true},
+    {"Predefined Settings", "Lowquality1", "Low quality", nullptr, nullptr, nullptr,
+     &TfrmMain::Lowquality1Click, true},
+    {"&Help", "Quorlex2k4help1", "&Quorlex2004 help", "F3", nullptr, nullptr,
+     &TfrmMain::Quorlex2k4help1Click, true},
+    {"&Help", "Showreadmetxt1", "Show Readme.txt", "F1", nullptr, nullptr,
+     &TfrmMain::Showreadmetxt1Click, true},
     {"&Help", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
     {"&Help", "Abouty1", "&About", "F2", nullptr, nullptr, &TfrmMain::Abouty1Click, true},
 };
@@ -202,6 +226,10 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
         CommitEdits();
         return SaveAllPages();
     });
+    ctx_.writeFiles = [this](const QString& command, const std::function<bool()>& writes) {
+        return WriteGameFiles(command, writes);
+    };
+    iniFiles_->SetWriteFiles(ctx_.writeFiles);
     QWidget* pages[] = {keyBinds_, aliases_, general_, ut2k4_, instantAction_, iniFiles_};
     int index = 0;
     for (const auto& tab : kTabs) {
@@ -213,13 +241,30 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     tabIniFiles_ = PageCtrl_->widget(5);
     tracked_ = {
         {keyBinds_, [this] { return keyBinds_->KeyBindsChanged(); },
-         [this] { return keyBinds_->SaveKeyBinds(); }, [this] { return keyBinds_->LoadKeyBinds(); }},
+         [this] { return keyBinds_->SaveKeyBinds(); },
+         [this] { return keyBinds_->LoadKeyBinds(); }},
         {aliases_, [this] { return aliases_->AliasesChanged(); },
-         [this] { aliases_->SaveAliases(); return true; }, [this] { return aliases_->LoadAliases(); }},
+         [this] {
+             aliases_->SaveAliases();
+             return true;
+         },
+         [this] { return aliases_->LoadAliases(); }},
         {general_, [this] { return general_->GeneralSettingsChanged(); },
-         [this] { return general_->SaveGeneralSettings(); }, [this] { return general_->LoadGeneralSettings(); }},
+         [this] { return general_->SaveGeneralSettings(); },
+         [this] { return general_->LoadGeneralSettings(); }},
         {ut2k4_, [this] { return ut2k4_->UT2k4SettingsChanged(); },
-         [this] { return ut2k4_->SaveUT2k4Settings(); }, [this] { return ut2k4_->LoadUT2k4Settings(); }},
+         [this] { return ut2k4_->SaveUT2k4Settings(); },
+         [this] { return ut2k4_->LoadUT2k4Settings(); }},
+        // Its rules and its start settings are edits like any other page's.
+        {instantAction_, [this] { return !instantAction_->PendingChanges().empty(); },
+         [this] {
+             instantAction_->SaveGameTypeRules();
+             return true;
+         },
+         [this] {
+             instantAction_->LoadGameTypeRules();
+             return true;
+         }},
     };
     PageCtrl_->setEnabled(false);
     layout->addWidget(PageCtrl_, 1);
@@ -502,11 +547,64 @@ bool TfrmMain::AnyPageChanged() {
     return iniFiles_->RawTextChanged();
 }
 
-bool TfrmMain::SaveAllPages() {
+bool TfrmMain::WriteGameFiles(const QString& command, const std::function<bool()>& writes) {
     CommitEdits();
-    // Every way to the savers asks while the game runs, unless its command has asked already.
+    // Inside a command that already runs as one step, its writes join it.
+    if (inStep_) return writes();
     if (!saving_ && !MayReplaceGameFiles()) return false;
     const QScopedValueRollback<bool> saving(saving_, true);
+    const QScopedValueRollback<bool> inStep(inStep_, true);
+    maintenance::HistoryScope history(history_.get(), command, GameFiles());
+    // What the pages take as saved moves only once the files are in place.
+    ini::SaveStep step;
+    std::optional<ini::TIniFile::Hold> user, engine;
+    if (ini_.UserIni) user.emplace(*ini_.UserIni);
+    if (ini_.Ut2004Ini) engine.emplace(*ini_.Ut2004Ini);
+    // A write that failed has told why; the holds then drop every edit, so
+    // no file gets half a save.
+    if (!writes()) return false;
+    std::vector<std::pair<QString, QString>> pairs;
+    std::vector<std::string> staged;
+    const auto removeStaged = qScopeGuard([&] {
+        for (const auto& path : staged)
+            ::unlink(path.c_str());
+    });
+    try {
+        for (auto* hold : {&user, &engine})
+            if (*hold && (*hold)->Dirty()) {
+                staged.push_back((*hold)->Stage());
+                pairs.emplace_back(Q(staged.back()), Q((*hold)->Target()));
+            }
+    } catch (const ini::EIniFileException& e) {
+        delete splash_;
+        prompter_.Error(Q(e.what()));
+        return false;
+    }
+    // Both files in one crash-safe step: a crash leaves both old or both new.
+    if (!platform::journal::Replace(pairs)) {
+        const int error = errno;
+        QStringList names;
+        for (const auto& [from, to] : pairs)
+            names << to;
+        delete splash_;
+        prompter_.Error(QStringLiteral("Unable to write to ") +
+                        names.join(QStringLiteral(" and ")) +
+                        (error ? QStringLiteral(" (") +
+                                     QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char(')')
+                               : QString()));
+        return false;
+    }
+    for (auto* hold : {&user, &engine})
+        if (*hold && (*hold)->Dirty()) (*hold)->Kept();
+    step.Succeeded();
+    return true;
+}
+
+bool TfrmMain::SaveAllPages() {
+    return WriteGameFiles(QStringLiteral("Save"), [this] { return RunSavers(); });
+}
+
+bool TfrmMain::RunSavers() {
     const std::function<bool()> savers[] = {
         [this] { return keyBinds_->SaveKeyBinds(); },
         [this] { aliases_->SaveAliases(); return true; },
@@ -552,7 +650,6 @@ void TfrmMain::SaveCommand(bool review) {
     if (review && !RunReview(changes)) return;
     if (!MayReplaceGameFiles()) return;
     const QScopedValueRollback<bool> saving(saving_, true);
-    maintenance::HistoryScope history(history_.get(), QStringLiteral("Save"), GameFiles());
     splash_ = new ui::TfrmProgress(this);
     splash_->SetText(QStringLiteral("Saving...."));
     splash_->show();
@@ -562,23 +659,36 @@ void TfrmMain::SaveCommand(bool review) {
     const auto dropSplash = qScopeGuard([this] { delete splash_; });
     LetEventsRun();
     // A saver that failed has shown its error; claiming success then would lie.
-    const bool ok = SaveAllPages();
-    // The raw text is written after the pages and merged with what they just
-    // wrote, so neither overwrites the other; untouched text is not written.
+    bool ok = SaveAllPages();
+    // Raw text the player edited is written too, whichever page Save was
+    // pressed on: after the pages, merged with what they just wrote, so
+    // neither overwrites the other; untouched text is not written.
     const bool onIniFiles = PageCtrl_->currentWidget() == tabIniFiles_;
-    if (onIniFiles && iniFiles_->RawTextChanged()) iniFiles_->btnSaveInisClick();
+    if (ok && onIniFiles && iniFiles_->RawTextChanged()) {
+        // On its own page the raw save asks as its button does.
+        delete splash_;
+        iniFiles_->btnSaveInisClick();
+    } else if (ok && iniFiles_->RawTextChanged()) {
+        delete splash_;
+        ok = WriteGameFiles(QStringLiteral("Save the ini files"), [this] {
+            iniFiles_->WriteEditedText();
+            return true;
+        });
+        ReloadAllPages();
+    }
     iniFiles_->Refill(!onIniFiles);
     delete splash_;
     if (ok) prompter_.InformationWithDetails(QStringLiteral("The changes has been succesfully saved!"), ReviewText(changes));
 }
 
 bool TfrmMain::SaveBeforeExit() {
-    if (!MayReplaceGameFiles()) return false;
-    const QScopedValueRollback<bool> saving(saving_, true);
     // Kept like Save's, so Undo last save puts back what the exit wrote.
-    maintenance::HistoryScope history(history_.get(), QStringLiteral("Save"), GameFiles());
     if (!SaveAllPages()) return false;
-    iniFiles_->WriteEditedText();
+    if (iniFiles_->RawTextChanged())
+        return WriteGameFiles(QStringLiteral("Save the ini files"), [this] {
+            iniFiles_->WriteEditedText();
+            return true;
+        });
     return true;
 }
 

@@ -85,6 +85,14 @@ public:
     // Every page's saver in turn. Asks first while the game runs, unless the
     // command around it has asked; false when nothing or not all was saved.
     bool SaveAllPages();
+    // The one way a command writes the player's pair: edits in the controls
+    // are committed, the running game asked about, a history entry made, and
+    // every write `writes` makes is held in memory and then put in place in
+    // one crash-safe step for both files. When a write fails or the step
+    // does not go through, nothing is written and the pages keep counting
+    // their edits as unsaved. False then (the reason has been shown) or when
+    // the player declined.
+    bool WriteGameFiles(const QString& command, const std::function<bool()>& writes);
     // Exit's and the close box's save: the pages and the edited raw text,
     // one entry of the history.
     bool SaveBeforeExit();
@@ -105,6 +113,7 @@ public slots:
     void Save1Click();
     void Review1Click();
     void Undolastsave1Click();
+    void Redolastundo1Click();
     void Savehistory1Click();
     void Reload1Click();
     void Exit1Click();
@@ -203,6 +212,8 @@ private:
     // in its own words.
     bool MayReplaceGameFiles(bool restoring = false);
     bool saving_ = false;
+    bool inStep_ = false; // WriteGameFiles runs: writes join its step
+    bool RunSavers();
     // Shows the changes with Save and Cancel; true for Save.
     bool RunReview(const std::vector<ReviewRow>& rows);
     // The files a command may replace: the current user INI and UT2004.ini.
@@ -212,7 +223,8 @@ private:
     void KeepBeforeUpdate(const QString& path);
     void KeepUpdateInHistory();
     std::vector<std::pair<QString, QByteArray>> beforeUpdate_;
-    void PutBackEntry(const QString& id, bool latest);
+    // `command`: the history's name of the put-back (empty: Undo "...").
+    void PutBackEntry(const QString& id, bool latest, const QString& command = {});
 
     StartupEnvironment env_;
     ui::Prompter& prompter_;

@@ -9,6 +9,7 @@
 #include "keybinds/TKeyBindsPage.h"
 #include "maintenance/IniDiff.h"
 #include "maintenance/SaveHistory.h"
+#include "platform/Files.h"
 #include "platform/GameProcess.h"
 #include "settings/TGeneralSettingsPage.h"
 #include "settings/TUT2k4SettingsPage.h"
@@ -97,17 +98,74 @@ void TfrmMain::Review1Click() {
     if (RunReview(PendingReview())) SaveCommand(false);
 }
 
+namespace {
+
+bool IsUndo(const maintenance::HistoryEntry& e) {
+    return e.command.startsWith(QStringLiteral("Undo \""));
+}
+bool IsRedo(const maintenance::HistoryEntry& e) {
+    return e.command.startsWith(QStringLiteral("Redo \""));
+}
+
+// Undo walks back: each undo in the history has taken back the latest
+// command before it that no other undo took back, so the next one to take
+// back is the newest command left over. A redo is a command like a save.
+std::optional<maintenance::HistoryEntry>
+ToUndo(const std::vector<maintenance::HistoryEntry>& newestFirst) {
+    int undone = 0;
+    for (const auto& e : newestFirst) {
+        if (IsUndo(e))
+            ++undone;
+        else if (undone > 0)
+            --undone;
+        else
+            return e;
+    }
+    return std::nullopt;
+}
+
+// The undo a redo puts back: the newest one no redo has put back yet, as
+// long as no other command came after it.
+std::optional<maintenance::HistoryEntry>
+ToRedo(const std::vector<maintenance::HistoryEntry>& newestFirst) {
+    int redone = 0;
+    for (const auto& e : newestFirst) {
+        if (IsRedo(e))
+            ++redone;
+        else if (!IsUndo(e))
+            return std::nullopt;
+        else if (redone > 0)
+            --redone;
+        else
+            return e;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 void TfrmMain::Undolastsave1Click() {
     if (!PageCtrl_->isEnabled()) return;
-    const auto latest = history_->Latest();
-    if (!latest) {
+    const auto target = ToUndo(history_->Entries());
+    if (!target) {
         prompter_.Information(QStringLiteral("There is no save to undo."));
         return;
     }
-    PutBackEntry(latest->id, true);
+    PutBackEntry(target->id, true);
 }
 
-void TfrmMain::PutBackEntry(const QString& id, bool latest) {
+void TfrmMain::Redolastundo1Click() {
+    if (!PageCtrl_->isEnabled()) return;
+    const auto target = ToRedo(history_->Entries());
+    if (!target) {
+        prompter_.Information(QStringLiteral("There is no undo to redo."));
+        return;
+    }
+    // "Undo "Save"" is redone as "Redo "Save"".
+    PutBackEntry(target->id, true, QStringLiteral("Redo ") + target->command.mid(5));
+}
+
+void TfrmMain::PutBackEntry(const QString& id, bool latest, const QString& command) {
     const auto entry = history_->Find(id);
     if (!entry) return;
     if (!MayDropEdits()) return;
@@ -137,9 +195,18 @@ void TfrmMain::PutBackEntry(const QString& id, bool latest) {
             if (answer == ui::Answer::No) keep << path;
         }
     if (keep.size() == static_cast<qsizetype>(entry->files.size())) return;
+    // A file the player made read-only is refused, as a save refuses it.
+    for (const QString& path : paths)
+        if (!keep.contains(path) && platform::IsReadOnlyFile(path)) {
+            prompter_.Error(QStringLiteral("Unable to write to ") + path +
+                            QStringLiteral(" (the file is read-only)\nNothing was put back."));
+            return;
+        }
     bool ok = false;
     {
-        maintenance::HistoryScope history(history_.get(), QStringLiteral("Undo \"%1\"").arg(entry->command), paths);
+        maintenance::HistoryScope history(
+            history_.get(),
+            command.isEmpty() ? QStringLiteral("Undo \"%1\"").arg(entry->command) : command, paths);
         ok = maintenance::PutBack(*entry, keep);
     }
     if (!ok) {

@@ -189,12 +189,8 @@ bool TfrmMain::PageCtrlPageChanging(int leaving) {
         if (save == ui::Answer::Cancel) return false;
         // A save that failed has said why; the edits stay in front of the player.
         if (save == ui::Answer::Yes) {
-            // The page's own save replaces the game's files as Save does:
-            // asked about while the game runs, and kept in the history.
-            if (!MayReplaceGameFiles()) return false;
-            const QScopedValueRollback<bool> saving(saving_, true);
-            maintenance::HistoryScope history(history_.get(), QStringLiteral("Save"), GameFiles());
-            return page.save();
+            // The page's own save replaces the game's files as Save does.
+            return WriteGameFiles(QStringLiteral("Save"), page.save);
         }
         const auto undo = prompter_.AskDefault(ui::PromptKind::Confirmation,
                                                QStringLiteral("Do you want to undo changes?"),

@@ -111,6 +111,7 @@ void TAliasesPage::SaveAliases() {
     CollectWrites(now);
     baseline_.WriteChanged(now);
     batch.finish();
+    ini::SaveStep::Remember([this, before = snapshot_] { snapshot_ = before; });
     snapshot_ = SlotValues();
 }
 

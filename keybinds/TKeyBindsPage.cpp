@@ -325,6 +325,7 @@ bool TKeyBindsPage::SaveKeyBinds() {
         ctx_.prompter.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
         return false;
     }
+    ini::SaveStep::Remember([this, before = snapshot_] { snapshot_ = before; });
     snapshot_ = SnapshotTexts();
     return true;
 }
@@ -429,14 +430,21 @@ void TKeyBindsPage::btnSaveClick() {
         return;
     }
     if (!ctx_.ini.UserIni) return;
-    ctx_.ini.UserIni->WriteText(kInputSection, edtCharNoCheck_->text().toStdString(),
-                                edtCommandNoCheck_->text().toStdString());
-    edtCharNoCheck_->setFocus();
+    // The reload after the write would drop the other fields' edits: they
+    // are saved or loaded first, and nothing is written until then.
     if (KeyBindsChanged()) {
         ctx_.prompter.Warning(QStringLiteral(
             "There have been some changes in the other keybinds.\nPlease Save, or Load first!"));
         return;
     }
+    const auto write = [this] {
+        ctx_.ini.UserIni->WriteText(kInputSection, edtCharNoCheck_->text().toStdString(),
+                                    edtCommandNoCheck_->text().toStdString());
+        return true;
+    };
+    if (ctx_.writeFiles ? !ctx_.writeFiles(QStringLiteral("Define own key"), write) : !write())
+        return;
+    edtCharNoCheck_->setFocus();
     LoadKeyBinds();
 }
 

@@ -5,6 +5,7 @@
 #include "ui/Prompter.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace maintenance {
 
@@ -19,9 +20,17 @@ void ResetToDefaults(ui::PageContext& ctx, const std::function<void()>& reloadAl
     // A .BAK file in another letter case is the one the backup manager shows.
     const QString userBak = platform::FindIgnoringCase(dir, QStringLiteral("User.BAK"));
     const QString engineBak = platform::FindIgnoringCase(dir, QStringLiteral("UT2004.BAK"));
-    QFile::remove(userBak);
-    QFile::remove(engineBak);
-    // One change for the pair, so a crash never leaves a .BAK pair of two different days.
+    // A file the player made read-only (to protect his binds, say) is left
+    // alone, as a save leaves it, and nothing of the reset happens.
+    for (const QString& file : {user, engine})
+        if (platform::IsReadOnlyFile(file)) {
+            p.Error(QStringLiteral("Unable to write to ") + file +
+                    QStringLiteral(
+                        " (the file is read-only)\nSettings have not been restored to default"));
+            return;
+        }
+    // One change for the pair, so a crash never leaves a .BAK pair of two
+    // different days; the earlier pair stays until the new one is in place.
     const bool kept = platform::ReplaceFiles({{user, userBak}, {engine, engineBak}});
     if (!kept && p.AskDefault(ui::PromptKind::Warning, QStringLiteral("Could not backup the INI files\nWant to continue anyway?"),
                               ui::Buttons::YesNo, ui::Answer::No) != ui::Answer::Yes)

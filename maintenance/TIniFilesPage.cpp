@@ -3,6 +3,8 @@
 #include "maintenance/SaveHistory.h"
 
 #include "ini/Cp1252.h"
+#include "platform/FileJournal.h"
+#include "platform/Files.h"
 #include "ui/PageContext.h"
 #include "ui/Prompter.h"
 
@@ -17,8 +19,11 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSplitter>
+#include <QTemporaryDir>
 #include <QTextDocument>
 #include <QVBoxLayout>
+#include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace maintenance {
@@ -327,8 +332,8 @@ void TIniFilesPage::Refill(bool withTitles) {
 // The file may have changed since the editor was filled: the other pages
 // save into the same files. Their changes and the player's text are merged
 // line by line; only where both changed the same lines is he asked.
-bool TIniFilesPage::WriteSide(Side& side) {
-    if (!Edited(side)) return false;
+std::optional<QByteArray> TIniFilesPage::MergedSide(Side& side) {
+    if (!Edited(side)) return std::nullopt;
     const QString path = PathOf(side);
     const QByteArray current = readBytes(path);
     const RawFile theirs = ParseRawFile(current);
@@ -344,22 +349,59 @@ bool TIniFilesPage::WriteSide(Side& side) {
         merge(side.base, ours, theirs, false, merged.lines);
     }
     const QByteArray bytes = RawFileBytes(merged);
-    if (bytes != current) writeBytes(path, bytes);
-    Fill(side, bytes);
-    return bytes != current;
+    if (bytes == current) {
+        Fill(side, bytes);
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 bool TIniFilesPage::WriteEditedText() {
-    const bool user = WriteSide(user_);
-    const bool engine = WriteSide(engine_);
-    return user || engine;
+    // Both texts go into their files as one crash-safe step, as a save's do.
+    std::vector<std::pair<Side*, QByteArray>> texts;
+    for (Side* side : {&user_, &engine_})
+        if (auto bytes = MergedSide(*side)) texts.emplace_back(side, *bytes);
+    if (texts.empty()) return false;
+    QTemporaryDir stage;
+    std::vector<std::pair<QString, QString>> replacements;
+    for (const auto& [side, bytes] : texts) {
+        const QString path = PathOf(*side);
+        if (platform::IsReadOnlyFile(path))
+            throw std::runtime_error((QStringLiteral("Unable to write to ") + path +
+                                      QStringLiteral(" (the file is read-only)"))
+                                         .toStdString());
+        const QString staged = stage.filePath(QFileInfo(path).fileName());
+        writeBytes(staged, bytes);
+        // The file keeps its own mode: a copy is never taken as more private than it is.
+        QFile::setPermissions(staged,
+                              QFile::permissions(path) | QFile::WriteOwner | QFile::ReadOwner);
+        replacements.emplace_back(staged, path);
+    }
+    if (!stage.isValid() || !platform::journal::Replace(replacements))
+        throw std::runtime_error((QStringLiteral("Unable to write to ") +
+                                  PathOf(*texts.front().first) + QStringLiteral(" (") +
+                                  QString::fromLocal8Bit(std::strerror(errno)) + QLatin1Char(')'))
+                                     .toStdString());
+    for (const auto& [side, bytes] : texts)
+        Fill(*side, bytes);
+    return true;
 }
 
 void TIniFilesPage::btnSaveInisClick() {
-    if (!ctx_.prompter.Confirm(QStringLiteral("Are you sure you want to save the ini files?"))) return;
-    HistoryScope history(history_, QStringLiteral("Save the ini files"), {UserPath(), EnginePath()});
+    if (!ctx_.prompter.Confirm(QStringLiteral("Are you sure you want to save the ini files?")))
+        return;
     if (savePages_ && !savePages_()) return; // the failing saver has told why; the raw text stays unsaved
-    WriteEditedText();
+    const auto write = [this] {
+        WriteEditedText();
+        return true;
+    };
+    if (writeFiles_) {
+        if (!writeFiles_(QStringLiteral("Save the ini files"), write)) return;
+    } else {
+        HistoryScope history(history_, QStringLiteral("Save the ini files"),
+                             {UserPath(), EnginePath()});
+        write();
+    }
     reloadAllPages_();
 }
 

@@ -2,6 +2,7 @@
 #include <QByteArray>
 #include <QWidget>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -60,6 +61,11 @@ public:
     void SetSavePages(std::function<bool()> savePages) { savePages_ = std::move(savePages); }
     // Where a raw save keeps the files' earlier versions.
     void SetHistory(SaveHistory* history) { history_ = history; }
+    // The window's one way to write the player's files (guard, history, one
+    // step); without it the page writes under its own history entry.
+    using WriteFiles =
+        std::function<bool(const QString& command, const std::function<bool()>& writes)>;
+    void SetWriteFiles(WriteFiles writeFiles) { writeFiles_ = std::move(writeFiles); }
 
 public slots:
     void btnSaveInisClick();
@@ -80,12 +86,14 @@ private:
     QString PathOf(const Side& side) const;
     bool Edited(const Side& side) const;
     void Fill(Side& side, const QByteArray& bytes);
-    bool WriteSide(Side& side);
+    // The merged text of an edited side, when it differs from the file.
+    std::optional<QByteArray> MergedSide(Side& side);
     void Search(QPlainTextEdit* editor);
 
     ui::PageContext& ctx_;
     std::function<void()> reloadAllPages_;
     std::function<bool()> savePages_;
+    WriteFiles writeFiles_;
     SaveHistory* history_ = nullptr;
     QPlainTextEdit* reUser_ = nullptr;
     QPlainTextEdit* reUt2004_ = nullptr;

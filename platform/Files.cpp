@@ -151,4 +151,11 @@ QDate Today() { return fakeToday().isValid() ? fakeToday() : QDate::currentDate(
 
 void SetTodayForTesting(const QDate& date) { fakeToday() = date; }
 
+bool IsReadOnlyFile(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists()) return false;
+    const auto writeBits = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    return !(info.permissions() & writeBits) || !info.isWritable();
+}
+
 } // namespace platform

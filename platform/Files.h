@@ -64,4 +64,9 @@ QString ShortDateFormat(); // of the user's locale
 QDate Today();
 void SetTodayForTesting(const QDate& date); // invalid date: the real clock again
 
+// A file the player made read-only: no write bit, or not writable by us.
+// Root's access to a file without write bits does not count, as the
+// game's own platform honours the attribute whoever runs it.
+bool IsReadOnlyFile(const QString& path);
+
 } // namespace platform

@@ -491,6 +491,7 @@ bool TGeneralSettingsPage::SaveGeneralSettings() {
         ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
         return false;
     }
+    ini::SaveStep::Remember([this, before = snapshot_] { snapshot_ = before; });
     snapshot_ = Take();
     return true;
 }

@@ -496,6 +496,7 @@ bool TUT2k4SettingsPage::SaveUT2k4Settings() {
         ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
         return false;
     }
+    ini::SaveStep::Remember([this, before = snapshot_] { snapshot_ = before; });
     snapshot_ = Take();
     return true;
 }

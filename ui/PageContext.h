@@ -38,6 +38,11 @@ struct PageContext {
     ini::IniHandles& ini;
     const StartupState& state;
     std::function<void(const std::function<void()>&)> guarded;
+    // The window's one way to write the player's files: the running-game
+    // guard, the history, one crash-safe step. Unset (a page on its own),
+    // the writes are made as they come.
+    std::function<bool(const QString& command, const std::function<bool()>& writes)> writeFiles =
+        {};
 };
 
 } // namespace ui

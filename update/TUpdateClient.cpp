@@ -55,12 +55,6 @@ void TInetThread::run() {
 
 TUpdateClient::TUpdateClient(QObject* owner) : QObject(owner) {}
 TUpdateClient::~TUpdateClient() {
-    // The program may end right after a run that the window's close ended:
-    // its thread has only its return left, and is not destroyed running.
-    if (thread_) {
-        thread_->wait();
-        delete thread_.data();
-    }
     // A started updater still works in its folder (its start marker goes there).
     if (!keepFolder_) files::RemovePrivateFolder(folder_);
 }
@@ -74,11 +68,10 @@ bool TUpdateClient::StartUpdate() {
     running_ = true;
     aborted_ = false;
     auto* thread = new TInetThread(this);
-    thread_ = thread;
-    connect(thread, &QThread::finished, this, [this, thread] {
-        thread->deleteLater();
-        ThreadFinished();
-    });
+    // The thread goes when it is done, also after we are gone: a run handed
+    // to us that never started ends with us, and the thread with it.
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(thread, &QThread::finished, this, [this] { ThreadFinished(); });
     thread->start();
     return true;
 }

@@ -368,7 +368,6 @@ protected:
     int lastErrorCode_ = 0;
     bool running_ = false;
     bool aborted_ = false;
-    QPointer<QThread> thread_; // the run's, until it is deleted
     bool redirected_ = false;  // the last fetch met a redirect it did not follow
 };
 

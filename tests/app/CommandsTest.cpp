@@ -229,7 +229,8 @@ private slots:
         QFile::setPermissions(userPath(), QFile::ReadOwner);
         prompter->Answer(Answer::Yes);
         QVERIFY(!w->close());
-        QCOMPARE(prompter->Texts(), (QStringList{kAskSave, QStringLiteral("Error occured:Unable to write to ") + userPath()}));
+        QCOMPARE(prompter->Texts(), (QStringList{kAskSave, QStringLiteral("Error occured:Unable to write to ") + userPath() +
+                                           QStringLiteral(" (the file is read-only)")}));
         QCOMPARE(space()->text(), QStringLiteral("changed"));
     }
 

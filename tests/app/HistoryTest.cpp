@@ -3,6 +3,7 @@
 #include "app/StartupEnvironment.h"
 #include "app/TfrmMain.h"
 #include "app/TfrmReview.h"
+#include "ini/IniFile.h"
 #include "update/TUpdateClient.h"
 #include "maintenance/IniDiff.h"
 #include "maintenance/SaveHistory.h"
@@ -19,6 +20,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSlider>
@@ -83,6 +85,11 @@ class HistoryTest : public QObject {
         c<QCheckBox>("cbEAX")->toggle();
         auto* rule = c<QSpinBox>("ctfMaxTeamSize");
         rule->setValue(rule->value() + 1);
+    }
+
+    void answerYes() {
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
     }
 
 private slots:
@@ -542,6 +549,119 @@ private slots:
         w->Undolastsave1Click();
         QCOMPARE(ReadAll(userPath()), user0);
         QCOMPARE(c<QLineEdit>("edtSpace")->text(), QStringLiteral("Jump"));
+    }
+
+    // Undo walks back through the saves; a redo puts back what an undo took.
+    void undoWalksBackAndRedoPutsBack() {
+        start();
+        const QByteArray before = ReadAll(userPath());
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Jump | one"));
+        save();
+        const QByteArray first = ReadAll(userPath());
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Jump | two"));
+        save();
+        for (int i = 0; i < 2; ++i) {
+            answerYes();
+            w->Undolastsave1Click();
+        }
+        QCOMPARE(ReadAll(userPath()), before);
+        prompter->Clear();
+        w->Undolastsave1Click();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("There is no save to undo.")});
+        answerYes();
+        w->Redolastundo1Click();
+        QCOMPARE(ReadAll(userPath()), first);
+        // A new save ends what can be redone.
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Jump | three"));
+        save();
+        prompter->Clear();
+        w->Redolastundo1Click();
+        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("There is no undo to redo.")});
+        // The stated limits: 50 entries, the oldest going first.
+        maintenance::SaveHistory h(historyDir->filePath(QStringLiteral("limits")));
+        for (int i = 0; i < 51; ++i)
+            h.Add(QStringLiteral("Save"), {{userPath(), QByteArray::number(i), "x"}},
+                  QDateTime(QDate(2026, 1, 1), QTime(0, 0)).addSecs(i));
+        QCOMPARE(h.Entries().size(), 50u);
+        QCOMPARE(h.Entries().back().files.front().before, QByteArray("1"));
+    }
+
+    // A save that does not reach both files reaches neither, and the pages
+    // still count their edits: a later save writes them.
+    void failedSaveWritesNothingAndKeepsTheEdits_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("read-only User.ini") << QStringLiteral("readonly");
+        QTest::newRow("UT2004.ini cannot be written") << QStringLiteral("full");
+    }
+    void failedSaveWritesNothingAndKeepsTheEdits() {
+        QFETCH(QString, fault);
+        start();
+        const QByteArray user = ReadAll(userPath()), engine = ReadAll(mainPath());
+        editEveryPage();
+        if (fault == QStringLiteral("readonly"))
+            QFile::setPermissions(userPath(), QFile::ReadOwner | QFile::ReadGroup);
+        else
+            ini::TIniFile::SetFaultHookForTesting([this](std::string_view step, const std::string& path) {
+                return !(step == "write" && QString::fromStdString(path) == mainPath());
+            });
+        prompter->Clear();
+        w->Save1Click();
+        ini::TIniFile::SetFaultHookForTesting({});
+        QCOMPARE(prompter->prompts.size(), 1);
+        QVERIFY2(prompter->Texts()[0].contains(QStringLiteral("Unable to write to ")), qPrintable(prompter->Texts()[0]));
+        if (fault == QStringLiteral("readonly"))
+            QVERIFY2(prompter->Texts()[0].contains(QStringLiteral("read-only")), qPrintable(prompter->Texts()[0]));
+        QCOMPARE(ReadAll(userPath()), user);
+        QCOMPARE(ReadAll(mainPath()), engine);
+        QVERIFY(w->AnyPageChanged());
+        QVERIFY(!w->PendingReview().empty());
+        QFile::setPermissions(userPath(), QFile::ReadOwner | QFile::WriteOwner);
+        save();
+        QVERIFY(ReadAll(userPath()).contains("Space=Jump | Fire"));
+        QVERIFY(ReadAll(mainPath()) != engine);
+        QVERIFY(!w->AnyPageChanged());
+        // The reset and undo refuse a read-only file too.
+        QFile::setPermissions(userPath(), QFile::ReadOwner);
+        const QByteArray saved = ReadAll(userPath());
+        for (const auto command : {&app::TfrmMain::Undolastsave1Click, &app::TfrmMain::ResettodefaultClick}) {
+            answerYes();
+            (w.get()->*command)();
+            QCOMPARE(ReadAll(userPath()), saved);
+            QCOMPARE(prompter->Texts().filter(QStringLiteral("(the file is read-only)")).size(), 1);
+        }
+        QFile::setPermissions(userPath(), QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // Every command that writes goes the one way: Define own key's Save is
+    // kept in the history and undone like a save; Instant Action's edits
+    // count as edits; raw text pending on the Inifiles page is saved too.
+    void everyWriteGoesTheOneWay() {
+        start();
+        const QByteArray before = ReadAll(userPath());
+        c<QLineEdit>("edtCharNoCheck")->setText(QStringLiteral("F9"));
+        c<QLineEdit>("edtCommandNoCheck")->setText(QStringLiteral("say own key"));
+        c<QPushButton>("btnSave")->click();
+        QVERIFY(ReadAll(userPath()).contains("F9=say own key"));
+        QCOMPARE(w->History().Entries().front().command, QStringLiteral("Define own key"));
+        answerYes();
+        w->Undolastsave1Click();
+        QCOMPARE(ReadAll(userPath()), before);
+        // With another field edited nothing is written, and the player is told.
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Jump | edited"));
+        prompter->Clear();
+        c<QPushButton>("btnSave")->click();
+        QCOMPARE(ReadAll(userPath()), before);
+        QCOMPARE(prompter->prompts.size(), 1);
+        w->ReloadAllPages();
+        QVERIFY(!w->AnyPageChanged());
+        auto* rule = c<QSpinBox>("ctfMaxTeamSize");
+        rule->setValue(rule->value() + 1);
+        QVERIFY(w->AnyPageChanged());
+        w->ReloadAllPages();
+        auto* raw = c<QPlainTextEdit>("reUser");
+        raw->setPlainText(raw->toPlainText() + QStringLiteral("\n[Raw.Section]\nKey=typed"));
+        save();
+        QVERIFY(ReadAll(userPath()).contains("Key=typed"));
     }
 };
 

@@ -71,6 +71,10 @@ private slots:
         WriteSigned(site.filePath(QStringLiteral("slow.inf")),
                     "[update]\r\nunconditional=1\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" +
                         http->Http(QStringLiteral("slow/slow.bin")).toUtf8() + "\r\n");
+        // A download that is still running, whatever the machine's speed.
+        WriteSigned(site.filePath(QStringLiteral("trickle.inf")),
+                    "[update]\r\nunconditional=1\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=" +
+                        http->Http(QStringLiteral("trickle/slow.bin")).toUtf8() + "\r\n");
     }
     void init() {
         game = std::make_unique<GameFolder>();
@@ -118,7 +122,7 @@ private slots:
     void closingDuringATransferEndsTheProgram_data() {
         QTest::addColumn<QString>("controlPath");
         QTest::newRow("stalled control file") << QStringLiteral("stall/quorlex2004.inf");
-        QTest::newRow("slow download") << QStringLiteral("files/slow.inf");
+        QTest::newRow("download") << QStringLiteral("files/trickle.inf");
     }
     void closingDuringATransferEndsTheProgram() {
         QFETCH(QString, controlPath);

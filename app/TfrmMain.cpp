@@ -467,6 +467,8 @@ void TfrmMain::LoadSetup(bool showDialog) {
     // A pair of files a crash left half replaced is finished or undone
     // before anything reads them; it may bring back a missing User.ini.
     const QStringList leftAlone = platform::RecoverInterruptedReplacements(SystemDir);
+    // The temporary files of a save that was killed go too.
+    if (!SystemDir.isEmpty()) ini::RemoveInterruptedSaves(SystemDir.toStdString());
     // In a folder others can write, such files may have been put there by
     // someone else: the player hears of them once, and they stay as they are.
     if (!leftAlone.isEmpty())

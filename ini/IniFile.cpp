@@ -176,6 +176,10 @@ void TIniFile::commit() {
     }
 }
 
+void RemoveInterruptedSaves(const std::string& dir) {
+    removeStaleTemporaries(dir);
+}
+
 void TIniFile::Flush() {
     if (holds_ == 0) commit();
 }

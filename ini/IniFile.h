@@ -152,6 +152,10 @@ private:
 // a write; does nothing when the file already starts with the mark.
 void MakeUtf8File(const std::string& path);
 
+// Removes the temporary files that saves of ended processes left in `dir`
+// (only our own pattern, only plain files, never a live process's).
+void RemoveInterruptedSaves(const std::string& dir);
+
 // Value parsing shared with other readers of INI-like text.
 std::optional<std::int32_t> ParseIniNumber(std::string_view text);
 std::optional<double> ParseIniFraction(std::string_view text);

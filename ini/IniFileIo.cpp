@@ -187,7 +187,9 @@ void removeStaleTemporaries(const std::string& dir) {
         const auto pid = temporaryPid(e->d_name);
         if (!pid) continue;
         struct stat st {};
-        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        // Only our own: in a shared folder another user's files are not ours to remove.
+        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::getuid())
             continue;
         const std::int64_t mtime = toNs(st.st_mtim);
         if (mtime >= gProcessStartNs || writerMayBeAlive(*pid, mtime)) continue;

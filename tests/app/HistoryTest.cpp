@@ -663,6 +663,20 @@ private slots:
         save();
         QVERIFY(ReadAll(userPath()).contains("Key=typed"));
     }
+
+    // A save killed before its files were in place leaves nothing behind
+    // at the next start.
+    void nextStartRemovesAKilledSavesTemporaries() {
+        start();
+        const QString left = game->SystemDir() + QStringLiteral(".User.ini.qxtmp.99999999.AbCdEf");
+        WriteAll(left, "half a save");
+        QFile f(left);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime);
+        f.close();
+        restart();
+        QVERIFY(!QFile::exists(left));
+    }
 };
 
 QTEST_MAIN(HistoryTest)

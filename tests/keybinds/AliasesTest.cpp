@@ -103,7 +103,7 @@ private slots:
             page->SaveAliases();
         } catch (const std::exception& e) {
             raised = true;
-            QCOMPARE(QString::fromStdString(e.what()), QStringLiteral("Unable to write to ") + h->UserIniPath());
+            QCOMPARE(QString::fromStdString(e.what()), QStringLiteral("Unable to write to ") + h->UserIniPath() + QStringLiteral(" (the file is read-only)"));
         }
         QVERIFY(raised);
         QVERIFY(page->AliasesChanged());

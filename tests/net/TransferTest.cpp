@@ -202,6 +202,7 @@ private slots:
         client.UpdateConnect = update::ucConnectPrompt;
         client.TempDirectory = work.path();
         client.LogDirectory = work.path();
+        client.AllowedFolders = {work.path()};
         QVERIFY(client.ConnectInternet() == 0);
         UiTimer ui;
         // Closing the window cancels every transfer; the run gets a failure.

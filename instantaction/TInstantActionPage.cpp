@@ -1,14 +1,15 @@
 #include "instantaction/TInstantActionPage.h"
 
+#include "imaging/JpegImage.h"
 #include "ini/FormatFixed.h"
 #include "ini/IniHandles.h"
 #include "ini/ValueText.h"
 #include "instantaction/GameTypes.h"
-#include "imaging/JpegImage.h"
 #include "instantaction/MapList.h"
 #include "instantaction/TfrmDirEdit.h"
-#include "ui/PageContext.h"
+#include "platform/GameProcess.h"
 #include "platform/Installs.h"
+#include "ui/PageContext.h"
 #include "ui/Prompter.h"
 
 #include <QCheckBox>
@@ -426,6 +427,29 @@ void TInstantActionPage::lbMutatorsClick() {
 }
 
 void TInstantActionPage::Button1Click() {
+    // The game reads the rules from UT2004.ini, not from its command line:
+    // what the page shows is saved first, or the game plays something else.
+    if (!PendingChanges().empty()) {
+        const auto answer = ctx_.prompter.Ask(
+            ui::PromptKind::Confirmation,
+            QStringLiteral("The game reads these rules from UT2004.ini, where your changes are not "
+                           "saved yet.\nSave them before the game starts?"),
+            ui::Buttons::YesNoCancel);
+        if (answer == ui::Answer::Cancel) return;
+        if (answer == ui::Answer::Yes) {
+            const auto save = [this] {
+                SaveGameTypeRules();
+                return true;
+            };
+            if (ctx_.writeFiles ? !ctx_.writeFiles(QStringLiteral("Save"), save) : !save()) return;
+        }
+    }
+    const QString gameDir = QFileInfo(QDir::cleanPath(ctx_.state.GameSystem())).absolutePath();
+    if (!platform::RunningGameProcesses(gameDir, ctx_.state.WinePrefix).empty() &&
+        !ctx_.prompter.Confirm(QStringLiteral("UT2004 is already running from this folder.\nStart "
+                                              "another game all the same?"),
+                               ui::Answer::No))
+        return;
     // Started the way the install starts it: Steam, wine in the prefix, or
     // the native program.
     platform::Install install;

@@ -301,6 +301,31 @@ private slots:
         page->Button1Click();
         QCOMPARE(h->prompter.Texts(), QStringList{QStringLiteral("UT2004 could not be started.\nbecause")});
     }
+
+    // The game reads the rules from UT2004.ini: a rule changed on the page
+    // is saved before the start, or the start does not happen.
+    void startSavesChangedRulesFirst() {
+        page->LoadGameTypeRules();
+        const QByteArray before = ReadAll(h->MainIniPath());
+        auto* rule = c<QSpinBox>("ctfMaxTeamSize");
+        rule->setValue(rule->value() + 1);
+        int starts = 0;
+        QByteArray atStart;
+        page->SetStarterForTesting([&](const platform::GameLaunch&, QString*) {
+            ++starts;
+            atStart = ReadAll(h->MainIniPath());
+            return true;
+        });
+        WriteAll(h->game.SystemDir() + QStringLiteral("UT2004.exe"), "MZ");
+        h->prompter.Answer(ui::Answer::Cancel);
+        page->Button1Click();
+        QCOMPARE(starts, 0);
+        h->prompter.Answer(ui::Answer::Yes);
+        page->Button1Click();
+        QCOMPARE(starts, 1);
+        QVERIFY(atStart != before);
+        QVERIFY(page->PendingChanges().empty());
+    }
 };
 
 QTEST_MAIN(InstantActionTest)

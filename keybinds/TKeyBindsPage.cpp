@@ -4,6 +4,7 @@
 #include "keybinds/KeyFlow.h"
 #include "keybinds/KeyNames.h"
 #include "keybinds/KeyTable.h"
+#include "platform/Installs.h"
 #include "ui/GameDefaults.h"
 #include "ui/PageContext.h"
 #include "ui/Prompter.h"
@@ -12,11 +13,14 @@
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHash>
+#include <QInputMethod>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
@@ -45,6 +49,19 @@ public:
 
 private:
     QToolButton* button_;
+};
+
+// The key field takes keys, not text. A read-only line edit still tells
+// input methods it takes their text (Qt 6.4), so the system's compose
+// method swallowed a dead key's press here and kept it pending for the next
+// letter: it is told no, and a dead key reaches the field as the key it is.
+class KeyCaptureField final : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override {
+        if (query == Qt::ImEnabled) return false;
+        return QLineEdit::inputMethodQuery(query);
+    }
 };
 
 QString latin(const char* s) {
@@ -152,7 +169,7 @@ void TKeyBindsPage::BuildGroups(QWidget* content) {
     auto* ownLayout = new QVBoxLayout(own);
     auto* label3 = new QLabel(QStringLiteral("Press a letter"), own);
     label3->setObjectName(QStringLiteral("Label3"));
-    auto* edtChar = new QLineEdit(QStringLiteral(".."), own);
+    auto* edtChar = new KeyCaptureField(QStringLiteral(".."), own);
     edtChar->setObjectName(QStringLiteral("edtCharNoCheck"));
     edtChar->setAlignment(Qt::AlignCenter);
     edtChar->setToolTip(
@@ -160,6 +177,9 @@ void TKeyBindsPage::BuildGroups(QWidget* content) {
                        "every key, F1 to F12 included; Tab moves on."));
     // Read-only keeps pasted and typed text out; the filter names released keys.
     edtChar->setReadOnly(true);
+    edtChar->setAttribute(Qt::WA_InputMethodEnabled, false);
+    edtChar->setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase |
+                                 Qt::ImhSensitiveData | Qt::ImhPreferLatin);
     edtChar->installEventFilter(this);
     edtCharNoCheck_ = edtChar;
     auto* label2 = new QLabel(QStringLiteral("Current command assigned"), own);
@@ -368,43 +388,85 @@ bool TKeyBindsPage::eventFilter(QObject* watched, QEvent* event) {
         }
         return QWidget::eventFilter(watched, event);
     }
-    const auto isTab = [](const QKeyEvent* key) {
-        return key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
-    };
+    return CaptureEvent(event) || QWidget::eventFilter(watched, event);
+}
+
+namespace {
+
+bool IsTab(const QKeyEvent* key) {
+    return key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+}
+
+// One physical key, for matching its release with its press.
+quint64 KeyIdentity(const QKeyEvent* key) {
+    if (key->nativeScanCode() != 0) return key->nativeScanCode();
+    return (quint64{1} << 32) | static_cast<quint32>(key->key());
+}
+
+} // namespace
+
+// What the key field does with an event; true when it took it.
+bool TKeyBindsPage::CaptureEvent(QEvent* event) {
     switch (event->type()) {
     case QEvent::ShortcutOverride:
         // Every key is the player's answer here, F1 and Ctrl+S included: the
         // window's shortcuts wait until the field loses the focus. Tab still
         // moves on, so the keyboard never gets stuck in the field.
-        if (isTab(static_cast<QKeyEvent*>(event))) return false;
+        if (IsTab(static_cast<QKeyEvent*>(event))) return false;
         event->accept();
         return true;
-    case QEvent::KeyPress:
+    case QEvent::KeyPress: {
         // Tab and Backtab move the focus on; nothing else reaches the field.
-        return !isTab(static_cast<QKeyEvent*>(event));
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (IsTab(key)) return false;
+        if (!key->isAutoRepeat()) pressedInKeyField_.insert(KeyIdentity(key));
+        return true;
+    }
     case QEvent::KeyRelease: {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->isAutoRepeat()) return true;
-        if (isTab(key)) return false;
+        if (IsTab(key)) return false;
+        // Only a key pressed here is the player's choice: the release of the
+        // Enter that closed a message box, or of a key held while the field
+        // got the focus, names nothing.
+        if (!pressedInKeyField_.remove(KeyIdentity(key))) return true;
         const PhysicalKey physical{key->key(), key->modifiers().testFlag(Qt::KeypadModifier),
                                    key->nativeScanCode(), key->nativeVirtualKey(), key->text()};
-        const int vk = VirtualKeyOf(physical);
+        const int vk = GameKeyOf(
+            physical, platform::KeyReadingOf(platform::KindFromKey(ctx_.state.InstallKind)),
+            keyboardMap_ ? keyboardMap_() : platform::KeyboardMap{});
         const QString native =
             KeyNameOfVirtualKey(vk).isEmpty() ? NativeKeyName(physical) : QString();
         ctx_.guarded([&] { edtCharNoCheckKeyUp(vk, native); });
         return true;
     }
-    case QEvent::FocusIn:
-        lblStatus_->setText(QStringLiteral("Press the key to bind: every key counts while this "
-                                           "field has the focus. Tab moves on."));
-        break;
-    case QEvent::FocusOut:
-        lblStatus_->setText(kStatusHint);
-        break;
-    default:
-        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+        const int vk = VirtualKeyOfMouseButton(static_cast<QMouseEvent*>(event)->button());
+        if (vk == 0) return false; // the field's own: focus, selection, menu
+        edtCharNoCheck_->setFocus(Qt::MouseFocusReason);
+        ctx_.guarded([&] { edtCharNoCheckKeyUp(vk); });
+        return true;
     }
-    return QWidget::eventFilter(watched, event);
+    case QEvent::MouseButtonRelease:
+        return VirtualKeyOfMouseButton(static_cast<QMouseEvent*>(event)->button()) != 0;
+    case QEvent::InputMethod:
+        return true; // composed text is no key
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
+        // A composition begun in another field ends here, and one begun here
+        // (by an input method that ignores the field's wish) never reaches the
+        // next field: a dead key pressed to bind it composes nothing.
+        QGuiApplication::inputMethod()->reset();
+        pressedInKeyField_.clear();
+        lblStatus_->setText(event->type() == QEvent::FocusOut
+                                ? kStatusHint
+                                : QStringLiteral("Press the key to bind: every key counts while "
+                                                 "this field has the focus. Tab moves on."));
+        return false;
+    default:
+        return false;
+    }
 }
 
 void TKeyBindsPage::edtCharNoCheckKeyUp(int virtualKey, const QString& nativeName) {

@@ -1,8 +1,11 @@
 #pragma once
 #include "ini/PageWrites.h"
+#include "platform/Keyboard.h"
 
+#include <QSet>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 class QAction;
@@ -45,6 +48,11 @@ public:
     // The other keys whose command is the same as this field's (letter case
     // and spacing aside); empty for an empty field.
     QStringList SharedWith(const QLineEdit* field) const;
+    // Where the key field reads the keyboard's map; the display's own unless
+    // a test hands in the map of a layout.
+    void SetKeyboardMapSource(std::function<platform::KeyboardMap()> source) {
+        keyboardMap_ = std::move(source);
+    }
 
 public slots:
     void SpeedButton1Click();
@@ -76,6 +84,7 @@ private:
     void ApplySearch();
     bool HighlightRow(std::size_t row, const QString& q);
     QString KeyName(std::size_t row) const;
+    bool CaptureEvent(QEvent* event);
 
     ui::PageContext& ctx_;
     QLineEdit* edtCharNoCheck_ = nullptr;
@@ -97,6 +106,8 @@ private:
     QStringList snapshot_;
     ini::PageBaseline baseline_;
     ui::GameDefaults* defaults_ = nullptr;
+    std::function<platform::KeyboardMap()> keyboardMap_ = &platform::CurrentKeyboardMap;
+    QSet<quint64> pressedInKeyField_; // keys whose press the key field itself took
     void CollectWrites(ini::PageWrites& w) const;
 };
 

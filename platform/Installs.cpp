@@ -434,6 +434,10 @@ QString KindInWords(InstallKind kind) {
     return t ? QString::fromLatin1(t->words) : QString();
 }
 
+KeyReading KeyReadingOf(InstallKind kind) {
+    return kind == InstallKind::Native ? KeyReading::SdlKeySymbols : KeyReading::VirtualKeys;
+}
+
 QString BuildInWords(int build, InstallKind kind) {
     QString text = QStringLiteral("UT2004");
     if (build > 0) text += QLatin1Char(' ') + QString::number(build);

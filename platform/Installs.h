@@ -62,6 +62,13 @@ bool IsNativePlayerFolder(const QString& dir, const HomeEnvironment& env);
 // What the player is told when he chose such a folder as the game's.
 QString NativePlayerFolderHint();
 
+// How the game of an install reads the keyboard: the Windows build (on
+// Windows, or under Wine, Proton or Lutris) by the virtual keys the layout
+// gives, the native Linux build by key symbols through SDL 1.2. A folder of
+// unknown origin holds the Windows build, as only a native one is told apart.
+enum class KeyReading { VirtualKeys, SdlKeySymbols };
+KeyReading KeyReadingOf(InstallKind kind);
+
 // The build the files show: UT2004.ini's [FirstRun] FirstRun, e.g. 3369.
 QString BuildInWords(int build, InstallKind kind);
 

@@ -1,16 +1,25 @@
 // The single-key editor as players on French, German and Russian keyboards
 // use it: key events built as xcb delivers them (X keycode, keysym, text), sent
-// through the real field; the window's shortcuts while the field has the focus.
+// through the real field with the keyboard map of that layout; the window's
+// shortcuts while the field has the focus; mouse buttons; message boxes.
 #include "ini/IniFile.h"
 #include "keybinds/TKeyBindsPage.h"
+#include "tests/support/KeyboardLayouts.h"
 #include "tests/support/PageHarness.h"
+#include "tests/support/TableData.h"
+#include "ui/Prompter.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -52,10 +61,49 @@ class KeyCaptureTest : public QObject {
         QApplication::sendEvent(keyField(), &down);
         QApplication::sendEvent(keyField(), &up);
     }
+    void useLayout(const char* layout) {
+        page->SetKeyboardMapSource([map = LayoutMap(QString::fromLatin1(layout))] { return map; });
+    }
+    void click(Qt::MouseButton button) {
+        const QPointF at = keyField()->rect().center();
+        QMouseEvent down(QEvent::MouseButtonPress, at, keyField()->mapToGlobal(at), button, button,
+                         Qt::NoModifier);
+        QMouseEvent up(QEvent::MouseButtonRelease, at, keyField()->mapToGlobal(at), button,
+                       Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(keyField(), &down);
+        QApplication::sendEvent(keyField(), &up);
+    }
     void bindByKey(const XKey& k, const QString& command) {
         press(k);
         commandField()->setText(command);
         page->findChild<QPushButton*>(QStringLiteral("btnSave"))->click();
+    }
+
+    // Real X keyboard: the X server switched to a layout with setxkbmap, keys
+    // pressed by keycode (and buttons clicked) with xdotool, the keyboard map
+    // read from the server.
+    QString xdotool_;
+    QString setxkbmap_;
+    bool realKeyboard(const char* layout) {
+        if (QGuiApplication::platformName() != QStringLiteral("xcb")) return false;
+        setxkbmap_ = QStandardPaths::findExecutable(QStringLiteral("setxkbmap"));
+        xdotool_ = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+        if (setxkbmap_.isEmpty() || xdotool_.isEmpty()) return false;
+        return QProcess::execute(setxkbmap_, {QString::fromLatin1(layout)}) == 0;
+    }
+    void x(const QStringList& args) { QCOMPARE(QProcess::execute(xdotool_, args), 0); }
+    void key(const QString& k) { x({QStringLiteral("key"), k}); }
+    void showFocused(QWidget* window, QWidget* field) {
+        window->resize(1000, 700);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        field->setFocus();
+        QTRY_VERIFY(field->hasFocus());
+    }
+    void restoreLayout() {
+        if (!setxkbmap_.isEmpty()) QProcess::execute(setxkbmap_, {QStringLiteral("us")});
     }
 
 private slots:
@@ -63,7 +111,9 @@ private slots:
         h = std::make_unique<PageHarness>();
         page = std::make_unique<TKeyBindsPage>(h->ctx);
         WriteAll(h->UserIniPath(), "[Engine.Input]\r\nM=ShowMenu\r\nSemicolon=\r\nComma=Say gg\r\n"
-                                   "Q=Fire\r\nZ=Duck\r\nY=Talk\r\n\r\n[Next]\r\nx=1\r\n");
+                                   "Q=Fire\r\nZ=Duck\r\nY=Talk\r\nPeriod=Say ok\r\n"
+                                   "LeftBracket=say us kc34\r\nMouse4=NextWeapon\r\n"
+                                   "\r\n[Next]\r\nx=1\r\n");
         QVERIFY(page->LoadKeyBinds());
     }
     void cleanup() {
@@ -72,6 +122,7 @@ private slots:
     }
 
     void frenchPlayerBindsM() {
+        useLayout("fr");
         // The key labelled M sits where a US keyboard has the semicolon.
         const XKey m{47, 0x6d, Qt::Key_M, QStringLiteral("m")};
         press(m);
@@ -82,19 +133,116 @@ private slots:
         QCOMPARE(read("Semicolon"), QString());
         QCOMPARE(page->Field("edtM")->text(), QStringLiteral("SwitchToBestWeapon"));
 
-        // The comma key, where a US keyboard has M.
+        // The comma key, where a US keyboard has M, and the ; key beside it
+        // are two keys to the game under Wine: Comma and Period.
         press({58, 0x2c, Qt::Key_Comma, QStringLiteral(",")});
         QCOMPARE(keyField()->text(), QStringLiteral("Comma"));
         QCOMPARE(commandField()->text(), QStringLiteral("Say gg"));
+        press({59, 0x3b, Qt::Key_Semicolon, QStringLiteral(";")});
+        QCOMPARE(keyField()->text(), QStringLiteral("Period"));
+        QCOMPARE(commandField()->text(), QStringLiteral("Say ok"));
         // & on the 1 key, and the key left of 1.
         press({10, 0x26, Qt::Key_Ampersand, QStringLiteral("&")});
         QCOMPARE(keyField()->text(), QStringLiteral("1"));
         press({49, 0xb2, Qt::Key_twosuperior, QStringLiteral("\u00b2")});
-        QCOMPARE(keyField()->text(), QStringLiteral("Tilde"));
+        QCOMPARE(keyField()->text(), QStringLiteral("SingleQuote"));
+        QVERIFY(h->prompter.prompts.isEmpty());
+    }
+
+    // The dead ^ right of P is a key of its own: it names its place, composes
+    // nothing with the next letter, and the binding goes to that key alone.
+    void frenchDeadKeyIsAKeyOfItsOwn() {
+        useLayout("fr");
+        bindByKey({34, 0xfe52, Qt::Key_Dead_Circumflex, QString()}, QStringLiteral("say fr kc34"));
+        QCOMPARE(keyField()->text(), QStringLiteral("RightBracket"));
+        press({24, 0x61, Qt::Key_A, QStringLiteral("a")});
+        QCOMPARE(keyField()->text(), QStringLiteral("A"));
+        QCOMPARE(read("RightBracket"), QStringLiteral("say fr kc34"));
+        QCOMPARE(read("LeftBracket"), QStringLiteral("say us kc34"));
+        QCOMPARE(page->Field("edtLeftBracket")->text(), QStringLiteral("say us kc34"));
+        QVERIFY(!ReadAll(h->UserIniPath()).contains("\xc3"));
+
+        // The field takes no input method, and text one commits anyway is no key.
+        QVERIFY(!keyField()->testAttribute(Qt::WA_InputMethodEnabled));
+        QInputMethodQueryEvent query(Qt::ImEnabled);
+        QApplication::sendEvent(keyField(), &query);
+        QVERIFY(!query.value(Qt::ImEnabled).toBool());
+        QInputMethodEvent composed;
+        composed.setCommitString(QStringLiteral("\u00e2"));
+        QApplication::sendEvent(keyField(), &composed);
+        QCOMPARE(keyField()->text(), QStringLiteral("A"));
+        QCOMPARE(commandField()->text(), QString());
+    }
+
+    // The native build reads SDL's symbol of the key: ; and , are Semicolon
+    // and Comma, while & and the dead ^ are no keys the game names.
+    void nativeGameNamesTheKeySymbolSdlReads() {
+        h->state.InstallKind = QStringLiteral("native");
+        useLayout("fr");
+        press({59, 0x3b, Qt::Key_Semicolon, QStringLiteral(";")});
+        QCOMPARE(keyField()->text(), QStringLiteral("Semicolon"));
+        press({58, 0x2c, Qt::Key_Comma, QStringLiteral(",")});
+        QCOMPARE(keyField()->text(), QStringLiteral("Comma"));
+        press({10, 0x26, Qt::Key_Ampersand, QStringLiteral("&")});
+        press({34, 0xfe52, Qt::Key_Dead_Circumflex, QString()});
+        QCOMPARE(keyField()->text(), QStringLiteral("Comma"));
+        QCOMPARE(h->prompter.prompts.size(), 2);
+        QVERIFY(
+            h->prompter.prompts[0].text.startsWith(QStringLiteral("The key \"&\" has no name")));
+        // Russian as the second group: SDL reads the first group's letter.
+        useLayout("us,ru");
+        press({24, 0x6ca, 0x419, QStringLiteral("\u0439")});
+        QCOMPARE(keyField()->text(), QStringLiteral("Q"));
+        QCOMPARE(commandField()->text(), QStringLiteral("Fire"));
+    }
+
+    // The Enter that closes a message box is pressed in the box; its release
+    // reaches the key field, which takes it for no key. Nor does a key held
+    // while the field got the focus count when it is let go.
+    void aKeyPressedElsewhereIsNoKey() {
+        useLayout("fr");
+        press({47, 0x6d, Qt::Key_M, QStringLiteral("m")});
+        press({94, 0x3c, Qt::Key_Less, QStringLiteral("<")}); // no name: a message
+        QCOMPARE(h->prompter.prompts.size(), 1);
+        QKeyEvent enterUp(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier, 36, 0xff0d, 0,
+                          QStringLiteral("\r"));
+        QApplication::sendEvent(keyField(), &enterUp);
+        QCOMPARE(keyField()->text(), QStringLiteral("M"));
+        QCOMPARE(h->prompter.prompts.size(), 1);
+        // Save's warning about other edits, closed with Enter.
+        page->Field("edtA")->setText(QStringLiteral("pending"));
+        page->btnSaveClick();
+        QCOMPARE(h->prompter.prompts.size(), 2);
+        QApplication::sendEvent(keyField(), &enterUp);
+        QCOMPARE(keyField()->text(), QStringLiteral("M"));
+        QKeyEvent shiftUp(QEvent::KeyRelease, Qt::Key_Shift, Qt::NoModifier, 50, 0xffe1, 0);
+        QApplication::sendEvent(keyField(), &shiftUp);
+        QCOMPARE(keyField()->text(), QStringLiteral("M"));
+        // Pressed here, Enter is a key like any other.
+        press({36, 0xff0d, Qt::Key_Return, QStringLiteral("\r")});
+        QCOMPARE(keyField()->text(), QStringLiteral("Enter"));
+    }
+
+    void thumbButtonsAreMouse4AndMouse5() {
+        click(Qt::BackButton);
+        QCOMPARE(keyField()->text(), QStringLiteral("Mouse4"));
+        QCOMPARE(commandField()->text(), QStringLiteral("NextWeapon"));
+        click(Qt::ForwardButton);
+        QCOMPARE(keyField()->text(), QStringLiteral("Mouse5"));
+        commandField()->setText(QStringLiteral("PrevWeapon"));
+        page->findChild<QPushButton*>(QStringLiteral("btnSave"))->click();
+        QCOMPARE(read("Mouse5"), QStringLiteral("PrevWeapon"));
+        QCOMPARE(page->Field("edtMouse5")->text(), QStringLiteral("PrevWeapon"));
+        // The other buttons are the field's own.
+        for (Qt::MouseButton own : {Qt::LeftButton, Qt::MiddleButton, Qt::RightButton}) {
+            click(own);
+            QCOMPARE(keyField()->text(), QStringLiteral("Mouse5"));
+        }
         QVERIFY(h->prompter.prompts.isEmpty());
     }
 
     void germanPlayerGetsZAndYWhereTheyAreLabelled() {
+        useLayout("de");
         press({29, 0x7a, Qt::Key_Z, QStringLiteral("z")});
         QCOMPARE(keyField()->text(), QStringLiteral("Z"));
         QCOMPARE(commandField()->text(), QStringLiteral("Duck"));
@@ -106,6 +254,7 @@ private slots:
     }
 
     void russianLettersAreTheLatinKeyOfTheirPlace() {
+        useLayout("ru");
         // The game sees the key in the place of Q as Q, whatever it types.
         press({24, 0x6ca, 0x419, QStringLiteral("\u0439")});
         QCOMPARE(keyField()->text(), QStringLiteral("Q"));
@@ -118,6 +267,7 @@ private slots:
     }
 
     void aKeyWithoutANameIsRefusedAndNamed() {
+        useLayout("fr");
         press({47, 0x6d, Qt::Key_M, QStringLiteral("m")});
         commandField()->setText(QStringLiteral("typed"));
         press({94, 0x3c, Qt::Key_Less, QStringLiteral("<")}); // the key between Shift and W
@@ -186,37 +336,133 @@ private slots:
         QCOMPARE(fired, QStringList{QStringLiteral("F2")});
     }
 
-    // One real keyboard: the X server switched to the French layout, keys
-    // typed through it. Runs where an X server and the tools are at hand.
+    // ---- On a real X keyboard; skipped without an X server ----
+
     void realFrenchKeyboardUnderX() {
-        if (QGuiApplication::platformName() != QStringLiteral("xcb"))
-            QSKIP("needs an X server (QT_QPA_PLATFORM=xcb, under xvfb-run)");
-        const QString setxkbmap = QStandardPaths::findExecutable(QStringLiteral("setxkbmap"));
-        const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
-        if (setxkbmap.isEmpty() || xdotool.isEmpty()) QSKIP("setxkbmap or xdotool missing");
-        QCOMPARE(QProcess::execute(setxkbmap, {QStringLiteral("fr")}), 0);
-        page->show();
-        QVERIFY(QTest::qWaitForWindowExposed(page.get()));
-        page->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(page.get()));
-        keyField()->setFocus();
-        QTRY_VERIFY(keyField()->hasFocus());
-        const auto type = [&](const char* keysym) {
-            QCOMPARE(
-                QProcess::execute(xdotool, {QStringLiteral("key"), QString::fromLatin1(keysym)}),
-                0);
-        };
+        if (!realKeyboard("fr"))
+            QSKIP("needs an X server (QT_QPA_PLATFORM=xcb, under xvfb-run), setxkbmap and xdotool");
+        showFocused(page.get(), keyField());
+        const auto type = [&](const char* keysym) { key(QString::fromLatin1(keysym)); };
         type("m");
         QTRY_COMPARE(keyField()->text(), QStringLiteral("M"));
         type("comma");
         QTRY_COMPARE(keyField()->text(), QStringLiteral("Comma"));
+        type("semicolon");
+        QTRY_COMPARE(keyField()->text(), QStringLiteral("Period"));
         type("a");
         QTRY_COMPARE(keyField()->text(), QStringLiteral("A"));
         type("ampersand");
         QTRY_COMPARE(keyField()->text(), QStringLiteral("1"));
+        type("dead_circumflex");
+        QTRY_COMPARE(keyField()->text(), QStringLiteral("RightBracket"));
         type("F1");
         QTRY_COMPARE(keyField()->text(), QStringLiteral("F1"));
-        QProcess::execute(setxkbmap, {QStringLiteral("us")});
+        restoreLayout();
+    }
+
+    // Every key of the main block on each layout, for either kind of game,
+    // against the names in key_places.tsv.
+    void realKeyboardsUnderX_data() {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("kind");
+        for (const char* layout : {"fr", "de", "ru"})
+            for (const char* kind : {"windows", "native"})
+                QTest::addRow("%s %s", layout, kind)
+                    << QString::fromLatin1(layout) << QString::fromLatin1(kind);
+    }
+    void realKeyboardsUnderX() {
+        QFETCH(QString, layout);
+        QFETCH(QString, kind);
+        if (!realKeyboard(layout.toLatin1().constData()))
+            QSKIP("needs an X server, setxkbmap and xdotool");
+        h->state.InstallKind = kind == QStringLiteral("native") ? kind : QStringLiteral("wine");
+        showFocused(page.get(), keyField());
+        const testsupport::TableData places("key_places.tsv");
+        QStringList wrong;
+        for (const QStringList& row : places.rows) {
+            if (row[0] != layout) continue;
+            const QString want = kind == QStringLiteral("native") ? row[7] : row[6];
+            keyField()->setText(QStringLiteral(".."));
+            h->prompter.Clear();
+            key(row[1]); // a number is a keycode to xdotool
+            QTRY_VERIFY(keyField()->text() != QStringLiteral("..") ||
+                        !h->prompter.prompts.isEmpty());
+            const QString got =
+                keyField()->text() == QStringLiteral("..") ? QString() : keyField()->text();
+            if (got != want)
+                wrong << row[1] + QStringLiteral(": ") + got + QStringLiteral(" not ") + want;
+        }
+        restoreLayout();
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral(", "))));
+    }
+
+    // The player answers the message with Enter: the box closes on the
+    // press, the release comes to the key field, which keeps its key.
+    void enterOnAMessageIsNoKeyUnderX() {
+        if (!realKeyboard("fr")) QSKIP("needs an X server, setxkbmap and xdotool");
+        ui::MessageBoxPrompter boxes;
+        ui::PageContext ctx{boxes, h->handles, h->state, h->ctx.guarded};
+        TKeyBindsPage real(ctx);
+        boxes.SetParent(&real);
+        auto* field = real.findChild<QLineEdit*>(QStringLiteral("edtCharNoCheck"));
+        showFocused(&real, field);
+        key(QStringLiteral("47"));
+        QTRY_COMPARE(field->text(), QStringLiteral("M"));
+        QString shown;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            if (auto* box = QApplication::activeModalWidget(); box && box->isActiveWindow()) {
+                answer.stop();
+                shown = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->text();
+                x({QStringLiteral("keydown"), QStringLiteral("Return")});
+            }
+        });
+        answer.start(50);
+        key(QStringLiteral("94")); // < has no name in the game: a message
+        QTRY_VERIFY(!shown.isEmpty());
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        // The window is active again before the key is let go (a window
+        // manager sees to that; Xvfb has none).
+        real.activateWindow();
+        QTRY_VERIFY(field->hasFocus());
+        x({QStringLiteral("keyup"), QStringLiteral("Return")});
+        QTest::qWait(300);
+        QCOMPARE(field->text(), QStringLiteral("M"));
+        QVERIFY2(shown.contains(QStringLiteral("has no name in the game")), qPrintable(shown));
+        restoreLayout();
+    }
+
+    void thumbButtonsUnderX() {
+        if (!realKeyboard("us")) QSKIP("needs an X server, setxkbmap and xdotool");
+        showFocused(page.get(), keyField());
+        const QPoint at = keyField()->mapToGlobal(keyField()->rect().center());
+        x({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())});
+        x({QStringLiteral("click"), QStringLiteral("8")});
+        QTRY_COMPARE(keyField()->text(), QStringLiteral("Mouse4"));
+        QCOMPARE(commandField()->text(), QStringLiteral("NextWeapon"));
+        x({QStringLiteral("click"), QStringLiteral("9")});
+        QTRY_COMPARE(keyField()->text(), QStringLiteral("Mouse5"));
+    }
+
+    // With the system's compose input method, the dead ^ pressed to bind it
+    // composes nothing: not in the key field, not in the command typed next.
+    void deadKeyComposesNothingUnderX() {
+        if (!realKeyboard("fr")) QSKIP("needs an X server, setxkbmap and xdotool");
+        showFocused(page.get(), keyField());
+        key(QStringLiteral("34")); // the dead ^
+        QTRY_COMPARE(keyField()->text(), QStringLiteral("RightBracket"));
+        const QPoint at = commandField()->mapToGlobal(
+            QPoint(commandField()->width() - 4, commandField()->height() / 2));
+        x({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y())});
+        x({QStringLiteral("click"), QStringLiteral("1")});
+        QTRY_VERIFY(commandField()->hasFocus());
+        key(QStringLiteral("ctrl+a"));
+        x({QStringLiteral("type"), QStringLiteral("say fr kc34")});
+        QTRY_COMPARE(commandField()->text(), QStringLiteral("say fr kc34"));
+        page->findChild<QPushButton*>(QStringLiteral("btnSave"))->click();
+        QCOMPARE(read("RightBracket"), QStringLiteral("say fr kc34"));
+        QCOMPARE(read("LeftBracket"), QStringLiteral("say us kc34"));
+        restoreLayout();
     }
 };
 

@@ -1,6 +1,8 @@
 #include "keybinds/KeyNames.h"
 #include "tests/support/GTestQt.h"
+#include "tests/support/KeyboardLayouts.h"
 
+#include <QMap>
 #include <Qt>
 #include <gtest/gtest.h>
 #include <utility>
@@ -9,10 +11,18 @@
 using keybinds::KeyNameOfVirtualKey;
 using keybinds::PhysicalKey;
 using keybinds::VirtualKeyOf;
+using platform::KeyReading;
+using testsupport::LayoutMap;
+using testsupport::TableData;
+constexpr auto VirtualKeys = KeyReading::VirtualKeys;
+constexpr auto SdlKeySymbols = KeyReading::SdlKeySymbols;
 
 namespace {
 
 QString nameOf(PhysicalKey k) { return KeyNameOfVirtualKey(VirtualKeyOf(k)); }
+QString nameOf(const PhysicalKey& k, KeyReading reading, const platform::KeyboardMap& map) {
+    return KeyNameOfVirtualKey(keybinds::GameKeyOf(k, reading, map));
+}
 // A key as the toolkit gives it without a keysym or text.
 QString nameOf(int qtKey, bool keypad, std::uint32_t scanCode) { return nameOf(PhysicalKey{qtKey, keypad, scanCode, 0, {}}); }
 
@@ -53,93 +63,178 @@ TEST(KeyNamesTest, EveryKeypadKey) {
 }
 
 #ifndef Q_OS_WIN
+// Without the display's map only the key itself is known: a key that types
+// no letter is taken at its place on a US keyboard.
 TEST(KeyNamesTest, LayoutDependentKeysGoByScanCode) {
-    // French layout: the key left of 1 gives a superscript two, the digit row
+    // French keys: the key left of 1 gives a superscript two, the digit row
     // gives & and é without Shift; the physical keys still have their names.
     EXPECT_EQ(nameOf(Qt::Key_twosuperior, false, 49), QStringLiteral("Tilde"));
     EXPECT_EQ(nameOf(Qt::Key_Ampersand, false, 10), QStringLiteral("1"));
     EXPECT_EQ(nameOf(Qt::Key_Eacute, false, 11), QStringLiteral("2"));
     // German layout: the key left of 1 is a dead circumflex.
     EXPECT_EQ(nameOf(Qt::Key_Dead_Circumflex, false, 49), QStringLiteral("Tilde"));
-    // A semicolon typed on another physical key (French: the comma key) is that key.
+    // A semicolon typed on another physical key is that key.
     EXPECT_EQ(nameOf(Qt::Key_Semicolon, false, 59), QStringLiteral("Comma"));
+    // A comma where a US keyboard has a letter: no letter key, so not QWERTY.
+    EXPECT_EQ(nameOf(Qt::Key_Comma, false, 58), QStringLiteral("Comma"));
     // Letters follow the layout, as the game's own key names do.
     EXPECT_EQ(nameOf(Qt::Key_A, false, 24), QStringLiteral("A"));
     EXPECT_EQ(nameOf(Qt::Key_Shift, false, 50), QStringLiteral("Shift"));
     EXPECT_EQ(nameOf(Qt::Key_Meta, false, 133), QString());
 }
+// Every key of the main block on each layout, as the game reads it under
+// Wine and through SDL, against what Wine and SDL themselves gave it. The
+// key is pressed alone and with Shift, and for "us,ru" in the Russian group:
+// neither changes the key.
+TEST(KeyNamesTest, MainBlockOnEveryLayoutAsWineAndSdlReadIt) {
+    const TableData places("key_places.tsv");
+    ASSERT_EQ(places.size(), 5 * 48);
+    for (const QStringList& row : places.rows) {
+        const auto map = LayoutMap(row[0]);
+        const QStringList syms = row[2].split(QLatin1Char(' '));
+        const std::uint32_t keycode = row[1].toUInt();
+        for (qsizetype level = 0; level < syms.size(); ++level) {
+            const PhysicalKey key{0, false, keycode, syms[level].toUInt(nullptr, 16), {}};
+            SCOPED_TRACE((row[0] + QStringLiteral(" keycode ") + row[1] +
+                          QStringLiteral(" symbol ") + syms[level])
+                             .toStdString());
+            EXPECT_EQ(keybinds::VirtualKeyOf(key, map), row[3].toInt());
+            EXPECT_EQ(keybinds::SdlKeyOf(key, map), row[4].toInt()) << row[5].toStdString();
+            EXPECT_EQ(nameOf(key, VirtualKeys, map), row[6]);
+            EXPECT_EQ(nameOf(key, SdlKeySymbols, map), row[7]);
+        }
+    }
+}
+
+// A name is one key: no two keys of a layout are one key to the game.
+TEST(KeyNamesTest, NoTwoKeysOfALayoutGetOneName) {
+    const TableData places("key_places.tsv");
+    for (const char* name : {"us", "fr", "de", "ru", "us,ru"})
+        for (const auto reading : {VirtualKeys, SdlKeySymbols}) {
+            const QString layout = QString::fromLatin1(name);
+            const auto map = LayoutMap(layout);
+            QMap<QString, QString> keyOf;
+            for (const QStringList& row : places.rows) {
+                if (row[0] != layout) continue;
+                const PhysicalKey key{0,
+                                      false,
+                                      row[1].toUInt(),
+                                      row[2].section(QLatin1Char(' '), 0, 0).toUInt(nullptr, 16),
+                                      {}};
+                const QString game = nameOf(key, reading, map);
+                if (game.isEmpty()) continue;
+                EXPECT_FALSE(keyOf.contains(game))
+                    << name << ": " << game.toStdString() << " on keycodes "
+                    << keyOf.value(game).toStdString() << " and " << row[1].toStdString();
+                keyOf.insert(game, row[1]);
+            }
+        }
+}
+
 // Keys as xcb delivers them: X keycode, keysym, Qt key and text of the layout
-// in use. Expected names: what a player with that keyboard reads on the key,
-// as the game's virtual keys name it.
+// in use, read with that layout's map.
 struct XKey {
     const char* what;
     std::uint32_t keycode;
     std::uint32_t keysym;
     int qtKey;
     const char16_t* text;
-    const char* name; // "" when the game has no name for it
+    const char* windows; // "" when the game has no name for it
+    const char* native;
 };
 
-void expectNames(const std::vector<XKey>& keys) {
+void expectNames(const char* layout, const std::vector<XKey>& keys) {
+    const auto map = LayoutMap(QString::fromLatin1(layout));
     for (const auto& k : keys) {
         const PhysicalKey key{k.qtKey, false, k.keycode, k.keysym, QString::fromUtf16(k.text)};
-        EXPECT_EQ(nameOf(key), QString::fromLatin1(k.name)) << k.what;
+        EXPECT_EQ(nameOf(key, VirtualKeys, map), QString::fromLatin1(k.windows)) << k.what;
+        EXPECT_EQ(nameOf(key, SdlKeySymbols, map), QString::fromLatin1(k.native)) << k.what;
     }
 }
 
 TEST(KeyNamesTest, FrenchAzerty) {
-    expectNames({
-        {"the key labelled M (US ; place)", 47, 0x6d, Qt::Key_M, u"m", "M"},
-        {"Shift+M", 47, 0x4d, Qt::Key_M, u"M", "M"},
-        {"the key labelled A (US Q place)", 24, 0x61, Qt::Key_A, u"a", "A"},
-        {"the key labelled Q (US A place)", 38, 0x71, Qt::Key_Q, u"q", "Q"},
-        {"the key labelled W (US Z place)", 52, 0x77, Qt::Key_W, u"w", "W"},
-        {"the comma key (US M place)", 58, 0x2c, Qt::Key_Comma, u",", "Comma"},
-        {"; (US comma place)", 59, 0x3b, Qt::Key_Semicolon, u";", "Comma"},
-        {": (US period place)", 60, 0x3a, Qt::Key_Colon, u":", "Period"},
-        {"! (US slash place)", 61, 0x21, Qt::Key_Exclam, u"!", "Slash"},
-        {"& on the 1 key", 10, 0x26, Qt::Key_Ampersand, u"&", "1"},
-        {"Shift+& gives 1", 10, 0x31, Qt::Key_1, u"1", "1"},
-        {"\u00e9 on the 2 key", 11, 0xe9, Qt::Key_Eacute, u"\u00e9", "2"},
-        {"\u00e0 on the 0 key", 19, 0xe0, Qt::Key_Agrave, u"\u00e0", "0"},
-        {"\u00b2 left of 1", 49, 0xb2, Qt::Key_twosuperior, u"\u00b2", "Tilde"},
-        {"\u00f9 (US ' place)", 48, 0xf9, Qt::Key_Ugrave, u"\u00f9", "SingleQuote"},
-        {"dead ^ (US [ place)", 34, 0xfe52, Qt::Key_Dead_Circumflex, u"", "LeftBracket"},
-        {"AltGr", 108, 0xfe03, Qt::Key_AltGr, u"", "Alt"},
-        {"< between Shift and W", 94, 0x3c, Qt::Key_Less, u"<", ""},
-        {"Super", 133, 0xffeb, Qt::Key_Meta, u"", ""},
-    });
+    expectNames(
+        "fr",
+        {
+            {"the key labelled M (US ; place)", 47, 0x6d, Qt::Key_M, u"m", "M", "M"},
+            {"Shift+M", 47, 0x4d, Qt::Key_M, u"M", "M", "M"},
+            {"the key labelled A (US Q place)", 24, 0x61, Qt::Key_A, u"a", "A", "A"},
+            {"the comma key (US M place)", 58, 0x2c, Qt::Key_Comma, u",", "Comma", "Comma"},
+            {"; (US comma place)", 59, 0x3b, Qt::Key_Semicolon, u";", "Period", "Semicolon"},
+            {"Shift+& gives 1", 10, 0x31, Qt::Key_1, u"1", "1", ""},
+            {"dead ^ right of P", 34, 0xfe52, Qt::Key_Dead_Circumflex, u"", "RightBracket", ""},
+            {"AltGr", 108, 0xfe03, Qt::Key_AltGr, u"", "Alt", ""},
+            {"< between Shift and W", 94, 0x3c, Qt::Key_Less, u"<", "", ""},
+            {"Super", 133, 0xffeb, Qt::Key_Meta, u"", "", ""},
+        });
 }
 
 TEST(KeyNamesTest, GermanQwertz) {
-    expectNames({
-        {"Z (US Y place)", 29, 0x7a, Qt::Key_Z, u"z", "Z"},
-        {"Y (US Z place)", 52, 0x79, Qt::Key_Y, u"y", "Y"},
-        {"\u00fc (US [ place)", 34, 0xfc, Qt::Key_Udiaeresis, u"\u00fc", "LeftBracket"},
-        {"\u00f6 (US ; place)", 47, 0xf6, Qt::Key_Odiaeresis, u"\u00f6", "Semicolon"},
-        {"\u00df (US - place)", 20, 0xdf, Qt::Key_ssharp, u"\u00df", "Minus"},
-        {"# (US \\ place)", 51, 0x23, Qt::Key_NumberSign, u"#", "Backslash"},
-        {"dead ^ left of 1", 49, 0xfe52, Qt::Key_Dead_Circumflex, u"", "Tilde"},
-        {"- (US / place)", 61, 0x2d, Qt::Key_Minus, u"-", "Slash"},
-        {"digit 3", 12, 0x33, Qt::Key_3, u"3", "3"},
-    });
+    expectNames(
+        "de",
+        {
+            {"Z (US Y place)", 29, 0x7a, Qt::Key_Z, u"z", "Z", "Z"},
+            {"dead ^ left of 1", 49, 0xfe52, Qt::Key_Dead_Circumflex, u"", "Tilde", ""},
+            {"dead \u00b4 left of Backspace", 21, 0xfe51, Qt::Key_Dead_Acute, u"", "Equals", ""},
+            {"Shift+dead \u00b4 is dead `", 21, 0xfe50, Qt::Key_Dead_Grave, u"", "Equals", ""},
+            {"- (US / place)", 61, 0x2d, Qt::Key_Minus, u"-", "Slash", "Minus"},
+        });
 }
 
 TEST(KeyNamesTest, RussianLettersTakeTheLatinKeyOfTheirPlace) {
-    expectNames({
-        {"\u0439 (US Q place)", 24, 0x6ca, 0x419, u"\u0439", "Q"},
-        {"\u0444 (US A place)", 38, 0x6c6, 0x424, u"\u0444", "A"},
-        {"\u044f (US Z place)", 52, 0x6d1, 0x42f, u"\u044f", "Z"},
-        {"\u044c (US M place)", 58, 0x6d8, 0x42c, u"\u044c", "M"},
-        {"\u0436 (US ; place)", 47, 0x6d6, 0x416, u"\u0436", "Semicolon"},
-        {"\u0431 (US , place)", 59, 0x6c2, 0x411, u"\u0431", "Comma"},
-        {"\u0451 left of 1", 49, 0x6a3, 0x401, u"\u0451", "Tilde"},
-        {". (US / place)", 61, 0x2e, Qt::Key_Period, u".", "Slash"},
-        {"digit 1", 10, 0x31, Qt::Key_1, u"1", "1"},
-        // With Ctrl held Qt reports the Latin key of another layout group, the keysym stays.
-        {"Ctrl+\u0439", 24, 0x6ca, Qt::Key_Q, u"\u0011", "Q"},
-        {"Shift", 50, 0xffe1, Qt::Key_Shift, u"", "Shift"},
-    });
+    expectNames(
+        "ru",
+        {
+            {"\u0439 (US Q place)", 24, 0x6ca, 0x419, u"\u0439", "Q", ""},
+            {"\u0436 (US ; place)", 47, 0x6d6, 0x416, u"\u0436", "Semicolon", ""},
+            // With Ctrl held Qt reports the Latin key of another layout group, the keysym stays.
+            {"Ctrl+\u0439", 24, 0x6ca, Qt::Key_Q, u"\u0011", "Q", ""},
+            {"Shift", 50, 0xffe1, Qt::Key_Shift, u"", "Shift", "Shift"},
+        });
+    // With US as the first group SDL reads its letters, whichever group types.
+    expectNames("us,ru",
+                {
+                    {"\u0439 (US Q place)", 24, 0x6ca, 0x419, u"\u0439", "Q", "Q"},
+                    {"\u044e (US . place)", 60, 0x6c0, 0x42e, u"\u044e", "Period", "Period"},
+                });
+}
+
+// Keys outside the main block, through SDL: its key symbols by keysym.
+TEST(KeyNamesTest, NativeGameReadsTheOtherKeysBySymbol) {
+    const std::pair<PhysicalKey, const char*> keys[] = {
+        {{Qt::Key_Home, true, 79, 0xff95, {}}, "Numpad7"}, // keypad 7, Num Lock off
+        {{Qt::Key_7, true, 79, 0xffb7, {}}, "Numpad7"},
+        {{Qt::Key_Enter, true, 104, 0xff8d, {}}, "Enter"},
+        {{Qt::Key_Delete, true, 91, 0xff9f, {}}, "NumpadPeriod"},
+        {{Qt::Key_Slash, true, 106, 0xffaf, {}}, "GreySlash"},
+        {{Qt::Key_F1, false, 67, 0xffbe, {}}, "F1"},
+        {{Qt::Key_F12, false, 96, 0xffc9, {}}, "F12"},
+        {{Qt::Key_F13, false, 191, 0xffca, {}}, ""},
+        {{Qt::Key_Print, false, 107, 0xff61, {}}, "PrintScrn"},
+        {{Qt::Key_Delete, false, 119, 0xffff, {}}, "Delete"},
+        {{Qt::Key_Control, false, 105, 0xffe4, {}}, "Ctrl"},
+        {{Qt::Key_Alt, false, 108, 0xffea, {}}, "Alt"}, // US right Alt
+        {{Qt::Key_CapsLock, false, 66, 0xffe5, {}}, "Capslock"},
+        {{Qt::Key_ScrollLock, false, 78, 0xff14, {}}, "ScrollLock"},
+        {{Qt::Key_Multi_key, false, 135, 0xff20, {}}, ""},
+        // No map: the symbol itself, unshifted.
+        {{Qt::Key_M, false, 47, 0x4d, QStringLiteral("M")}, "M"},
+    };
+    for (const auto& [key, name] : keys)
+        EXPECT_EQ(nameOf(key, SdlKeySymbols, {}), QString::fromLatin1(name))
+            << "keysym 0x" << std::hex << key.nativeVirtualKey;
+    // The Windows build sees the keypad 7 without Num Lock as Home.
+    EXPECT_EQ(nameOf({Qt::Key_Home, true, 79, 0xff95, {}}, VirtualKeys, {}),
+              QStringLiteral("Home"));
+}
+
+TEST(KeyNamesTest, ThumbButtonsAreMouse4AndMouse5) {
+    EXPECT_EQ(KeyNameOfVirtualKey(keybinds::VirtualKeyOfMouseButton(Qt::BackButton)),
+              QStringLiteral("Mouse4"));
+    EXPECT_EQ(KeyNameOfVirtualKey(keybinds::VirtualKeyOfMouseButton(Qt::ForwardButton)),
+              QStringLiteral("Mouse5"));
+    for (Qt::MouseButton own : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton})
+        EXPECT_EQ(keybinds::VirtualKeyOfMouseButton(own), 0);
 }
 
 TEST(KeyNamesTest, NativeNameOfAKeyTheGameCannotName) {

@@ -184,11 +184,13 @@ private slots:
         press({58, 0x2c, Qt::Key_Comma, QStringLiteral(",")});
         QCOMPARE(keyField()->text(), QStringLiteral("Comma"));
         press({10, 0x26, Qt::Key_Ampersand, QStringLiteral("&")});
-        press({34, 0xfe52, Qt::Key_Dead_Circumflex, QString()});
+        press({34, 0xfe52, Qt::Key_Dead_Circumflex, QStringLiteral("\u0302")});
         QCOMPARE(keyField()->text(), QStringLiteral("Comma"));
         QCOMPARE(h->prompter.prompts.size(), 2);
         QVERIFY(
             h->prompter.prompts[0].text.startsWith(QStringLiteral("The key \"&\" has no name")));
+        QVERIFY(h->prompter.prompts[1].text.startsWith(
+            QStringLiteral("The key \"dead ^\" has no name")));
         // Russian as the second group: SDL reads the first group's letter.
         useLayout("us,ru");
         press({24, 0x6ca, 0x419, QStringLiteral("\u0439")});

@@ -332,6 +332,15 @@ int VirtualKeyOfMouseButton(Qt::MouseButton button) {
 }
 
 QString NativeKeyName(const PhysicalKey& key) {
+    // A dead key types a combining accent, which shows as nothing alone (and
+    // the toolkit's own name for it is garbled): it is named by its accent.
+    if (key.qtKey >= Qt::Key_Dead_Grave && key.qtKey <= Qt::Key_Dead_Longsolidusoverlay) {
+        static const QString accents =
+            QStringLiteral("`\u00b4^~\u00af\u02d8\u02d9\u00a8\u02da\u02dd\u02c7\u00b8\u02db");
+        const auto at = static_cast<qsizetype>(key.qtKey - Qt::Key_Dead_Grave);
+        return at < accents.size() ? QStringLiteral("dead ") + accents.at(at)
+                                   : QStringLiteral("dead key");
+    }
     const QString typed = key.text.trimmed();
     if (!typed.isEmpty() && typed.at(0).isPrint()) return typed;
     if (key.qtKey != 0 && key.qtKey != Qt::Key_unknown) {

@@ -419,11 +419,19 @@ bool TKeyBindsPage::CaptureEvent(QEvent* event) {
         // Tab and Backtab move the focus on; nothing else reaches the field.
         const auto* key = static_cast<QKeyEvent*>(event);
         if (IsTab(key)) return false;
-        if (!key->isAutoRepeat()) pressedInKeyField_.insert(KeyIdentity(key));
+        // X repeats a held key as a release and a press with one time stamp,
+        // which Qt does not always mark as a repeat: an Enter held while its
+        // message box closed came back here as a fresh press.
+        const bool repeated =
+            key->isAutoRepeat() || (key->timestamp() != 0 && KeyIdentity(key) == lastReleased_ &&
+                                    key->timestamp() == lastReleaseTime_);
+        if (!repeated) pressedInKeyField_.insert(KeyIdentity(key));
         return true;
     }
     case QEvent::KeyRelease: {
         const auto* key = static_cast<QKeyEvent*>(event);
+        lastReleased_ = KeyIdentity(key);
+        lastReleaseTime_ = key->timestamp();
         if (key->isAutoRepeat()) return true;
         if (IsTab(key)) return false;
         // Only a key pressed here is the player's choice: the release of the

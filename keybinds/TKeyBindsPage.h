@@ -108,6 +108,8 @@ private:
     ui::GameDefaults* defaults_ = nullptr;
     std::function<platform::KeyboardMap()> keyboardMap_ = &platform::CurrentKeyboardMap;
     QSet<quint64> pressedInKeyField_; // keys whose press the key field itself took
+    quint64 lastReleased_ = 0;        // the key last let go in the key field, and when
+    quint64 lastReleaseTime_ = 0;
     void CollectWrites(ini::PageWrites& w) const;
 };
 

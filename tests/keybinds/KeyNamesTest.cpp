@@ -241,6 +241,12 @@ TEST(KeyNamesTest, NativeNameOfAKeyTheGameCannotName) {
     EXPECT_EQ(keybinds::NativeKeyName({Qt::Key_Less, false, 94, 0x3c, QStringLiteral("<")}), QStringLiteral("<"));
     EXPECT_EQ(keybinds::NativeKeyName({Qt::Key_Meta, false, 133, 0xffeb, {}}), QStringLiteral("Meta"));
     EXPECT_FALSE(keybinds::NativeKeyName({0, false, 200, 0, {}}).isEmpty());
+    // A dead key types a combining accent, which shows as nothing on its own.
+    EXPECT_EQ(keybinds::NativeKeyName(
+                  {Qt::Key_Dead_Circumflex, false, 34, 0xfe52, QStringLiteral("\u0302")}),
+              QStringLiteral("dead ^"));
+    EXPECT_EQ(keybinds::NativeKeyName({Qt::Key_Dead_Acute, false, 21, 0xfe51, QString()}),
+              QStringLiteral("dead \u00b4"));
 }
 
 #endif

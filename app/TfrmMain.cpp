@@ -680,7 +680,9 @@ void TfrmMain::SaveCommand(bool review) {
     }
     iniFiles_->Refill(!onIniFiles);
     delete splash_;
-    if (ok) prompter_.InformationWithDetails(QStringLiteral("The changes has been succesfully saved!"), ReviewText(changes));
+    if (ok)
+        prompter_.InformationWithDetails(
+            QStringLiteral("The changes have been successfully saved!"), ReviewText(changes));
 }
 
 bool TfrmMain::SaveBeforeExit() {
@@ -855,7 +857,8 @@ void TfrmMain::ApplyQualityPreset(bool high) {
     // Advice about going back to Direct3D only where the build has it.
     const bool hasDirect3d = ut2k4_->DeviceOffered(settings::D3D) || ut2k4_->DeviceOffered(settings::D3D9);
     if (!high && hasDirect3d)
-        question += QStringLiteral("It will switch to OpenGL mode. If the game doesnt run anymore try switching back to Direct3D\n");
+        question += QStringLiteral("It will switch to OpenGL mode. If the game doesn't run anymore "
+                                   "try switching back to Direct3D\n");
     // The player sees what changes before anything does.
     const QStringList changes = settings::PresetChanges(*ut2k4_, quality);
     if (!changes.isEmpty()) question += QStringLiteral("What changes:\n- ") + changes.join(QStringLiteral("\n- ")) + QLatin1Char('\n');

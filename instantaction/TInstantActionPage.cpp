@@ -46,8 +46,8 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 constexpr const char* kMain = "xInterface.Tab_InstantActionMain";
 constexpr const char* kBaseRules = "xInterface.Tab_InstantActionBaseRules";
-const char* const kDifficulties[] = {"Novice", "Average", "Experienced", "Skilled",
-                                     "Adept",  "Masterfull", "Inhuman", "Godlike"};
+const char* const kDifficulties[] = {"Novice", "Average",   "Experienced", "Skilled",
+                                     "Adept",  "Masterful", "Inhuman",     "Godlike"};
 
 QSpinBox* unboundedSpin(QWidget* parent) {
     auto* spin = new QSpinBox(parent);
@@ -176,7 +176,7 @@ TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : 
     lbMutators_ = new QListWidget(mutBox);
     lbMutators_->setObjectName(QStringLiteral("lbMutators"));
     lbMutators_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lbMutators_->setToolTip(QStringLiteral("Keep control pressed to select more then 1 mutator"));
+    lbMutators_->setToolTip(QStringLiteral("Keep control pressed to select more than 1 mutator"));
     mutLayout->addWidget(lbMutators_, 1, 0, 1, 2);
 
     auto* startBox = new QGroupBox(QStringLiteral("Starting UT2004"), panel);
@@ -185,10 +185,12 @@ TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : 
     edtCmdLn_ = new QLineEdit(startBox);
     edtCmdLn_->setObjectName(QStringLiteral("edtCmdLn"));
     startLayout->addWidget(edtCmdLn_);
-    auto* start = new QPushButton(QStringLiteral("Start an UT2004 game with these settings"), startBox);
+    auto* start =
+        new QPushButton(QStringLiteral("Start a UT2004 game with these settings"), startBox);
     start->setObjectName(QStringLiteral("Button1"));
-    start->setToolTip(QStringLiteral("This will start an UT2004 Game with the selected settings. If u made some "
-                                     "changed, don't forget to save first!"));
+    start->setToolTip(
+        QStringLiteral("This will start a UT2004 game with the selected settings. If you made some "
+                       "changes, don't forget to save first!"));
     startLayout->addWidget(start);
 
     // Two columns, so the page fits the window's minimum width: the rules on

@@ -323,7 +323,7 @@ bool TKeyBindsPage::LoadKeyBinds() {
         ini::PageWrites shown;
         CollectWrites(shown);
         baseline_.Reset(shown);
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + QString::fromStdString(e.what()));
         return false;
     }
     snapshot_ = SnapshotTexts();
@@ -342,7 +342,7 @@ bool TKeyBindsPage::SaveKeyBinds() {
         baseline_.WriteChanged(now);
         batch.finish();
     } catch (const std::exception& e) {
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + QString::fromStdString(e.what()));
         return false;
     }
     ini::SaveStep::Remember([this, before = snapshot_] { snapshot_ = before; });

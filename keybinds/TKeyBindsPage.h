@@ -35,7 +35,7 @@ class TKeyBindsPage final : public QWidget {
 public:
     explicit TKeyBindsPage(ui::PageContext& ctx, QWidget* parent = nullptr);
 
-    // Both report their own errors ("Error occured:") and return false then,
+    // Both report their own errors ("Error occurred:") and return false then,
     // leaving the snapshot as it was.
     bool LoadKeyBinds();
     bool SaveKeyBinds();

@@ -116,7 +116,7 @@ constexpr CheckDef kChecks[] = {
     {2, "cbAutoTaunt", "Autotaunt", nullptr},
     {2, "cbAutoTaunts", "Enemy autotaunts", nullptr},
     {2, "cbMature", "Mature language", nullptr},
-    {2, "cbAnnouncer", "Announcer", "Doesnt work with the new patch anymore!"},
+    {2, "cbAnnouncer", "Announcer", "Doesn't work with the new patch anymore!"},
     {2, "cbMsgBeep", "Beep on message", nullptr},
     {4, "cbHUD", "Show hud", nullptr},
     {4, "cbShowweaponinfo", "Show weaponinfo", nullptr},
@@ -126,7 +126,7 @@ constexpr CheckDef kChecks[] = {
     {4, "cbWeaponbar", "Show weaponbar", nullptr},
 };
 
-const QString kStatsHint = QStringLiteral("Works only if you didnt install the patch yet!!");
+const QString kStatsHint = QStringLiteral("Works only if you didn't install the patch yet!!");
 
 } // namespace
 
@@ -413,7 +413,7 @@ bool TGeneralSettingsPage::LoadGeneralSettings() {
         ini::PageWrites shown;
         CollectWrites(shown);
         baseline_.Reset(shown);
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + Q(e.what()));
         return false;
     }
     snapshot_ = Take();
@@ -488,7 +488,7 @@ bool TGeneralSettingsPage::SaveGeneralSettings() {
         userBatch.finish();
         mainBatch.finish();
     } catch (const std::exception& e) {
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + Q(e.what()));
         return false;
     }
     ini::SaveStep::Remember([this, before = snapshot_] { snapshot_ = before; });

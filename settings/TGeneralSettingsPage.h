@@ -31,7 +31,7 @@ public:
     explicit TGeneralSettingsPage(ui::PageContext& ctx, QWidget* parent = nullptr);
     ~TGeneralSettingsPage() override;
 
-    // Both report their own errors ("Error occured:") and return false then.
+    // Both report their own errors ("Error occurred:") and return false then.
     bool LoadGeneralSettings();
     bool SaveGeneralSettings();
     bool GeneralSettingsChanged() const;

@@ -430,7 +430,7 @@ bool TUT2k4SettingsPage::LoadUT2k4Settings() {
         ini::PageWrites shown;
         CollectWrites(shown);
         baseline_.Reset(shown);
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + Q(e.what()));
         return false;
     }
     snapshot_ = Take();
@@ -493,7 +493,7 @@ bool TUT2k4SettingsPage::SaveUT2k4Settings() {
         batch.finish();
         if (userBatch) userBatch->finish();
     } catch (const std::exception& e) {
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + Q(e.what()));
         return false;
     }
     ini::SaveStep::Remember([this, before = snapshot_] { snapshot_ = before; });

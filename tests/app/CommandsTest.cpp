@@ -42,7 +42,7 @@ using ui::Answer;
 
 namespace {
 const QString kAskSave = QStringLiteral("You have made some changes\nDo you want to save your changes?");
-const QString kSaved = QStringLiteral("The changes has been succesfully saved!");
+const QString kSaved = QStringLiteral("The changes have been successfully saved!");
 const QString kAskRawSave = QStringLiteral("Are you sure you want to save the ini files?");
 const QString kAskSwitch = QStringLiteral(
     "Some fields have changed, switching the user.ini will undo these changes\nAre you sure you want to continue?");
@@ -229,8 +229,10 @@ private slots:
         QFile::setPermissions(userPath(), QFile::ReadOwner);
         prompter->Answer(Answer::Yes);
         QVERIFY(!w->close());
-        QCOMPARE(prompter->Texts(), (QStringList{kAskSave, QStringLiteral("Error occured:Unable to write to ") + userPath() +
-                                           QStringLiteral(" (the file is read-only)")}));
+        QCOMPARE(
+            prompter->Texts(),
+            (QStringList{kAskSave, QStringLiteral("Error occurred:Unable to write to ") +
+                                       userPath() + QStringLiteral(" (the file is read-only)")}));
         QCOMPARE(space()->text(), QStringLiteral("changed"));
     }
 
@@ -665,7 +667,8 @@ private slots:
         prompter->Clear();
         action("BackupINIfiles1")->trigger();
         QCOMPARE(prompter->Texts().size(), 1);
-        QVERIFY(prompter->Texts()[0].startsWith(QStringLiteral("The following INI files have been backupped")));
+        QVERIFY(prompter->Texts()[0].startsWith(
+            QStringLiteral("The following INI files have been backed up")));
         prompter->Clear();
         bool opened = false;
         WhenModal<maintenance::TfrmIniManager>([&](maintenance::TfrmIniManager* m) {
@@ -741,7 +744,7 @@ private slots:
         QString version;
         WhenModal<app::TfrmAbout>([&](app::TfrmAbout* a) {
             version = a->lblVersion->text();
-            QCOMPARE(a->windowTitle(), QStringLiteral("About - Quorlex2004"));
+            QCOMPARE(a->windowTitle(), QStringLiteral("About - Quorlex 2004"));
             for (QLabel* l : {a->Label3, a->Label5, a->Label7})
                 QTest::mouseClick(l, Qt::LeftButton);
             a->accept();

@@ -75,7 +75,8 @@ class HistoryTest : public QObject {
     void save() {
         prompter->Clear();
         w->Save1Click();
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("The changes has been succesfully saved!")});
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("The changes have been successfully saved!")});
     }
     // One edit on each page that has keys.
     void editEveryPage() {

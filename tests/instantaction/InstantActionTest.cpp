@@ -165,7 +165,7 @@ private slots:
         page.reset();
         page = std::make_unique<TInstantActionPage>(h->ctx);
         page->LoadGameTypeRules();
-        QCOMPARE(c<QComboBox>("pickGameType")->currentText(), QStringLiteral("Bombingrun"));
+        QCOMPARE(c<QComboBox>("pickGameType")->currentText(), QStringLiteral("Bombing run"));
         QCOMPARE(c<QSpinBox>("ctfMaxTeamSize")->value(), -3);
         QVERIFY(!c<QCheckBox>("cbASSAllowTaunts")->isChecked());
         QCOMPARE(c<QComboBox>("pickDiff")->currentText(), QStringLiteral("Adept"));

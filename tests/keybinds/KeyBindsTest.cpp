@@ -166,7 +166,9 @@ private slots:
         f("edtSpace")->setText(QStringLiteral("Duck"));
         QFile::setPermissions(userPath(), QFile::ReadOwner);
         QVERIFY(!page->SaveKeyBinds());
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Error occured:Unable to write to ") + userPath() + kReadOnly});
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("Error occurred:Unable to write to ") + userPath() +
+                             kReadOnly});
         QCOMPARE(prompter->prompts[0].kind, ui::PromptKind::Error);
         QVERIFY(page->KeyBindsChanged());
         QCOMPARE(read("Space"), QStringLiteral("Jump"));
@@ -298,7 +300,8 @@ private slots:
         QVERIFY(w.AnyPageChanged());
         prompter->Clear();
         w.Save1Click();
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("The changes has been succesfully saved!")});
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("The changes have been successfully saved!")});
         QCOMPARE(read("Space"), QStringLiteral("Jump | Fire"));
         QVERIFY(!w.AnyPageChanged());
         // Nothing changed: Exit asks nothing.
@@ -345,7 +348,9 @@ private slots:
         QFile::setPermissions(userPath(), QFile::ReadOwner);
         Find<QLineEdit>(&w, "edtSpace")->setText(QStringLiteral("Duck"));
         w.Save1Click();
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Error occured:Unable to write to ") + userPath() + kReadOnly});
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("Error occurred:Unable to write to ") + userPath() +
+                             kReadOnly});
     }
 };
 

@@ -251,8 +251,9 @@ private slots:
         withFiles("[DefaultPlayer]\r\nTeam=1\r\n[Engine.Pawn]\r\nBob=1e30\r\n[Engine.HUD]\r\nbHideHUD=True\r\n");
         QVERIFY(!page->LoadGeneralSettings());
         QCOMPARE(h->prompter.Texts().size(), 1);
-        QCOMPARE(h->prompter.Texts()[0],
-                 QStringLiteral("Error occured:'1") + QString(35, QLatin1Char('0')) + QStringLiteral("' is not a valid integer value"));
+        QCOMPARE(h->prompter.Texts()[0], QStringLiteral("Error occurred:'1") +
+                                             QString(35, QLatin1Char('0')) +
+                                             QStringLiteral("' is not a valid integer value"));
         QVERIFY(!checked("cbHUD")); // filled before the error
         QVERIFY(!c<QRadioButton>("rbTeamBlue")->isChecked()); // Team comes after: never read
         QVERIFY(page->GeneralSettingsChanged()); // the snapshot was not replaced

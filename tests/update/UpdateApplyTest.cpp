@@ -120,7 +120,7 @@ private slots:
             text = d->memo->toPlainText().split(QLatin1Char('\n'));
             QCOMPARE(d->windowTitle(), QStringLiteral("News"));
             QCOMPARE(d->size(), QSize(400, 400));
-            QCOMPARE(d->okButton->text(), QStringLiteral("Ok"));
+            QCOMPARE(d->okButton->text(), QStringLiteral("OK"));
             d->cancelButton->click();
         });
         client->UpdateUpdate = upSilent;

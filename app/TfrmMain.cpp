@@ -81,59 +81,57 @@ struct MenuItem {
     const char* menu;
     const char* name;
     const char* caption;
-    const char* shortcut;  // the key that runs it
-    const char* shownKey;  // shown without running it ("Options" shows Ctrl+S)
+    const char* shortcut; // the key that runs it, shown beside the caption
     const char* hint;
     Handler handler;
     bool visible;
 };
 
 constexpr MenuItem kMenu[] = {
-    {"&File", "Reload1", "&Load", "Ctrl+O", nullptr, "Reload the settings", &TfrmMain::Reload1Click,
+    {"&File", "Reload1", "&Load", "Ctrl+O", "Reload the settings", &TfrmMain::Reload1Click, true},
+    {"&File", "Save1", "&Save Changes", "Ctrl+S", "Save your settings", &TfrmMain::Save1Click,
      true},
-    {"&File", "Save1", "&Save Changes", "Ctrl+S", nullptr, "Save your settings",
-     &TfrmMain::Save1Click, true},
-    {"&File", "Review1", "&Review changes...", "Ctrl+R", nullptr, "Show what a save would write",
+    {"&File", "Review1", "&Review changes...", "Ctrl+R", "Show what a save would write",
      &TfrmMain::Review1Click, true},
-    {"&File", "Undolastsave1", "&Undo last save", "Ctrl+Z", nullptr,
+    {"&File", "Undolastsave1", "&Undo last save", "Ctrl+Z",
      "Put the files back as they were before the last save", &TfrmMain::Undolastsave1Click, true},
-    {"&File", "Redolastundo1", "R&edo last undo", "Ctrl+Shift+Z", nullptr,
+    {"&File", "Redolastundo1", "R&edo last undo", "Ctrl+Shift+Z",
      "Put back what the last undo took back", &TfrmMain::Redolastundo1Click, true},
-    {"&File", "Savehistory1", "Save &history...", nullptr, nullptr,
+    {"&File", "Savehistory1", "Save &history...", nullptr,
      "The saves of the past, to see and to undo", &TfrmMain::Savehistory1Click, true},
-    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&File", "BackupINIfiles1", "&Backup INI files", "Ctrl+B", nullptr, "Backup the ini files now",
+    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&File", "BackupINIfiles1", "&Backup INI files", "Ctrl+B", "Backup the ini files now",
      &TfrmMain::BackupINIs1Click, true},
-    {"&File", "Backupmanager1", "&Backup manager", "Ctrl+M", nullptr, "Open the backup manager",
+    {"&File", "Backupmanager1", "&Backup manager", "Ctrl+M", "Open the backup manager",
      &TfrmMain::Backupmanager1Click, true},
-    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&File", "Openfiles1", "&Open custom user.ini..", "Ctrl+Shift+O", nullptr, nullptr,
+    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&File", "Openfiles1", "&Open custom user.ini..", "Ctrl+Shift+O", nullptr,
      &TfrmMain::Openfiles1Click, true},
-    {"&File", "SaveINIfilesAS1", "S&ave custom user.ini as..", "Ctrl+Shift+S", nullptr, nullptr,
+    {"&File", "SaveINIfilesAS1", "S&ave custom user.ini as..", "Ctrl+Shift+S", nullptr,
      &TfrmMain::SaveINIfilesAS1Click, true},
-    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&File", "Exit1", "&Exit Quorlex2004", "Alt+F4", nullptr, "Exit Quorlex 2004",
-     &TfrmMain::Exit1Click, true},
-    {"&Quorlex 2004", "UT2k4Dir1", "Options", nullptr, "Ctrl+S", "Re-run the setup",
+    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&File", "Exit1", "&Exit Quorlex 2004", "Alt+F4", "Exit Quorlex 2004", &TfrmMain::Exit1Click,
+     true},
+    {"&Quorlex 2004", "UT2k4Dir1", "Options", nullptr, "Re-run the setup",
      &TfrmMain::UT2k4Dir1Click, true},
-    {"&Quorlex 2004", "Checkforupdates1", "&Check for updates", "Ctrl+U", nullptr,
+    {"&Quorlex 2004", "Checkforupdates1", "&Check for updates", "Ctrl+U",
      "Check if there is a new version available", &TfrmMain::Checkforupdates1Click, true},
-    {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&Quorlex 2004", "Tauntlist1", "&Tauntlist", "Ctrl+T", nullptr, "Open the list with taunts",
+    {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&Quorlex 2004", "Tauntlist1", "&Tauntlist", "Ctrl+T", "Open the list with taunts",
      &TfrmMain::auntlist1Click, false},
-    {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false},
-    {"&Quorlex 2004", "Resettodefault", "Reset settings to &default", "Ctrl+D", nullptr, nullptr,
+    {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, false},
+    {"&Quorlex 2004", "Resettodefault", "Reset settings to &default", "Ctrl+D", nullptr,
      &TfrmMain::ResettodefaultClick, true},
-    {"Predefined Settings", "Highquality1", "High quality", nullptr, nullptr, nullptr,
+    {"Predefined Settings", "Highquality1", "High quality", nullptr, nullptr,
      &TfrmMain::Highquality1Click, true},
-    {"Predefined Settings", "Lowquality1", "Low quality", nullptr, nullptr, nullptr,
+    {"Predefined Settings", "Lowquality1", "Low quality", nullptr, nullptr,
      &TfrmMain::Lowquality1Click, true},
-    {"&Help", "Quorlex2k4help1", "&Quorlex2004 help", "F3", nullptr, nullptr,
+    {"&Help", "Quorlex2k4help1", "&Quorlex 2004 help", "F3", nullptr,
      &TfrmMain::Quorlex2k4help1Click, true},
-    {"&Help", "Showreadmetxt1", "Show Readme.txt", "F1", nullptr, nullptr,
-     &TfrmMain::Showreadmetxt1Click, true},
-    {"&Help", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&Help", "Abouty1", "&About", "F2", nullptr, nullptr, &TfrmMain::Abouty1Click, true},
+    {"&Help", "Showreadmetxt1", "Show Readme.txt", "F1", nullptr, &TfrmMain::Showreadmetxt1Click,
+     true},
+    {"&Help", nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&Help", "Abouty1", "&About", "F2", nullptr, &TfrmMain::Abouty1Click, true},
 };
 
 constexpr const char* kMenuNames[][2] = {
@@ -303,9 +301,7 @@ void TfrmMain::BuildMenuAndToolBar() {
             menu->addSeparator()->setVisible(item.visible);
             continue;
         }
-        QString caption = QString::fromLatin1(item.caption);
-        if (item.shownKey) caption += QLatin1Char('\t') + QString::fromLatin1(item.shownKey);
-        auto* act = menu->addAction(caption);
+        auto* act = menu->addAction(QString::fromLatin1(item.caption));
         act->setObjectName(QString::fromLatin1(item.name));
         // Qt drops the short cut of an invisible action, so a hidden item's
         // key is a window short cut of its own (and not also the action's,

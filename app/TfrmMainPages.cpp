@@ -183,18 +183,21 @@ bool TfrmMain::PageCtrlPageChanging(int leaving) {
     for (const auto& page : pages) {
         if (page.tab != left || !page.changed()) continue;
         // Cancel, which Escape gives, keeps the player on the page with his edits.
-        const auto save = prompter_.Ask(ui::PromptKind::Confirmation,
-                                        QStringLiteral("Do you want to save the changes u made?"),
-                                        ui::Buttons::YesNoCancel);
+        const QString caption = PageCtrl_->tabText(leaving);
+        const auto save = prompter_.Ask(
+            ui::PromptKind::Confirmation,
+            QStringLiteral("Do you want to save the changes you made to \"%1\"?").arg(caption),
+            ui::Buttons::YesNoCancel);
         if (save == ui::Answer::Cancel) return false;
         // A save that failed has said why; the edits stay in front of the player.
         if (save == ui::Answer::Yes) {
             // The page's own save replaces the game's files as Save does.
             return WriteGameFiles(QStringLiteral("Save"), page.save);
         }
-        const auto undo = prompter_.AskDefault(ui::PromptKind::Confirmation,
-                                               QStringLiteral("Do you want to undo changes?"),
-                                               ui::Buttons::YesNoCancel, ui::Answer::No);
+        const auto undo = prompter_.AskDefault(
+            ui::PromptKind::Confirmation,
+            QStringLiteral("Do you want to undo your changes to \"%1\"?").arg(caption),
+            ui::Buttons::YesNoCancel, ui::Answer::No);
         if (undo == ui::Answer::Cancel) return false;
         if (undo == ui::Answer::Yes) page.load();
         return true;

@@ -47,8 +47,9 @@ const QString kSaved = QStringLiteral("The changes have been successfully saved!
 const QString kAskRawSave = QStringLiteral("Are you sure you want to save the ini files?");
 const QString kAskSwitch = QStringLiteral(
     "Some fields have changed, switching the user.ini will undo these changes\nAre you sure you want to continue?");
-const QString kAskLeave = QStringLiteral("Do you want to save the changes u made?");
-const QString kAskUndo = QStringLiteral("Do you want to undo changes?");
+const QString kAskLeave =
+    QStringLiteral("Do you want to save the changes you made to \"Key binds\"?");
+const QString kAskUndo = QStringLiteral("Do you want to undo your changes to \"Key binds\"?");
 const QString kTyped = QStringLiteral("(Command=\"say hi\",Alias=Hi)");
 
 // Calls `onShow` when a window of type W is shown.
@@ -278,7 +279,7 @@ private slots:
         space()->setText(QStringLiteral("Duck"));
         prompter->Answer(Answer::Yes);
         w->PageCtrl()->setCurrentIndex(3);
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Do you want to save the changes u made?")});
+        QCOMPARE(prompter->Texts(), QStringList{kAskLeave});
         QCOMPARE(onDisk("Space"), QStringLiteral("Duck"));
     }
 
@@ -554,7 +555,10 @@ private slots:
         prompter->Answer(Answer::No);
         prompter->Answer(Answer::No);
         w->PageCtrl()->setCurrentIndex(0);
-        QCOMPARE(prompter->Texts(), (QStringList{kAskLeave, kAskUndo}));
+        QCOMPARE(prompter->Texts(),
+                 (QStringList{
+                     QStringLiteral("Do you want to save the changes you made to \"Inifiles\"?"),
+                     QStringLiteral("Do you want to undo your changes to \"Inifiles\"?")}));
         QCOMPARE(w->PageCtrl()->currentIndex(), 0);
         w->PageCtrl()->setCurrentIndex(5);
         QVERIFY(rawUser()->toPlainText().contains(QStringLiteral("Space=Duck")));

@@ -120,7 +120,9 @@ private slots:
         QVERIFY(page->LoadKeyBinds());
         prompter->Answer(ui::Answer::No);
         page->SpeedButton5Click();
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("This will empty all fields in the groupbox. Are you sure?")});
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral(
+                     "This will empty all fields of \"Other keys\". Are you sure?")});
         QCOMPARE(prompter->prompts[0].buttons, ui::Buttons::YesNo);
         QCOMPARE(f("edtSpace")->text(), QStringLiteral("Jump"));
 
@@ -144,8 +146,11 @@ private slots:
         page->findChild<QLineEdit*>(QStringLiteral("edtSearchNoCheck"))->setText(QStringLiteral("weapon"));
         prompter->Answer(ui::Answer::Yes);
         page->SpeedButton1Click(); // Alpha keys
-        QCOMPARE(prompter->prompts.size(), 1);
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("This will empty the 2 fields of \"Alpha keys\" that "
+                                            "the search shows. Are you sure?")});
         QCOMPARE(prompter->prompts[0].defaultAnswer, std::optional<ui::Answer>(ui::Answer::No));
+        QCOMPARE(f("edtG")->text(), QString()); // ThrowWeapon, shown
         QCOMPARE(f("edtQ")->text(), QString()); // SwitchToBestWeapon, shown
         QCOMPARE(f("edtA")->text(), QStringLiteral("StrafeLeft")); // hidden by the search
         QCOMPARE(f("edtSpace")->text(), QStringLiteral("Jump"));
@@ -293,8 +298,10 @@ private slots:
         prompter->Answer(ui::Answer::No);
         prompter->Answer(ui::Answer::No);
         w.PageCtrl()->setCurrentIndex(4);
-        QCOMPARE(prompter->Texts(), (QStringList{QStringLiteral("Do you want to save the changes u made?"),
-                                                 QStringLiteral("Do you want to undo changes?")}));
+        QCOMPARE(prompter->Texts(),
+                 (QStringList{
+                     QStringLiteral("Do you want to save the changes you made to \"Key binds\"?"),
+                     QStringLiteral("Do you want to undo your changes to \"Key binds\"?")}));
         w.PageCtrl()->setCurrentIndex(0);
         QCOMPARE(space->text(), QStringLiteral("Jump | Fire"));
         QVERIFY(w.AnyPageChanged());

@@ -1,6 +1,7 @@
 #include "app/TfrmMain.h"
 
 #include "app/TfrmAbout.h"
+#include "app/TfrmGuide.h"
 #include "app/TfrmInit.h"
 #include "app/TfrmReadme.h"
 #include "banner/TBannerFeedThread.h"
@@ -804,7 +805,13 @@ void TfrmMain::SaveINIfilesAS1Click() {
 }
 
 void TfrmMain::Quorlex2k4help1Click() {
-    prompter_.Information(QStringLiteral("No help available yet\nI dont have plans to make one either"));
+    TfrmGuide guide(ProgramDir, this);
+    if (!guide.Loaded()) {
+        prompter_.Warning(QStringLiteral("Cannot open the user's guide:\n") +
+                          TfrmGuide::GuidePath(ProgramDir));
+        return;
+    }
+    guide.exec();
 }
 
 void TfrmMain::Showreadmetxt1Click() {

@@ -1,6 +1,7 @@
 // The commands of the main window that act on all pages, driven with
 // scripted answers: every question is asserted by its exact text.
 #include "app/TfrmAbout.h"
+#include "app/TfrmGuide.h"
 #include "app/TfrmInit.h"
 #include "app/TfrmMain.h"
 #include "ini/IniFile.h"
@@ -19,9 +20,10 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
-#include <QRadioButton>
+#include <QDir>
 #include <QFile>
+#include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -31,12 +33,20 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
 #include <QSpinBox>
-#include <QTableWidget>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableWidget>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextTable>
 #include <QToolButton>
 #include <QtTest>
+#include <map>
 
 using namespace testsupport;
 using ui::Answer;
@@ -751,10 +761,60 @@ private slots:
     }
 
     void helpAndAbout() {
+        // Without the guide beside the program, Help says where it looked.
         w->Quorlex2k4help1Click();
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("No help available yet\nI dont have plans to make one either")});
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("Cannot open the user's guide:\n") +
+                             game->ProgramDir() + QStringLiteral("guide/UserGuide.md")});
         QStringList opened;
         platform::SetShellOpenHookForTesting([&](const QString& t) { opened << t; });
+        // The guide the build puts beside the program: the README's, pictures and all.
+        const QDir built(QStringLiteral(QUORLEX_GUIDE_DIR));
+        QDir().mkpath(game->ProgramDir() + QStringLiteral("guide/screenshots"));
+        QVERIFY(QFile::copy(built.filePath(QStringLiteral("UserGuide.md")),
+                            game->ProgramDir() + QStringLiteral("guide/UserGuide.md")));
+        for (const QString& name :
+             QDir(built.filePath(QStringLiteral("screenshots"))).entryList(QDir::Files))
+            QVERIFY(QFile::copy(built.filePath(QStringLiteral("screenshots/") + name),
+                                game->ProgramDir() + QStringLiteral("guide/screenshots/") + name));
+        QString guideText, guideTitle;
+        QSize picture;
+        int scrolledDown = -1, sideways = -10000;
+        WhenModal<app::TfrmGuide>([&](app::TfrmGuide* g) {
+            guideTitle = g->windowTitle();
+            guideText = g->browser->toPlainText();
+            // It opens at the top, and its pictures need no sideways scrolling.
+            scrolledDown = g->browser->verticalScrollBar()->value();
+            // The widest row of pictures, alone or side by side in a table.
+            std::map<std::pair<QTextTable*, int>, qreal> rows;
+            QTextDocument* doc = g->browser->document();
+            for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+                const QTextCursor at(block);
+                QTextTable* table = at.currentTable();
+                const int row = table ? table->cellAt(at).row() : block.blockNumber();
+                for (auto it = block.begin(); !it.atEnd(); ++it)
+                    if (it.fragment().charFormat().isImageFormat())
+                        rows[{table, row}] += it.fragment().charFormat().toImageFormat().width();
+            }
+            for (const auto& [where, width] : rows)
+                sideways = std::max(sideways, int(width) - g->browser->viewport()->width());
+            const QVariant image = g->browser->document()->resource(
+                QTextDocument::ImageResource, QUrl(QStringLiteral("screenshots/1-tabMain.jpg")));
+            picture = image.value<QImage>().size();
+            emit g->browser->anchorClicked(QUrl(QStringLiteral("https://www.quorlex2004.org/")));
+            g->btnClose->click();
+        });
+        prompter->Clear();
+        w->Quorlex2k4help1Click();
+        QVERIFY(prompter->prompts.isEmpty());
+        QCOMPARE(guideTitle, QStringLiteral("Quorlex 2004 help"));
+        QVERIFY(guideText.contains(QStringLiteral("Key binds you can read.")));
+        QVERIFY(!guideText.contains(QStringLiteral("Building by hand"))); // the player's part only
+        QVERIFY(picture.isValid());
+        QCOMPARE(scrolledDown, 0);
+        QVERIFY2(sideways <= 0, qPrintable(QString::number(sideways)));
+        QCOMPARE(opened, QStringList{QStringLiteral("https://www.quorlex2004.org/")});
+        opened.clear();
         QString version;
         WhenModal<app::TfrmAbout>([&](app::TfrmAbout* a) {
             version = a->lblVersion->text();

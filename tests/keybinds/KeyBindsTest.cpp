@@ -341,7 +341,10 @@ private slots:
         space->setFocus();
         QTRY_VERIFY(space->hasFocus());
         QTest::keyClick(space, Qt::Key_F3);
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("No help available yet\nI dont have plans to make one either")});
+        // This program folder has no guide: the help says where it looked.
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("Cannot open the user's guide:\n") +
+                             game->ProgramDir() + QStringLiteral("guide/UserGuide.md")});
     }
 
     void mainWindowSaveFailureIsNotCalledASuccess() {

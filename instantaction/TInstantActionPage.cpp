@@ -314,6 +314,13 @@ std::vector<ini::PendingWrite> TInstantActionPage::PendingChanges() const {
     return baseline_.Changed(now);
 }
 
+std::vector<ini::PendingWrite> TInstantActionPage::EveryWrite() const {
+    if (!ctx_.ini.Ut2004Ini) return {};
+    ini::PageWrites all;
+    CollectWrites(all);
+    return all.List();
+}
+
 void TInstantActionPage::SaveGameTypeRules() {
     if (!ctx_.ini.Ut2004Ini) return;
     ini::TIniFile::Batch batch(*ctx_.ini.Ut2004Ini);

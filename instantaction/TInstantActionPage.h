@@ -34,6 +34,8 @@ public:
     void SaveGameTypeRules();
     // The keys a save would write now: those whose control the player changed.
     std::vector<ini::PendingWrite> PendingChanges() const;
+    // Every key a save of the page may write, each with its control.
+    std::vector<ini::PendingWrite> EveryWrite() const;
 
     void SelectGameType(int position);
     void BuildMapList(const QString& prefix);

@@ -128,6 +128,13 @@ std::vector<ini::PendingWrite> TAliasesPage::PendingChanges() const {
     return baseline_.Changed(now);
 }
 
+std::vector<ini::PendingWrite> TAliasesPage::EveryWrite() const {
+    if (!ctx_.ini.UserIni) return {};
+    ini::PageWrites all;
+    CollectWrites(all);
+    return all.List();
+}
+
 bool TAliasesPage::AliasesChanged() const { return SlotValues() != snapshot_; }
 
 } // namespace keybinds

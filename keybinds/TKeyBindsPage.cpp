@@ -366,6 +366,13 @@ std::vector<ini::PendingWrite> TKeyBindsPage::PendingChanges() const {
     return baseline_.Changed(now);
 }
 
+std::vector<ini::PendingWrite> TKeyBindsPage::EveryWrite() const {
+    if (!ctx_.ini.UserIni) return {};
+    ini::PageWrites all;
+    CollectWrites(all);
+    return all.List();
+}
+
 bool TKeyBindsPage::KeyBindsChanged() const {
     const QStringList now = SnapshotTexts();
     for (qsizetype i = 0; i < now.size(); ++i)

@@ -42,6 +42,8 @@ public:
     bool KeyBindsChanged() const;
     // The keys a save would write now: those whose field the player changed.
     std::vector<ini::PendingWrite> PendingChanges() const;
+    // Every key a save of the page may write, each with its control.
+    std::vector<ini::PendingWrite> EveryWrite() const;
     ui::GameDefaults& Defaults() const { return *defaults_; }
 
     QLineEdit* Field(const char* objectName) const;

@@ -477,6 +477,13 @@ std::vector<ini::PendingWrite> TGeneralSettingsPage::PendingChanges() const {
     return baseline_.Changed(now);
 }
 
+std::vector<ini::PendingWrite> TGeneralSettingsPage::EveryWrite() const {
+    if (!ctx_.ini.UserIni || !ctx_.ini.Ut2004Ini) return {};
+    ini::PageWrites all;
+    CollectWrites(all);
+    return all.List();
+}
+
 bool TGeneralSettingsPage::SaveGeneralSettings() {
     if (!ctx_.ini.UserIni || !ctx_.ini.Ut2004Ini) return false;
     try {

@@ -481,6 +481,13 @@ std::vector<ini::PendingWrite> TUT2k4SettingsPage::PendingChanges() const {
     return baseline_.Changed(now);
 }
 
+std::vector<ini::PendingWrite> TUT2k4SettingsPage::EveryWrite() const {
+    if (!ctx_.ini.Ut2004Ini) return {};
+    ini::PageWrites all;
+    CollectWrites(all);
+    return all.List();
+}
+
 bool TUT2k4SettingsPage::SaveUT2k4Settings() {
     if (!ctx_.ini.Ut2004Ini) return false;
     try {

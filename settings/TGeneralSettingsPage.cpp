@@ -182,6 +182,8 @@ TGeneralSettingsPage::TGeneralSettingsPage(ui::PageContext& ctx, QWidget* parent
     general->addRow(QStringLiteral("Stats username:"), edtStatsUser_);
     edtStatsPass_ = new QLineEdit(groups[0]);
     edtStatsPass_->setObjectName(QStringLiteral("edtStatsPass"));
+    // Not for the eyes of whoever looks over the player's shoulder.
+    edtStatsPass_->setEchoMode(QLineEdit::Password);
     edtStatsPass_->setToolTip(kStatsHint);
     general->addRow(QStringLiteral("Stats password:"), edtStatsPass_);
     edtStatsUser_->installEventFilter(this);

@@ -245,6 +245,9 @@ private slots:
         leave("edtStatsPass", QStringLiteral("123456"));
         QCOMPARE(h->prompter.Texts(), (QStringList{QStringLiteral("The username must be at least 4 characters long"),
                                                    QStringLiteral("The password must be at least 6 characters long")}));
+        // The password is masked; the name is not.
+        QCOMPARE(c<QLineEdit>("edtStatsPass")->echoMode(), QLineEdit::Password);
+        QCOMPARE(c<QLineEdit>("edtStatsUser")->echoMode(), QLineEdit::Normal);
     }
 
     void overflowingDecimalStopsTheLoad() {

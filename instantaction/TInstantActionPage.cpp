@@ -120,8 +120,14 @@ TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : 
                 form->addWidget(spin, numberRow++, 1);
                 control = spin;
             } else {
-                control = new QCheckBox(caption, box);
-                form->addWidget(control, flagRow++, 2);
+                auto* flag = new QCheckBox(caption, box);
+                form->addWidget(flag, flagRow++, 2);
+                if (qstrcmp(rule.key, "bAllowTrans") == 0) {
+                    transRules_[g] = flag;
+                    connect(flag, &QCheckBox::toggled, this,
+                            [this, g](bool on) { TranslocatorRuleToggled(g, on); });
+                }
+                control = flag;
             }
             control->setObjectName(L(cell.control));
             ruleControls_[L(cell.control)] = control;
@@ -212,6 +218,7 @@ TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : 
     connect(lbMaps_, &QListWidget::itemSelectionChanged, this, &TInstantActionPage::lbMutatorsClick);
     connect(lbMutators_, &QListWidget::itemSelectionChanged, this, &TInstantActionPage::lbMutatorsClick);
     connect(pickDiff_, &QComboBox::currentIndexChanged, this, &TInstantActionPage::lbMutatorsClick);
+    connect(cbTrans_, &QCheckBox::toggled, this, &TInstantActionPage::cbTransToggled);
     connect(cbTrans_, &QCheckBox::toggled, this, &TInstantActionPage::lbMutatorsClick);
     connect(spinBotCount_, &QSpinBox::valueChanged, this, &TInstantActionPage::spinBotCountChange);
     connect(clear, &QToolButton::clicked, this, &TInstantActionPage::SpeedButton7Click);
@@ -271,6 +278,9 @@ void TInstantActionPage::LoadRules() {
     const QString last = Q(main.ReadText(kMain, "LastGameType", "XGame.xDeathMatch")).toLower();
     for (int g = 0; g < kGameTypeCount; ++g)
         if (last == L(GameTypes()[g].gameClass).toLower()) SelectGameType(g);
+    // The game type's rule wins over LastTranslocator: it is the box the
+    // player sees in that game type's group.
+    FollowTranslocatorRule();
     RestoreLastMap();
     ini::PageWrites loaded;
     CollectWrites(loaded);
@@ -342,7 +352,26 @@ void TInstantActionPage::pickGameTypeChange(int position) {
     cbTrans_->setVisible(position != kOnslaught);
     SelectGameType(position);
     if (position >= 0 && position < kGameTypeCount) rules_->setCurrentIndex(position);
+    FollowTranslocatorRule();
     lbMutatorsClick();
+}
+
+void TInstantActionPage::FollowTranslocatorRule() {
+    const int g = pickGameType_->currentIndex();
+    if (g >= 0 && g < kGameTypeCount && transRules_[g])
+        cbTrans_->setChecked(transRules_[g]->isChecked());
+}
+
+void TInstantActionPage::TranslocatorRuleToggled(int gameType, bool on) {
+    // A load sets both from the file; they are brought together after it.
+    if (refreshing_ || gameType != pickGameType_->currentIndex()) return;
+    cbTrans_->setChecked(on);
+}
+
+void TInstantActionPage::cbTransToggled(bool on) {
+    const int g = pickGameType_->currentIndex();
+    if (refreshing_ || g < 0 || g >= kGameTypeCount || !transRules_[g]) return;
+    transRules_[g]->setChecked(on);
 }
 
 void TInstantActionPage::BuildMapList(const QString& prefix) {

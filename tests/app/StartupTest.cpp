@@ -10,23 +10,26 @@
 #include "tests/support/Dialogs.h"
 #include "tests/support/GameFolder.h"
 #include "tests/support/ScriptedPrompter.h"
+#include "ui/Prompter.h"
+#include "ui/TfrmProgress.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QtTest>
+#include <map>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <map>
 
 using namespace testsupport;
 
@@ -319,6 +322,49 @@ private slots:
         QCOMPARE(w.CurrentUserIniName, QStringLiteral("Clan.ini"));
         QCOMPARE(label(w, "lblCurrUserIni"), QStringLiteral("Current User.Ini: ") + game->SystemDir() + QStringLiteral("Clan.ini"));
         QCOMPARE(field(w, "edtSpace"), QStringLiteral("Duck"));
+    }
+
+    // The splash stays on top of every window; while a dialog or a message
+    // box is up it steps aside, or that would be hidden behind it.
+    void theSplashNeverCoversADialog() {
+        registry->folders[kFullKey] = game->GameDir();
+        auto splashes = [](bool visibleOnly) {
+            int n = 0;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (qobject_cast<ui::TfrmProgress*>(top) && (!visibleOnly || top->isVisible())) ++n;
+            return n;
+        };
+        int underSetup = -1, shownUnderSetup = -1, shownUnderReadme = -1;
+        WhenModal<app::TfrmInit>([&](app::TfrmInit* d) {
+            underSetup = splashes(false);
+            shownUnderSetup = splashes(true);
+            WhenModal<app::TfrmReadme>([&](app::TfrmReadme* r) {
+                shownUnderReadme = splashes(true);
+                r->btnOk->click();
+            });
+            d->cbUpdates->setChecked(false); // nothing to check here
+            d->OKBtn->click();
+        });
+        {
+            app::TfrmMain w(env());
+            QVERIFY(w.StartupFinished);
+        }
+        QCOMPARE(underSetup, 1);
+        QCOMPARE(shownUnderSetup, 0);
+        QCOMPARE(shownUnderReadme, 0);
+        // A message box, and the splash is back when it closes.
+        ui::TfrmProgress splash;
+        splash.show();
+        QVERIFY(splash.isVisible());
+        bool hiddenUnderBox = false;
+        WhenModal<QMessageBox>([&](QMessageBox* box) {
+            hiddenUnderBox = !splash.isVisible();
+            box->accept();
+        });
+        ui::MessageBoxPrompter real;
+        real.Information(QStringLiteral("A question at start-up"));
+        QVERIFY(hiddenUnderBox);
+        QVERIFY(splash.isVisible());
     }
 
     void viewportManagerComesFromUt2004Ini() {

@@ -26,6 +26,7 @@
 #include "settings/RenderDevices.h"
 #include "settings/TGeneralSettingsPage.h"
 #include "settings/TUT2k4SettingsPage.h"
+#include "ui/ElidedLabel.h"
 #include "ui/PendingEdits.h"
 #include "ui/Prompter.h"
 #include "ui/TfrmProgress.h"
@@ -179,11 +180,12 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     auto* labels = new QVBoxLayout(top);
     labels->setContentsMargins(4, 0, 4, 0);
     labels->setSpacing(0);
-    lblDir_ = new QLabel(QStringLiteral("UT2k4 Dir:"), top);
+    // Long paths lose their middle, not the room of the banner beside them.
+    lblDir_ = new ui::ElidedLabel(QStringLiteral("UT2k4 Dir:"), top);
     lblDir_->setObjectName(QStringLiteral("lblDir"));
-    lblCurrUserIni_ = new QLabel(QStringLiteral("Current User.Ini:"), top);
+    lblCurrUserIni_ = new ui::ElidedLabel(QStringLiteral("Current User.Ini:"), top);
     lblCurrUserIni_->setObjectName(QStringLiteral("lblCurrUserIni"));
-    lblCurrUt2004ini_ = new QLabel(QStringLiteral("Current UT2004.Ini:"), top);
+    lblCurrUt2004ini_ = new ui::ElidedLabel(QStringLiteral("Current UT2004.Ini:"), top);
     lblCurrUt2004ini_->setObjectName(QStringLiteral("lblCurrUt2004ini"));
     lblBuild_ = new QLabel(top);
     lblBuild_->setObjectName(QStringLiteral("lblBuild"));

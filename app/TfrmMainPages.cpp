@@ -132,11 +132,15 @@ bool TfrmMain::LocateGameFiles() {
                                                  native ? "SDLDrv.SDLClient" : "WinDrv.WindowsClient"));
     GameBuild = QString::fromStdString(ini_.Ut2004Ini->ReadText("FirstRun", "FirstRun", "")).trimmed().toInt();
     lblBuild_->setText(platform::BuildInWords(GameBuild, platform::KindFromKey(InstallKind)));
-    lblDir_->setText(QStringLiteral("UT2004 dir: ") + Q(settings.ReadText("UT2k4", "Dir", "")));
+    const QString dir = Q(settings.ReadText("UT2k4", "Dir", ""));
+    lblDir_->setText(QStringLiteral("UT2004 dir: ") + dir);
+    lblDir_->setToolTip(dir);
     lblCurrUserIni_->setText(QStringLiteral("Current User.Ini: ") + userPath);
+    lblCurrUserIni_->setToolTip(userPath);
     CurrentUserIniName = platform::FileNamePart(userPath);
     RememberSettings([&] { settings.WriteText("UT2k4", "CurrentUserIni", Std(CurrentUserIniName)); });
     lblCurrUt2004ini_->setText(QStringLiteral("Current UT2004.Ini: ") + Q(ini_.Ut2004Ini->FileName()));
+    lblCurrUt2004ini_->setToolTip(Q(ini_.Ut2004Ini->FileName()));
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "app/TfrmInit.h"
 #include "app/TfrmMain.h"
 #include "app/TfrmReadme.h"
+#include "banner/TBannerImage.h"
 #include "ini/IniFile.h"
 #include "keybinds/TKeyBindsPage.h"
 #include "platform/FileJournal.h"
@@ -10,6 +11,7 @@
 #include "tests/support/Dialogs.h"
 #include "tests/support/GameFolder.h"
 #include "tests/support/ScriptedPrompter.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Prompter.h"
 #include "ui/TfrmProgress.h"
 
@@ -322,6 +324,33 @@ private slots:
         QCOMPARE(w.CurrentUserIniName, QStringLiteral("Clan.ini"));
         QCOMPARE(label(w, "lblCurrUserIni"), QStringLiteral("Current User.Ini: ") + game->SystemDir() + QStringLiteral("Clan.ini"));
         QCOMPARE(field(w, "edtSpace"), QStringLiteral("Duck"));
+    }
+
+    // A long path gives up its middle at the window's smallest width instead
+    // of widening the window or running under the banner.
+    void longPathsInTheHeaderLoseTheirMiddle() {
+        const QString name = QString(120, QLatin1Char('x')) + QStringLiteral(".ini");
+        QFile::copy(game->SystemDir() + QStringLiteral("User.ini"), game->SystemDir() + name);
+        game->WriteSettings("CurrentUserIni=" + name.toUtf8() + "\r\n");
+        app::TfrmMain w(env());
+        w.resize(w.minimumSize());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.size(), w.minimumSize());
+        auto* user =
+            qobject_cast<ui::ElidedLabel*>(w.findChild<QLabel*>(QStringLiteral("lblCurrUserIni")));
+        QVERIFY(user);
+        QCOMPARE(user->text(), QStringLiteral("Current User.Ini: ") + game->SystemDir() + name);
+        QCOMPARE(user->toolTip(), game->SystemDir() + name);
+        QVERIFY2(user->ShownText().contains(QChar(0x2026)), qPrintable(user->ShownText()));
+        QVERIFY(user->ShownText().startsWith(QStringLiteral("Current User.Ini: ")));
+        QVERIFY(user->ShownText().endsWith(QStringLiteral("xx.ini")));
+        const int bannerLeft = w.BannerImage1->mapTo(&w, QPoint(0, 0)).x();
+        QVERIFY(user->mapTo(&w, QPoint(user->width(), 0)).x() <= bannerLeft);
+        // A short path is shown whole, as are the others here.
+        auto* dir = qobject_cast<ui::ElidedLabel*>(w.findChild<QLabel*>(QStringLiteral("lblDir")));
+        QCOMPARE(dir->toolTip(), game->GameDir());
+        QCOMPARE(dir->ShownText(), dir->text());
     }
 
     // The splash stays on top of every window; while a dialog or a message

@@ -164,6 +164,9 @@ TGeneralSettingsPage::TGeneralSettingsPage(ui::PageContext& ctx, QWidget* parent
     dropChar_ = new QComboBox(groups[0]);
     dropChar_->setObjectName(QStringLiteral("dropChar"));
     dropChar_->setEditable(false);
+    // A long name of a custom model must not widen the page: the list shows it whole.
+    dropChar_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    dropChar_->setMinimumContentsLength(8);
     general->addRow(QStringLiteral("Character:"), dropChar_);
     rbTeamRed_ = new QRadioButton(QStringLiteral("Red"), groups[0]);
     rbTeamRed_->setObjectName(QStringLiteral("rbTeamRed"));
@@ -203,7 +206,7 @@ TGeneralSettingsPage::TGeneralSettingsPage(ui::PageContext& ctx, QWidget* parent
     auto* values = new QVBoxLayout(groups[3]);
     for (const auto& spec : kSliders) {
         auto slider = std::make_unique<LabeledSlider>(spec, groups[3]);
-        slider->slider()->setMinimumWidth(200);
+        slider->slider()->setMinimumWidth(150);
         values->addWidget(slider->label());
         values->addWidget(slider->slider());
         sliders_.push_back(std::move(slider));
@@ -221,12 +224,15 @@ TGeneralSettingsPage::TGeneralSettingsPage(ui::PageContext& ctx, QWidget* parent
     vlWeapons_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     vlWeapons_->setSelectionBehavior(QAbstractItemView::SelectRows);
     vlWeapons_->setSelectionMode(QAbstractItemView::SingleSelection);
-    vlWeapons_->setMinimumSize(230, 300);
+    vlWeapons_->setMinimumSize(180, 300);
     for (int k = 0; k <= 20; ++k) SetWeapon(QString::number(k), QString());
-    auto* text = new QLabel(QStringLiteral("This is the order in which weapons will\nbe swapped if you have "
-                                           "autoswitch\nturned on, or you are using the \nnext/previous "
-                                           "weapon command. "),
-                            groups[5]);
+    // Wrapped to the group's width rather than broken by hand, which fixed the page's width.
+    auto* text =
+        new QLabel(QStringLiteral("This is the order in which weapons will be swapped if you have "
+                                  "autoswitch turned on, or you are using the next/previous "
+                                  "weapon command."),
+                   groups[5]);
+    text->setWordWrap(true);
     auto* up = new QPushButton(QStringLiteral("Move Up"), groups[5]);
     up->setObjectName(QStringLiteral("sbtnUp"));
     auto* down = new QPushButton(QStringLiteral("Move Down"), groups[5]);

@@ -27,6 +27,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QtTest>
 #include <map>
@@ -351,6 +353,55 @@ private slots:
         auto* dir = qobject_cast<ui::ElidedLabel*>(w.findChild<QLabel*>(QStringLiteral("lblDir")));
         QCOMPARE(dir->toolTip(), game->GameDir());
         QCOMPARE(dir->ShownText(), dir->text());
+    }
+
+    // At the window's smallest size the settings pages fit its width, no list
+    // is cut, and Instant Action keeps its lists and its start in sight.
+    void theSmallestWindowKeepsEveryPageUsable() {
+        game->WriteSettings();
+        app::TfrmMain w(env());
+        w.resize(w.minimumSize());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto settle = [] {
+            for (int i = 0; i < 3; ++i)
+                QCoreApplication::processEvents();
+        };
+        for (const char* name : {"tabGeneral", "tabUT2k4"}) {
+            QWidget* page = w.findChild<QWidget*>(QString::fromLatin1(name));
+            w.PageCtrl()->setCurrentWidget(page);
+            settle();
+            auto* scroll = page->findChild<QScrollArea*>();
+            QVERIFY2(scroll->horizontalScrollBar()->maximum() == 0, name);
+            for (QComboBox* list : page->findChildren<QComboBox*>()) {
+                if (!list->isVisibleTo(page)) continue;
+                const QString what =
+                    QString::fromLatin1(name) + QLatin1Char('.') + list->objectName();
+                QVERIFY2(list->width() >= list->minimumSizeHint().width(), qPrintable(what));
+                const int right = list->mapTo(scroll->viewport(), QPoint(list->width(), 0)).x();
+                QVERIFY2(right <= scroll->viewport()->width(), qPrintable(what));
+            }
+        }
+        QWidget* instant = w.findChild<QWidget*>(QStringLiteral("tabFrontEnd"));
+        auto* scroll = instant->findChild<QScrollArea*>();
+        auto* types = instant->findChild<QComboBox*>(QStringLiteral("pickGameType"));
+        auto* start = instant->findChild<QPushButton*>(QStringLiteral("Button1"));
+        for (int g = 0; g < types->count(); ++g) {
+            w.PageCtrl()->setCurrentWidget(instant);
+            types->setCurrentIndex(g);
+            settle();
+            const QRect shown(start->mapTo(scroll->viewport(), QPoint(0, 0)), start->size());
+            QVERIFY2(scroll->viewport()->rect().contains(shown), qPrintable(types->currentText()));
+            QCOMPARE(scroll->verticalScrollBar()->value(), 0);
+            for (const char* name : {"lbMaps", "lbMutators"}) {
+                auto* list = instant->findChild<QListWidget*>(QString::fromLatin1(name));
+                QVERIFY2(list->width() >= list->fontMetrics().horizontalAdvance(
+                                              QStringLiteral("CTF-BridgeOfFate")) +
+                                              10,
+                         name);
+                QVERIFY2(list->viewport()->height() >= 4 * list->fontMetrics().height(), name);
+            }
+        }
     }
 
     // The splash stays on top of every window; while a dialog or a message

@@ -189,10 +189,17 @@ void TfrmMain::PutBackEntry(const QString& id, bool latest, const QString& comma
         names << QFileInfo(f.path).fileName();
         paths << f.path;
     }
-    if (!prompter_.Confirm(QStringLiteral("Put back %1 as they were before \"%2\" of %3 (%4 changed values)?")
-                               .arg(names.join(QStringLiteral(" and ")), entry->command, When(entry->time))
-                               .arg(entry->changedKeys),
-                           ui::Answer::No))
+    // One file is put back "as it was", two "as they were".
+    const bool one = names.size() == 1;
+    const QString values = entry->changedKeys == 1
+                               ? QStringLiteral("1 changed value")
+                               : QStringLiteral("%1 changed values").arg(entry->changedKeys);
+    if (!prompter_.Confirm(
+            (one ? QStringLiteral("Put back %1 as it was before \"%2\" of %3 (%4)?")
+                 : QStringLiteral("Put back %1 as they were before \"%2\" of %3 (%4)?"))
+                .arg(names.join(QStringLiteral(" and ")), entry->command, When(entry->time),
+                     values),
+            ui::Answer::No))
         return;
     if (!MayReplaceGameFiles(true)) return;
     // A file another program changed after the command is not overwritten
@@ -225,11 +232,14 @@ void TfrmMain::PutBackEntry(const QString& id, bool latest, const QString& comma
         ok = maintenance::PutBack(*entry, keep);
     }
     if (!ok) {
-        prompter_.Error(QStringLiteral("The files could not be put back; they are as they were."));
+        prompter_.Error(
+            one ? QStringLiteral("The file could not be put back; it is as it was.")
+                : QStringLiteral("The files could not be put back; they are as they were."));
         return;
     }
     ReloadAllPages();
-    prompter_.Information(QStringLiteral("The files have been put back."));
+    prompter_.Information(one ? QStringLiteral("The file has been put back.")
+                              : QStringLiteral("The files have been put back."));
 }
 
 void TfrmMain::KeepBeforeUpdate(const QString& path) {

@@ -289,6 +289,42 @@ private slots:
         QCOMPARE(ReadAll(mainPath()), main0);
     }
 
+    // Undo speaks of one file as one: "as it was", "has been put back".
+    void undoNamesTheFilesItPutsBack() {
+        start();
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Duck"));
+        save();
+        auto when = [this] {
+            return w->History().Entries().front().time.toString(
+                QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        };
+        QString time = when();
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        w->Undolastsave1Click();
+        QCOMPARE(
+            prompter->Texts(),
+            (QStringList{QStringLiteral(
+                             "Put back User.ini as it was before \"Save\" of %1 (1 changed value)?")
+                             .arg(time),
+                         QStringLiteral("The file has been put back.")}));
+        editEveryPage();
+        save();
+        time = when();
+        const int values = int(w->History().Entries().front().changedKeys);
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        w->Undolastsave1Click();
+        QCOMPARE(prompter->Texts(),
+                 (QStringList{
+                     QStringLiteral(
+                         "Put back User.ini and UT2004.ini as they were before \"Save\" of %1 (%2 "
+                         "changed values)?")
+                         .arg(time)
+                         .arg(values),
+                     QStringLiteral("The files have been put back.")}));
+    }
+
     void undoAsksBeforeOverwritingAnotherProgramsChange() {
         start();
         c<QCheckBox>("cbEAX")->toggle();

@@ -34,7 +34,7 @@ QLabel* link(const QString& text, const QString& hint, QWidget* parent, const ch
 
 TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmAbout"));
-    setWindowTitle(QStringLiteral("About - Quorlex2004"));
+    setWindowTitle(QStringLiteral("About - Quorlex 2004"));
     auto* layout = new QVBoxLayout(this);
     lblVersion = new QLabel(this);
     lblVersion->setObjectName(QStringLiteral("lblVersion"));

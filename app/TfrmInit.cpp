@@ -29,14 +29,16 @@ struct Option {
 };
 
 constexpr Option kOptions[] = {
-    {&TfrmInit::cbAutoBackup, "cbAutoBackup", "Automatic backup files at startup", "AutoBackup", true},
+    {&TfrmInit::cbAutoBackup, "cbAutoBackup", "Automatic backup files at startup", "AutoBackup",
+     true},
     {&TfrmInit::cbAskBackup, "cbAskBackup", "Always ask before making backup", "AskBackup", false},
-    {&TfrmInit::cbOverrideToday, "cbOverrideToday", "Ask before overriding todays backup",
+    {&TfrmInit::cbOverrideToday, "cbOverrideToday", "Ask before overriding today's backup",
      "OverrideToday", false},
-    {&TfrmInit::cbUpdates, "cbUpdates", "Check for updates on startup (need inet connection)",
+    {&TfrmInit::cbUpdates, "cbUpdates", "Check for updates on startup (need internet connection)",
      "CheckOnStartup", true},
     {&TfrmInit::cbShowReadme, "cbShowReadme", "Show readme", "ShowReadme", true},
-    {&TfrmInit::cbShowChanges, "cbShowChanges", "Show the changes before each save", "ShowChanges", false},
+    {&TfrmInit::cbShowChanges, "cbShowChanges", "Show the changes before each save", "ShowChanges",
+     false},
 };
 
 } // namespace

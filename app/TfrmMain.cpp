@@ -1,6 +1,7 @@
 #include "app/TfrmMain.h"
 
 #include "app/TfrmAbout.h"
+#include "app/TfrmGuide.h"
 #include "app/TfrmInit.h"
 #include "app/TfrmReadme.h"
 #include "banner/TBannerFeedThread.h"
@@ -25,6 +26,7 @@
 #include "settings/RenderDevices.h"
 #include "settings/TGeneralSettingsPage.h"
 #include "settings/TUT2k4SettingsPage.h"
+#include "ui/ElidedLabel.h"
 #include "ui/PendingEdits.h"
 #include "ui/Prompter.h"
 #include "ui/TfrmProgress.h"
@@ -81,59 +83,57 @@ struct MenuItem {
     const char* menu;
     const char* name;
     const char* caption;
-    const char* shortcut;  // the key that runs it
-    const char* shownKey;  // shown without running it ("Options" shows Ctrl+S)
+    const char* shortcut; // the key that runs it, shown beside the caption
     const char* hint;
     Handler handler;
     bool visible;
 };
 
 constexpr MenuItem kMenu[] = {
-    {"&File", "Reload1", "&Load", "Ctrl+O", nullptr, "Reload the settings", &TfrmMain::Reload1Click,
+    {"&File", "Reload1", "&Load", "Ctrl+O", "Reload the settings", &TfrmMain::Reload1Click, true},
+    {"&File", "Save1", "&Save Changes", "Ctrl+S", "Save your settings", &TfrmMain::Save1Click,
      true},
-    {"&File", "Save1", "&Save Changes", "Ctrl+S", nullptr, "Save your settings",
-     &TfrmMain::Save1Click, true},
-    {"&File", "Review1", "&Review changes...", "Ctrl+R", nullptr, "Show what a save would write",
+    {"&File", "Review1", "&Review changes...", "Ctrl+R", "Show what a save would write",
      &TfrmMain::Review1Click, true},
-    {"&File", "Undolastsave1", "&Undo last save", "Ctrl+Z", nullptr,
+    {"&File", "Undolastsave1", "&Undo last save", "Ctrl+Z",
      "Put the files back as they were before the last save", &TfrmMain::Undolastsave1Click, true},
-    {"&File", "Redolastundo1", "R&edo last undo", "Ctrl+Shift+Z", nullptr,
+    {"&File", "Redolastundo1", "R&edo last undo", "Ctrl+Shift+Z",
      "Put back what the last undo took back", &TfrmMain::Redolastundo1Click, true},
-    {"&File", "Savehistory1", "Save &history...", nullptr, nullptr,
+    {"&File", "Savehistory1", "Save &history...", nullptr,
      "The saves of the past, to see and to undo", &TfrmMain::Savehistory1Click, true},
-    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&File", "BackupINIfiles1", "&Backup INI files", "Ctrl+B", nullptr, "Backup the ini files now",
+    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&File", "BackupINIfiles1", "&Backup INI files", "Ctrl+B", "Backup the ini files now",
      &TfrmMain::BackupINIs1Click, true},
-    {"&File", "Backupmanager1", "&Backup manager", "Ctrl+M", nullptr, "Open the backup manager",
+    {"&File", "Backupmanager1", "&Backup manager", "Ctrl+M", "Open the backup manager",
      &TfrmMain::Backupmanager1Click, true},
-    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&File", "Openfiles1", "&Open custom user.ini..", "Ctrl+Shift+O", nullptr, nullptr,
+    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&File", "Openfiles1", "&Open custom user.ini..", "Ctrl+Shift+O", nullptr,
      &TfrmMain::Openfiles1Click, true},
-    {"&File", "SaveINIfilesAS1", "S&ave custom user.ini as..", "Ctrl+Shift+S", nullptr, nullptr,
+    {"&File", "SaveINIfilesAS1", "S&ave custom user.ini as..", "Ctrl+Shift+S", nullptr,
      &TfrmMain::SaveINIfilesAS1Click, true},
-    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&File", "Exit1", "&Exit Quorlex2004", "Alt+F4", nullptr, "Exit Quorlex 2004",
-     &TfrmMain::Exit1Click, true},
-    {"&Quorlex 2004", "UT2k4Dir1", "Options", nullptr, "Ctrl+S", "Re-run the setup",
+    {"&File", nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&File", "Exit1", "&Exit Quorlex 2004", "Alt+F4", "Exit Quorlex 2004", &TfrmMain::Exit1Click,
+     true},
+    {"&Quorlex 2004", "UT2k4Dir1", "Options", nullptr, "Re-run the setup",
      &TfrmMain::UT2k4Dir1Click, true},
-    {"&Quorlex 2004", "Checkforupdates1", "&Check for updates", "Ctrl+U", nullptr,
+    {"&Quorlex 2004", "Checkforupdates1", "&Check for updates", "Ctrl+U",
      "Check if there is a new version available", &TfrmMain::Checkforupdates1Click, true},
-    {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&Quorlex 2004", "Tauntlist1", "&Tauntlist", "Ctrl+T", nullptr, "Open the list with taunts",
+    {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&Quorlex 2004", "Tauntlist1", "&Tauntlist", "Ctrl+T", "Open the list with taunts",
      &TfrmMain::auntlist1Click, false},
-    {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false},
-    {"&Quorlex 2004", "Resettodefault", "Reset settings to &default", "Ctrl+D", nullptr, nullptr,
+    {"&Quorlex 2004", nullptr, nullptr, nullptr, nullptr, nullptr, false},
+    {"&Quorlex 2004", "Resettodefault", "Reset settings to &default", "Ctrl+D", nullptr,
      &TfrmMain::ResettodefaultClick, true},
-    {"Predefined Settings", "Highquality1", "High quality", nullptr, nullptr, nullptr,
+    {"Predefined Settings", "Highquality1", "High quality", nullptr, nullptr,
      &TfrmMain::Highquality1Click, true},
-    {"Predefined Settings", "Lowquality1", "Low quality", nullptr, nullptr, nullptr,
+    {"Predefined Settings", "Lowquality1", "Low quality", nullptr, nullptr,
      &TfrmMain::Lowquality1Click, true},
-    {"&Help", "Quorlex2k4help1", "&Quorlex2004 help", "F3", nullptr, nullptr,
+    {"&Help", "Quorlex2k4help1", "&Quorlex 2004 help", "F3", nullptr,
      &TfrmMain::Quorlex2k4help1Click, true},
-    {"&Help", "Showreadmetxt1", "Show Readme.txt", "F1", nullptr, nullptr,
-     &TfrmMain::Showreadmetxt1Click, true},
-    {"&Help", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, true},
-    {"&Help", "Abouty1", "&About", "F2", nullptr, nullptr, &TfrmMain::Abouty1Click, true},
+    {"&Help", "Showreadmetxt1", "Show Readme.txt", "F1", nullptr, &TfrmMain::Showreadmetxt1Click,
+     true},
+    {"&Help", nullptr, nullptr, nullptr, nullptr, nullptr, true},
+    {"&Help", "Abouty1", "&About", "F2", nullptr, &TfrmMain::Abouty1Click, true},
 };
 
 constexpr const char* kMenuNames[][2] = {
@@ -180,11 +180,12 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
     auto* labels = new QVBoxLayout(top);
     labels->setContentsMargins(4, 0, 4, 0);
     labels->setSpacing(0);
-    lblDir_ = new QLabel(QStringLiteral("UT2k4 Dir:"), top);
+    // Long paths lose their middle, not the room of the banner beside them.
+    lblDir_ = new ui::ElidedLabel(QStringLiteral("UT2k4 Dir:"), top);
     lblDir_->setObjectName(QStringLiteral("lblDir"));
-    lblCurrUserIni_ = new QLabel(QStringLiteral("Current User.Ini:"), top);
+    lblCurrUserIni_ = new ui::ElidedLabel(QStringLiteral("Current User.Ini:"), top);
     lblCurrUserIni_->setObjectName(QStringLiteral("lblCurrUserIni"));
-    lblCurrUt2004ini_ = new QLabel(QStringLiteral("Current UT2004.Ini:"), top);
+    lblCurrUt2004ini_ = new ui::ElidedLabel(QStringLiteral("Current UT2004.Ini:"), top);
     lblCurrUt2004ini_->setObjectName(QStringLiteral("lblCurrUt2004ini"));
     lblBuild_ = new QLabel(top);
     lblBuild_->setObjectName(QStringLiteral("lblBuild"));
@@ -303,9 +304,7 @@ void TfrmMain::BuildMenuAndToolBar() {
             menu->addSeparator()->setVisible(item.visible);
             continue;
         }
-        QString caption = QString::fromLatin1(item.caption);
-        if (item.shownKey) caption += QLatin1Char('\t') + QString::fromLatin1(item.shownKey);
-        auto* act = menu->addAction(caption);
+        auto* act = menu->addAction(QString::fromLatin1(item.caption));
         act->setObjectName(QString::fromLatin1(item.name));
         // Qt drops the short cut of an invisible action, so a hidden item's
         // key is a window short cut of its own (and not also the action's,
@@ -680,7 +679,9 @@ void TfrmMain::SaveCommand(bool review) {
     }
     iniFiles_->Refill(!onIniFiles);
     delete splash_;
-    if (ok) prompter_.InformationWithDetails(QStringLiteral("The changes has been succesfully saved!"), ReviewText(changes));
+    if (ok)
+        prompter_.InformationWithDetails(
+            QStringLiteral("The changes have been successfully saved!"), ReviewText(changes));
 }
 
 bool TfrmMain::SaveBeforeExit() {
@@ -806,7 +807,13 @@ void TfrmMain::SaveINIfilesAS1Click() {
 }
 
 void TfrmMain::Quorlex2k4help1Click() {
-    prompter_.Information(QStringLiteral("No help available yet\nI dont have plans to make one either"));
+    TfrmGuide guide(ProgramDir, this);
+    if (!guide.Loaded()) {
+        prompter_.Warning(QStringLiteral("Cannot open the user's guide:\n") +
+                          TfrmGuide::GuidePath(ProgramDir));
+        return;
+    }
+    guide.exec();
 }
 
 void TfrmMain::Showreadmetxt1Click() {
@@ -855,7 +862,8 @@ void TfrmMain::ApplyQualityPreset(bool high) {
     // Advice about going back to Direct3D only where the build has it.
     const bool hasDirect3d = ut2k4_->DeviceOffered(settings::D3D) || ut2k4_->DeviceOffered(settings::D3D9);
     if (!high && hasDirect3d)
-        question += QStringLiteral("It will switch to OpenGL mode. If the game doesnt run anymore try switching back to Direct3D\n");
+        question += QStringLiteral("It will switch to OpenGL mode. If the game doesn't run anymore "
+                                   "try switching back to Direct3D\n");
     // The player sees what changes before anything does.
     const QStringList changes = settings::PresetChanges(*ut2k4_, quality);
     if (!changes.isEmpty()) question += QStringLiteral("What changes:\n- ") + changes.join(QStringLiteral("\n- ")) + QLatin1Char('\n');

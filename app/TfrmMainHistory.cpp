@@ -13,6 +13,7 @@
 #include "platform/GameProcess.h"
 #include "settings/TGeneralSettingsPage.h"
 #include "settings/TUT2k4SettingsPage.h"
+#include "ui/ControlLabel.h"
 #include "ui/Prompter.h"
 
 #include <QDialog>
@@ -20,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTabWidget>
@@ -33,6 +35,19 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 QString When(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+
+// A control as the player reads it on its page, not by its object name.
+QString ControlCaption(const QWidget* page, const std::string& source) {
+    const QString name = Q(source);
+    const auto* control = page->findChild<QWidget*>(name);
+    return control ? ui::VisibleLabel(control) : name;
+}
+
+QString KeyId(const QString& path, const QString& section, const QString& key) {
+    const QFileInfo file(path);
+    return (file.exists() ? file.canonicalFilePath() : file.absoluteFilePath()) +
+           QLatin1Char('\n') + section.toLower() + QLatin1Char('\n') + key.toLower();
+}
 
 } // namespace
 
@@ -79,7 +94,7 @@ std::vector<ReviewRow> TfrmMain::PendingReview() const {
             row.now = row.added ? QString() : Q(now);
             row.next = Q(ini::WrittenText(w));
             row.page = caption;
-            row.control = Q(w.source);
+            row.control = ControlCaption(page, w.source);
             rows.push_back(std::move(row));
         }
     }
@@ -174,10 +189,17 @@ void TfrmMain::PutBackEntry(const QString& id, bool latest, const QString& comma
         names << QFileInfo(f.path).fileName();
         paths << f.path;
     }
-    if (!prompter_.Confirm(QStringLiteral("Put back %1 as they were before \"%2\" of %3 (%4 changed values)?")
-                               .arg(names.join(QStringLiteral(" and ")), entry->command, When(entry->time))
-                               .arg(entry->changedKeys),
-                           ui::Answer::No))
+    // One file is put back "as it was", two "as they were".
+    const bool one = names.size() == 1;
+    const QString values = entry->changedKeys == 1
+                               ? QStringLiteral("1 changed value")
+                               : QStringLiteral("%1 changed values").arg(entry->changedKeys);
+    if (!prompter_.Confirm(
+            (one ? QStringLiteral("Put back %1 as it was before \"%2\" of %3 (%4)?")
+                 : QStringLiteral("Put back %1 as they were before \"%2\" of %3 (%4)?"))
+                .arg(names.join(QStringLiteral(" and ")), entry->command, When(entry->time),
+                     values),
+            ui::Answer::No))
         return;
     if (!MayReplaceGameFiles(true)) return;
     // A file another program changed after the command is not overwritten
@@ -210,11 +232,14 @@ void TfrmMain::PutBackEntry(const QString& id, bool latest, const QString& comma
         ok = maintenance::PutBack(*entry, keep);
     }
     if (!ok) {
-        prompter_.Error(QStringLiteral("The files could not be put back; they are as they were."));
+        prompter_.Error(
+            one ? QStringLiteral("The file could not be put back; it is as it was.")
+                : QStringLiteral("The files could not be put back; they are as they were."));
         return;
     }
     ReloadAllPages();
-    prompter_.Information(QStringLiteral("The files have been put back."));
+    prompter_.Information(one ? QStringLiteral("The file has been put back.")
+                              : QStringLiteral("The files have been put back."));
 }
 
 void TfrmMain::KeepBeforeUpdate(const QString& path) {
@@ -241,10 +266,26 @@ void TfrmMain::KeepUpdateInHistory() {
 void TfrmMain::ShowEntryChanges(const QString& id) {
     const auto entry = history_->Find(id);
     if (!entry) return;
+    // Which page and control a key belongs to, as the pages write them now.
+    QHash<QString, std::pair<QString, QString>> owners;
+    const std::pair<QWidget*, std::vector<ini::PendingWrite>> pages[] = {
+        {keyBinds_, keyBinds_->EveryWrite()}, {aliases_, aliases_->EveryWrite()},
+        {general_, general_->EveryWrite()},   {instantAction_, instantAction_->EveryWrite()},
+        {ut2k4_, ut2k4_->EveryWrite()},
+    };
+    for (const auto& [page, writes] : pages) {
+        const QString caption = PageCtrl_->tabText(PageCtrl_->indexOf(page));
+        for (const auto& w : writes)
+            owners.insert(KeyId(Q(w.file->FileName()), Q(w.section), Q(w.key)),
+                          {caption, ControlCaption(page, w.source)});
+    }
     std::vector<ReviewRow> rows;
     for (const auto& f : entry->files)
-        for (const auto& c : maintenance::ChangedValues(f.before, f.after))
-            rows.push_back({QFileInfo(f.path).fileName(), c.section, c.key, c.before, c.after, {}, {}, c.added, c.removed});
+        for (const auto& c : maintenance::ChangedValues(f.before, f.after)) {
+            const auto owner = owners.value(KeyId(f.path, c.section, c.key));
+            rows.push_back({QFileInfo(f.path).fileName(), c.section, c.key, c.before, c.after,
+                            owner.first, owner.second, c.added, c.removed});
+        }
     TfrmReview dialog(QStringLiteral("%1 of %2").arg(entry->command, When(entry->time)), rows, false, this);
     dialog.exec();
 }

@@ -132,11 +132,15 @@ bool TfrmMain::LocateGameFiles() {
                                                  native ? "SDLDrv.SDLClient" : "WinDrv.WindowsClient"));
     GameBuild = QString::fromStdString(ini_.Ut2004Ini->ReadText("FirstRun", "FirstRun", "")).trimmed().toInt();
     lblBuild_->setText(platform::BuildInWords(GameBuild, platform::KindFromKey(InstallKind)));
-    lblDir_->setText(QStringLiteral("UT2004 dir: ") + Q(settings.ReadText("UT2k4", "Dir", "")));
+    const QString dir = Q(settings.ReadText("UT2k4", "Dir", ""));
+    lblDir_->setText(QStringLiteral("UT2004 dir: ") + dir);
+    lblDir_->setToolTip(dir);
     lblCurrUserIni_->setText(QStringLiteral("Current User.Ini: ") + userPath);
+    lblCurrUserIni_->setToolTip(userPath);
     CurrentUserIniName = platform::FileNamePart(userPath);
     RememberSettings([&] { settings.WriteText("UT2k4", "CurrentUserIni", Std(CurrentUserIniName)); });
     lblCurrUt2004ini_->setText(QStringLiteral("Current UT2004.Ini: ") + Q(ini_.Ut2004Ini->FileName()));
+    lblCurrUt2004ini_->setToolTip(Q(ini_.Ut2004Ini->FileName()));
     return true;
 }
 
@@ -183,18 +187,21 @@ bool TfrmMain::PageCtrlPageChanging(int leaving) {
     for (const auto& page : pages) {
         if (page.tab != left || !page.changed()) continue;
         // Cancel, which Escape gives, keeps the player on the page with his edits.
-        const auto save = prompter_.Ask(ui::PromptKind::Confirmation,
-                                        QStringLiteral("Do you want to save the changes u made?"),
-                                        ui::Buttons::YesNoCancel);
+        const QString caption = PageCtrl_->tabText(leaving);
+        const auto save = prompter_.Ask(
+            ui::PromptKind::Confirmation,
+            QStringLiteral("Do you want to save the changes you made to \"%1\"?").arg(caption),
+            ui::Buttons::YesNoCancel);
         if (save == ui::Answer::Cancel) return false;
         // A save that failed has said why; the edits stay in front of the player.
         if (save == ui::Answer::Yes) {
             // The page's own save replaces the game's files as Save does.
             return WriteGameFiles(QStringLiteral("Save"), page.save);
         }
-        const auto undo = prompter_.AskDefault(ui::PromptKind::Confirmation,
-                                               QStringLiteral("Do you want to undo changes?"),
-                                               ui::Buttons::YesNoCancel, ui::Answer::No);
+        const auto undo = prompter_.AskDefault(
+            ui::PromptKind::Confirmation,
+            QStringLiteral("Do you want to undo your changes to \"%1\"?").arg(caption),
+            ui::Buttons::YesNoCancel, ui::Answer::No);
         if (undo == ui::Answer::Cancel) return false;
         if (undo == ui::Answer::Yes) page.load();
         return true;

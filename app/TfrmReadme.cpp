@@ -21,7 +21,7 @@ TfrmReadme::TfrmReadme(const QString& programDir, ui::Prompter& prompter, QWidge
     readmeMemo->setReadOnly(true);
     readmeMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     layout->addWidget(readmeMemo);
-    btnOk = new QPushButton(QStringLiteral("Ok"), this);
+    btnOk = new QPushButton(QStringLiteral("OK"), this);
     btnOk->setObjectName(QStringLiteral("btnOk"));
     layout->addWidget(btnOk, 0, Qt::AlignHCenter);
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);

@@ -24,15 +24,25 @@ TfrmReview::TfrmReview(const QString& title, const std::vector<ReviewRow>& rows,
     setObjectName(QStringLiteral("frmReview"));
     setWindowTitle(title);
     auto* layout = new QVBoxLayout(this);
-    auto* summary = new QLabel(rows.empty() ? QStringLiteral("Nothing has changed.")
-                                            : QStringLiteral("%1 value(s) change:").arg(rows.size()),
-                               this);
+    // Before a save the list tells what will happen; in the history, what did.
+    const QString count =
+        rows.size() == 1 ? QStringLiteral("1 value") : QStringLiteral("%1 values").arg(rows.size());
+    QString text;
+    if (rows.empty())
+        text =
+            offerSave ? QStringLiteral("Nothing will change.") : QStringLiteral("Nothing changed.");
+    else
+        text = count + (offerSave ? QStringLiteral(" will change:") : QStringLiteral(" changed:"));
+    auto* summary = new QLabel(text, this);
     summary->setObjectName(QStringLiteral("lblReviewSummary"));
     layout->addWidget(summary);
     list_ = new QTreeWidget(this);
     list_->setObjectName(QStringLiteral("tvChanges"));
-    list_->setHeaderLabels({QStringLiteral("Section"), QStringLiteral("Key"), QStringLiteral("In the file now"),
-                            QStringLiteral("Becomes"), QStringLiteral("Page"), QStringLiteral("Control")});
+    list_->setHeaderLabels(
+        {QStringLiteral("Section"), QStringLiteral("Key"),
+         offerSave ? QStringLiteral("In the file now") : QStringLiteral("Before"),
+         offerSave ? QStringLiteral("Will become") : QStringLiteral("After"),
+         QStringLiteral("Page"), QStringLiteral("Control")});
     list_->setRootIsDecorated(true);
     list_->setUniformRowHeights(true);
     QTreeWidgetItem* fileItem = nullptr;

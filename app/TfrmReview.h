@@ -21,7 +21,8 @@ struct ReviewRow {
 };
 
 // The changes as a list per file, with Save and Cancel (review before a
-// save) or Close alone (a past command's changes).
+// save: what will change) or Close alone (a past command's changes: what
+// changed).
 class TfrmReview final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TfrmReview)

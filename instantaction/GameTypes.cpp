@@ -10,7 +10,7 @@ constexpr GameType kTypes[] = {
     {"Capture the flag", "ctfGroup", "Capture the flag", "XGame.xCTFGame", "CTF"},
     {"Onslaught", "onsGroup", "Onslaught", "Onslaught.ONSOnslaughtGame", "ONS"},
     {"Double domination", "ddGroup", "Double Domination", "XGame.xDoubleDom", "DOM"},
-    {"Bombingrun", "brGroup", "Bombing run", "XGame.xBombingRun", "BR"},
+    {"Bombing run", "brGroup", "Bombing run", "XGame.xBombingRun", "BR"},
     {"Assault", "gbAssault", "Assault", "UT2k4Assault.ASGameInfo", "AS"},
 };
 

@@ -15,7 +15,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QSysInfo>
 #include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -30,6 +29,8 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QSysInfo>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -46,14 +47,14 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 constexpr const char* kMain = "xInterface.Tab_InstantActionMain";
 constexpr const char* kBaseRules = "xInterface.Tab_InstantActionBaseRules";
-const char* const kDifficulties[] = {"Novice", "Average", "Experienced", "Skilled",
-                                     "Adept",  "Masterfull", "Inhuman", "Godlike"};
+const char* const kDifficulties[] = {"Novice", "Average",   "Experienced", "Skilled",
+                                     "Adept",  "Masterful", "Inhuman",     "Godlike"};
 
 QSpinBox* unboundedSpin(QWidget* parent) {
     auto* spin = new QSpinBox(parent);
     spin->setRange(INT_MIN, INT_MAX);
     // Sized for the values players use, not for the ten digits of the range.
-    spin->setMaximumWidth(spin->fontMetrics().horizontalAdvance(QStringLiteral("-999999 %")) + 40);
+    spin->setMaximumWidth(spin->fontMetrics().horizontalAdvance(QStringLiteral("-99999 %")) + 36);
     return spin;
 }
 
@@ -120,30 +121,43 @@ TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : 
                 form->addWidget(spin, numberRow++, 1);
                 control = spin;
             } else {
-                control = new QCheckBox(caption, box);
-                form->addWidget(control, flagRow++, 2);
+                auto* flag = new QCheckBox(caption, box);
+                form->addWidget(flag, flagRow++, 2);
+                if (qstrcmp(rule.key, "bAllowTrans") == 0) {
+                    transRules_[g] = flag;
+                    connect(flag, &QCheckBox::toggled, this,
+                            [this, g](bool on) { TranslocatorRuleToggled(g, on); });
+                }
+                control = flag;
             }
             control->setObjectName(L(cell.control));
             ruleControls_[L(cell.control)] = control;
         }
         form->setColumnMinimumWidth(2, 0);
-        form->setHorizontalSpacing(12);
+        // Tight enough that the longest game type's rules leave the start in
+        // sight at the window's smallest size.
+        form->setHorizontalSpacing(8);
+        form->setVerticalSpacing(3);
         form->setRowStretch(std::max(numberRow, flagRow), 1);
         rules_->addWidget(box);
     }
 
     auto* general = new QGroupBox(QStringLiteral("General"), panel);
-    auto* generalLayout = new QFormLayout(general);
+    // The bots and their skill on one row: the rules above need the height.
+    auto* generalLayout = new QGridLayout(general);
     spinBotCount_ = unboundedSpin(general);
     spinBotCount_->setObjectName(QStringLiteral("spinBotCount"));
-    generalLayout->addRow(QStringLiteral("Number of bots:"), spinBotCount_);
+    generalLayout->addWidget(new QLabel(QStringLiteral("Number of bots:"), general), 0, 0);
+    generalLayout->addWidget(spinBotCount_, 0, 1);
     pickDiff_ = new QComboBox(general);
     pickDiff_->setObjectName(QStringLiteral("pickDiff"));
     for (const char* d : kDifficulties) pickDiff_->addItem(L(d));
-    generalLayout->addRow(QStringLiteral("Difficulty:"), pickDiff_);
+    generalLayout->addWidget(new QLabel(QStringLiteral("Difficulty:"), general), 0, 2);
+    generalLayout->addWidget(pickDiff_, 0, 3);
+    generalLayout->setColumnStretch(3, 1);
     cbTrans_ = new QCheckBox(QStringLiteral("Use translocator"), general);
     cbTrans_->setObjectName(QStringLiteral("cbTrans"));
-    generalLayout->addRow(cbTrans_);
+    generalLayout->addWidget(cbTrans_, 1, 0, 1, 4);
 
     // Maps, preview, mutators, start
     auto* mapBox = new QGroupBox(QStringLiteral("Map"), panel);
@@ -176,8 +190,13 @@ TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : 
     lbMutators_ = new QListWidget(mutBox);
     lbMutators_->setObjectName(QStringLiteral("lbMutators"));
     lbMutators_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lbMutators_->setToolTip(QStringLiteral("Keep control pressed to select more then 1 mutator"));
+    lbMutators_->setToolTip(QStringLiteral("Keep control pressed to select more than 1 mutator"));
     mutLayout->addWidget(lbMutators_, 1, 0, 1, 2);
+    // Room for a map name such as CTF-BridgeOfFate, whatever the rules beside take.
+    for (QListWidget* list : {lbMaps_, lbMutators_})
+        list->setMinimumWidth(
+            list->fontMetrics().horizontalAdvance(QStringLiteral("CTF-BridgeOfFate")) +
+            list->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 12);
 
     auto* startBox = new QGroupBox(QStringLiteral("Starting UT2004"), panel);
     auto* startLayout = new QVBoxLayout(startBox);
@@ -185,23 +204,28 @@ TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : 
     edtCmdLn_ = new QLineEdit(startBox);
     edtCmdLn_->setObjectName(QStringLiteral("edtCmdLn"));
     startLayout->addWidget(edtCmdLn_);
-    auto* start = new QPushButton(QStringLiteral("Start an UT2004 game with these settings"), startBox);
+    auto* start =
+        new QPushButton(QStringLiteral("Start a UT2004 game with these settings"), startBox);
     start->setObjectName(QStringLiteral("Button1"));
-    start->setToolTip(QStringLiteral("This will start an UT2004 Game with the selected settings. If u made some "
-                                     "changed, don't forget to save first!"));
+    start->setToolTip(
+        QStringLiteral("This will start a UT2004 game with the selected settings. If you made some "
+                       "changes, don't forget to save first!"));
     startLayout->addWidget(start);
 
-    // Two columns, so the page fits the window's minimum width: the rules on
-    // the left, the two lists side by side over the preview on the right.
+    // Two columns, so the page fits the window's minimum size: the rules on
+    // the left; on the right the two lists side by side, taking the height
+    // left, over the preview and the start, which stays in sight.
     auto* lists = new QHBoxLayout;
     lists->addWidget(mapBox, 1);
     lists->addWidget(mutBox, 1);
+    auto* right = new QVBoxLayout;
+    right->addLayout(lists, 1);
+    right->addWidget(imgMap_, 0, Qt::AlignLeft);
+    right->addWidget(startBox);
     grid->addWidget(typeBox, 0, 0);
     grid->addWidget(rules_, 1, 0);
     grid->addWidget(general, 2, 0);
-    grid->addLayout(lists, 0, 1, 2, 1);
-    grid->addWidget(imgMap_, 2, 1, Qt::AlignTop | Qt::AlignLeft);
-    grid->addWidget(startBox, 3, 0, 1, 2);
+    grid->addLayout(right, 0, 1, 3, 1);
     grid->setRowStretch(1, 1);
     grid->setColumnStretch(1, 1);
     scroll->setWidget(panel);
@@ -210,6 +234,7 @@ TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : 
     connect(lbMaps_, &QListWidget::itemSelectionChanged, this, &TInstantActionPage::lbMutatorsClick);
     connect(lbMutators_, &QListWidget::itemSelectionChanged, this, &TInstantActionPage::lbMutatorsClick);
     connect(pickDiff_, &QComboBox::currentIndexChanged, this, &TInstantActionPage::lbMutatorsClick);
+    connect(cbTrans_, &QCheckBox::toggled, this, &TInstantActionPage::cbTransToggled);
     connect(cbTrans_, &QCheckBox::toggled, this, &TInstantActionPage::lbMutatorsClick);
     connect(spinBotCount_, &QSpinBox::valueChanged, this, &TInstantActionPage::spinBotCountChange);
     connect(clear, &QToolButton::clicked, this, &TInstantActionPage::SpeedButton7Click);
@@ -269,6 +294,9 @@ void TInstantActionPage::LoadRules() {
     const QString last = Q(main.ReadText(kMain, "LastGameType", "XGame.xDeathMatch")).toLower();
     for (int g = 0; g < kGameTypeCount; ++g)
         if (last == L(GameTypes()[g].gameClass).toLower()) SelectGameType(g);
+    // The game type's rule wins over LastTranslocator: it is the box the
+    // player sees in that game type's group.
+    FollowTranslocatorRule();
     RestoreLastMap();
     ini::PageWrites loaded;
     CollectWrites(loaded);
@@ -312,6 +340,13 @@ std::vector<ini::PendingWrite> TInstantActionPage::PendingChanges() const {
     return baseline_.Changed(now);
 }
 
+std::vector<ini::PendingWrite> TInstantActionPage::EveryWrite() const {
+    if (!ctx_.ini.Ut2004Ini) return {};
+    ini::PageWrites all;
+    CollectWrites(all);
+    return all.List();
+}
+
 void TInstantActionPage::SaveGameTypeRules() {
     if (!ctx_.ini.Ut2004Ini) return;
     ini::TIniFile::Batch batch(*ctx_.ini.Ut2004Ini);
@@ -332,8 +367,36 @@ void TInstantActionPage::SelectGameType(int position) {
 void TInstantActionPage::pickGameTypeChange(int position) {
     cbTrans_->setVisible(position != kOnslaught);
     SelectGameType(position);
-    if (position >= 0 && position < kGameTypeCount) rules_->setCurrentIndex(position);
+    if (position >= 0 && position < kGameTypeCount) {
+        rules_->setCurrentIndex(position);
+        // The stack takes the height of the rules shown, not of the longest
+        // game type's, so the start stays in sight.
+        for (int g = 0; g < rules_->count(); ++g)
+            rules_->widget(g)->setSizePolicy(
+                g == position ? QSizePolicy::Preferred : QSizePolicy::Ignored,
+                g == position ? QSizePolicy::Preferred : QSizePolicy::Ignored);
+        rules_->updateGeometry();
+    }
+    FollowTranslocatorRule();
     lbMutatorsClick();
+}
+
+void TInstantActionPage::FollowTranslocatorRule() {
+    const int g = pickGameType_->currentIndex();
+    if (g >= 0 && g < kGameTypeCount && transRules_[g])
+        cbTrans_->setChecked(transRules_[g]->isChecked());
+}
+
+void TInstantActionPage::TranslocatorRuleToggled(int gameType, bool on) {
+    // A load sets both from the file; they are brought together after it.
+    if (refreshing_ || gameType != pickGameType_->currentIndex()) return;
+    cbTrans_->setChecked(on);
+}
+
+void TInstantActionPage::cbTransToggled(bool on) {
+    const int g = pickGameType_->currentIndex();
+    if (refreshing_ || g < 0 || g >= kGameTypeCount || !transRules_[g]) return;
+    transRules_[g]->setChecked(on);
 }
 
 void TInstantActionPage::BuildMapList(const QString& prefix) {

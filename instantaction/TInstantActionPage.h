@@ -1,9 +1,11 @@
 #pragma once
 #include "ini/PageWrites.h"
+#include "instantaction/GameTypes.h"
 #include "platform/GameLauncher.h"
 
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <map>
 
@@ -34,6 +36,8 @@ public:
     void SaveGameTypeRules();
     // The keys a save would write now: those whose control the player changed.
     std::vector<ini::PendingWrite> PendingChanges() const;
+    // Every key a save of the page may write, each with its control.
+    std::vector<ini::PendingWrite> EveryWrite() const;
 
     void SelectGameType(int position);
     void BuildMapList(const QString& prefix);
@@ -58,6 +62,12 @@ private:
     QString SelectedMap() const;
     void CollectWrites(ini::PageWrites& w) const;
     void LoadRules();
+    // "Use translocator" of the group General and the chosen game type's own
+    // translocator rule are one setting: each box follows the other, and the
+    // general one takes the rule's state when the game type changes.
+    void FollowTranslocatorRule();
+    void TranslocatorRuleToggled(int gameType, bool on);
+    void cbTransToggled(bool on);
 
     ui::PageContext& ctx_;
     std::map<QString, QWidget*> ruleControls_;
@@ -66,6 +76,7 @@ private:
     QSpinBox* spinBotCount_ = nullptr;
     QComboBox* pickDiff_ = nullptr;
     QCheckBox* cbTrans_ = nullptr;
+    std::array<QCheckBox*, kGameTypeCount> transRules_{}; // null: the type has no such rule
     QListWidget* lbMaps_ = nullptr;
     QListWidget* lbMutators_ = nullptr;
     QLabel* imgMap_ = nullptr;

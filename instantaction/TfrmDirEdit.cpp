@@ -12,7 +12,7 @@ namespace instantaction {
 
 TfrmDirEdit::TfrmDirEdit(const QString& searched, ui::Prompter& prompter, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmDirEdit"));
-    setWindowTitle(QStringLiteral("Cant locate the Maps dir. Please give the correct path"));
+    setWindowTitle(QStringLiteral("Can't locate the Maps dir. Please give the correct path"));
     auto* layout = new QVBoxLayout(this);
     auto* label = new QLabel(QStringLiteral("Give the path to the UT2004 Maps dir. And press OK"), this);
     label->setObjectName(QStringLiteral("Label1"));

@@ -92,7 +92,7 @@ constexpr std::array<KeyRow, 134> kRows{{
     {4, "edtPause", "Pause:", "Pause"},
     {4, "edtPeriod", "Period:", "Period"},
     {4, "edtEscape", "Escape:", "Escape"},
-    {4, "edtLeftMouse", "LetMouse:", "LeftMouse"},
+    {4, "edtLeftMouse", "LeftMouse:", "LeftMouse"},
     {4, "edtRightMouse", "RightMouse:", "RightMouse"},
     {4, "edtMiddleMouse", "MiddleMouse:", "MiddleMouse"},
     // The thumb buttons, which the game names like this; not in the original table.

@@ -27,7 +27,7 @@ TAliasesPage::TAliasesPage(ui::PageContext& ctx, QWidget* parent) : QWidget(pare
     auto* layout = new QVBoxLayout(box);
     auto* info = new QLabel(
         QStringLiteral("Aliases are a sequence of commands which can be activated by one key. You "
-                       "input the commands \nyou want excuted, give those commands a name (the "
+                       "input the commands \nyou want executed, give those commands a name (the "
                        "alias), then bind that name to a key. \nWhen you press the key, all the "
                        "commands that you have specified for that alias get executed. "),
         box);
@@ -96,7 +96,7 @@ bool TAliasesPage::LoadAliases() {
         ini::PageWrites shown;
         CollectWrites(shown);
         baseline_.Reset(shown);
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + QString::fromStdString(e.what()));
         return false;
     }
     snapshot_ = SlotValues();
@@ -126,6 +126,13 @@ std::vector<ini::PendingWrite> TAliasesPage::PendingChanges() const {
     ini::PageWrites now;
     CollectWrites(now);
     return baseline_.Changed(now);
+}
+
+std::vector<ini::PendingWrite> TAliasesPage::EveryWrite() const {
+    if (!ctx_.ini.UserIni) return {};
+    ini::PageWrites all;
+    CollectWrites(all);
+    return all.List();
 }
 
 bool TAliasesPage::AliasesChanged() const { return SlotValues() != snapshot_; }

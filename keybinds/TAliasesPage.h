@@ -30,6 +30,8 @@ public:
     bool AliasesChanged() const;
     // The keys a save would write now: those whose field the player changed.
     std::vector<ini::PendingWrite> PendingChanges() const;
+    // Every key a save of the page may write, each with its control.
+    std::vector<ini::PendingWrite> EveryWrite() const;
 
     // Row access by name, ignoring letter case; a missing name reads empty.
     QString Value(const QString& name) const;

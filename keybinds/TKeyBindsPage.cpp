@@ -323,7 +323,7 @@ bool TKeyBindsPage::LoadKeyBinds() {
         ini::PageWrites shown;
         CollectWrites(shown);
         baseline_.Reset(shown);
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + QString::fromStdString(e.what()));
         return false;
     }
     snapshot_ = SnapshotTexts();
@@ -342,7 +342,7 @@ bool TKeyBindsPage::SaveKeyBinds() {
         baseline_.WriteChanged(now);
         batch.finish();
     } catch (const std::exception& e) {
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + QString::fromStdString(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + QString::fromStdString(e.what()));
         return false;
     }
     ini::SaveStep::Remember([this, before = snapshot_] { snapshot_ = before; });
@@ -364,6 +364,13 @@ std::vector<ini::PendingWrite> TKeyBindsPage::PendingChanges() const {
     ini::PageWrites now;
     CollectWrites(now);
     return baseline_.Changed(now);
+}
+
+std::vector<ini::PendingWrite> TKeyBindsPage::EveryWrite() const {
+    if (!ctx_.ini.UserIni) return {};
+    ini::PageWrites all;
+    CollectWrites(all);
+    return all.List();
 }
 
 bool TKeyBindsPage::KeyBindsChanged() const {
@@ -519,14 +526,25 @@ void TKeyBindsPage::btnSaveClick() {
 }
 
 void TKeyBindsPage::ClearGroup(int group) {
-    if (!ctx_.prompter.Confirm(
-            QStringLiteral("This will empty all fields in the groupbox. Are you sure?"),
-            ui::Answer::No))
-        return;
+    const auto rows = KeyRows();
+    int shown = 0, all = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].group == group) {
+            ++all;
+            shown += rowShown_[i] ? 1 : 0;
+        }
+    const QString caption = latin(KeyGroups()[group].caption);
+    const QString question =
+        shown == all
+            ? QStringLiteral("This will empty all fields of \"%1\". Are you sure?").arg(caption)
+            : QStringLiteral(
+                  "This will empty the %1 fields of \"%2\" that the search shows. Are you sure?")
+                  .arg(shown)
+                  .arg(caption);
+    if (!ctx_.prompter.Confirm(question, ui::Answer::No)) return;
     // Only the rows the player sees: a search hides the others, and binds
     // he cannot see are not his to lose.
     bulkEdit_ = true;
-    const auto rows = KeyRows();
     for (std::size_t i = 0; i < rows.size(); ++i)
         if (rows[i].group == group && rowShown_[i]) rowFields_[i]->clear();
     bulkEdit_ = false;

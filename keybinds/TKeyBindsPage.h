@@ -35,13 +35,15 @@ class TKeyBindsPage final : public QWidget {
 public:
     explicit TKeyBindsPage(ui::PageContext& ctx, QWidget* parent = nullptr);
 
-    // Both report their own errors ("Error occured:") and return false then,
+    // Both report their own errors ("Error occurred:") and return false then,
     // leaving the snapshot as it was.
     bool LoadKeyBinds();
     bool SaveKeyBinds();
     bool KeyBindsChanged() const;
     // The keys a save would write now: those whose field the player changed.
     std::vector<ini::PendingWrite> PendingChanges() const;
+    // Every key a save of the page may write, each with its control.
+    std::vector<ini::PendingWrite> EveryWrite() const;
     ui::GameDefaults& Defaults() const { return *defaults_; }
 
     QLineEdit* Field(const char* objectName) const;

@@ -60,7 +60,9 @@ void BackupIniFiles(ui::PageContext& ctx, bool reportSuccess, bool askBackup, bo
         p.Warning(QStringLiteral("Could not backup the following file(s): \n") + failed +
                   QStringLiteral("\nPlease backup the file(s) manually"));
     else if (reportSuccess)
-        p.Information(QStringLiteral("The following INI files have been backupped: (showing new files)\n") + made);
+        p.Information(
+            QStringLiteral("The following INI files have been backed up: (showing new files)\n") +
+            made);
 }
 
 } // namespace maintenance

@@ -11,7 +11,8 @@ namespace maintenance {
 
 void ResetToDefaults(ui::PageContext& ctx, const std::function<void()>& reloadAllPages) {
     auto& p = ctx.prompter;
-    if (!p.Confirm(QStringLiteral("The current settings will be backupped\nAre you sure you want to restore the default settings?"),
+    if (!p.Confirm(QStringLiteral("The current settings will be backed up\nAre you sure you want "
+                                  "to restore the default settings?"),
                    ui::Answer::No))
         return;
     const QString dir = ctx.state.SystemDir;

@@ -17,7 +17,7 @@ namespace maintenance {
 TfrmIniManager::TfrmIniManager(ui::PageContext& ctx, Actions actions, QWidget* parent)
     : QDialog(parent, Qt::Tool), ctx_(ctx), actions_(std::move(actions)) {
     setObjectName(QStringLiteral("frmIniManager"));
-    setWindowTitle(QStringLiteral("Backupped Ini Manager"));
+    setWindowTitle(QStringLiteral("Backed-up Ini Manager"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("Backups found: (showing date)"), this));
     treelist = new QListWidget(this);
@@ -83,9 +83,11 @@ void TfrmIniManager::btnRestoreClick() {
     const QString date = Selected();
     if (date.isEmpty()) return;
     auto& p = ctx_.prompter;
-    if (!p.Confirm(QStringLiteral("The current settings will be backupped\nAre you sure you want to restore the ") + date +
-                       QStringLiteral(" settings?"),
-                   ui::Answer::No))
+    if (!p.Confirm(
+            QStringLiteral(
+                "The current settings will be backed up\nAre you sure you want to restore the ") +
+                date + QStringLiteral(" settings?"),
+            ui::Answer::No))
         return;
     if (actions_.mayReplace && !actions_.mayReplace()) return;
     const QString dir = Dir();

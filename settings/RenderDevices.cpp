@@ -7,9 +7,11 @@ namespace settings {
 namespace {
 
 constexpr RenderDevice kDevices[] = {
-    {"rbDirect3d", "Direct3d", "groupDirect3d", "Direct3d Display Settings", "D3DDrv.D3DRenderDevice"},
+    {"rbDirect3d", "Direct3d", "groupDirect3d", "Direct3d Display Settings",
+     "D3DDrv.D3DRenderDevice"},
     {"rbD3D9", "Direct3d DX9", "gbD3D9", "Direct3d9 Display Settings", "D3D9Drv.D3D9RenderDevice"},
-    {"rbOpenGL", "OpenGL", "groupOpenGL", "OpengGL Display Settings", "OpenGLDrv.OpenGLRenderDevice"},
+    {"rbOpenGL", "OpenGL", "groupOpenGL", "OpenGL Display Settings",
+     "OpenGLDrv.OpenGLRenderDevice"},
     {"rbNull", "Null", "gbNull", "Null Display Settings", "Engine.NullRenderDevice"},
     {"rbPixo", "Pixo", "gbPixo", "Pixo Display Settings", "PixoDrv.PixoRenderDevice"},
 };

@@ -116,7 +116,7 @@ constexpr CheckDef kChecks[] = {
     {2, "cbAutoTaunt", "Autotaunt", nullptr},
     {2, "cbAutoTaunts", "Enemy autotaunts", nullptr},
     {2, "cbMature", "Mature language", nullptr},
-    {2, "cbAnnouncer", "Announcer", "Doesnt work with the new patch anymore!"},
+    {2, "cbAnnouncer", "Announcer", "Doesn't work with the new patch anymore!"},
     {2, "cbMsgBeep", "Beep on message", nullptr},
     {4, "cbHUD", "Show hud", nullptr},
     {4, "cbShowweaponinfo", "Show weaponinfo", nullptr},
@@ -126,7 +126,7 @@ constexpr CheckDef kChecks[] = {
     {4, "cbWeaponbar", "Show weaponbar", nullptr},
 };
 
-const QString kStatsHint = QStringLiteral("Works only if you didnt install the patch yet!!");
+const QString kStatsHint = QStringLiteral("Works only if you didn't install the patch yet!!");
 
 } // namespace
 
@@ -164,6 +164,9 @@ TGeneralSettingsPage::TGeneralSettingsPage(ui::PageContext& ctx, QWidget* parent
     dropChar_ = new QComboBox(groups[0]);
     dropChar_->setObjectName(QStringLiteral("dropChar"));
     dropChar_->setEditable(false);
+    // A long name of a custom model must not widen the page: the list shows it whole.
+    dropChar_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    dropChar_->setMinimumContentsLength(8);
     general->addRow(QStringLiteral("Character:"), dropChar_);
     rbTeamRed_ = new QRadioButton(QStringLiteral("Red"), groups[0]);
     rbTeamRed_->setObjectName(QStringLiteral("rbTeamRed"));
@@ -182,6 +185,8 @@ TGeneralSettingsPage::TGeneralSettingsPage(ui::PageContext& ctx, QWidget* parent
     general->addRow(QStringLiteral("Stats username:"), edtStatsUser_);
     edtStatsPass_ = new QLineEdit(groups[0]);
     edtStatsPass_->setObjectName(QStringLiteral("edtStatsPass"));
+    // Not for the eyes of whoever looks over the player's shoulder.
+    edtStatsPass_->setEchoMode(QLineEdit::Password);
     edtStatsPass_->setToolTip(kStatsHint);
     general->addRow(QStringLiteral("Stats password:"), edtStatsPass_);
     edtStatsUser_->installEventFilter(this);
@@ -201,7 +206,7 @@ TGeneralSettingsPage::TGeneralSettingsPage(ui::PageContext& ctx, QWidget* parent
     auto* values = new QVBoxLayout(groups[3]);
     for (const auto& spec : kSliders) {
         auto slider = std::make_unique<LabeledSlider>(spec, groups[3]);
-        slider->slider()->setMinimumWidth(200);
+        slider->slider()->setMinimumWidth(150);
         values->addWidget(slider->label());
         values->addWidget(slider->slider());
         sliders_.push_back(std::move(slider));
@@ -219,12 +224,15 @@ TGeneralSettingsPage::TGeneralSettingsPage(ui::PageContext& ctx, QWidget* parent
     vlWeapons_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     vlWeapons_->setSelectionBehavior(QAbstractItemView::SelectRows);
     vlWeapons_->setSelectionMode(QAbstractItemView::SingleSelection);
-    vlWeapons_->setMinimumSize(230, 300);
+    vlWeapons_->setMinimumSize(180, 300);
     for (int k = 0; k <= 20; ++k) SetWeapon(QString::number(k), QString());
-    auto* text = new QLabel(QStringLiteral("This is the order in which weapons will\nbe swapped if you have "
-                                           "autoswitch\nturned on, or you are using the \nnext/previous "
-                                           "weapon command. "),
-                            groups[5]);
+    // Wrapped to the group's width rather than broken by hand, which fixed the page's width.
+    auto* text =
+        new QLabel(QStringLiteral("This is the order in which weapons will be swapped if you have "
+                                  "autoswitch turned on, or you are using the next/previous "
+                                  "weapon command."),
+                   groups[5]);
+    text->setWordWrap(true);
     auto* up = new QPushButton(QStringLiteral("Move Up"), groups[5]);
     up->setObjectName(QStringLiteral("sbtnUp"));
     auto* down = new QPushButton(QStringLiteral("Move Down"), groups[5]);
@@ -413,7 +421,7 @@ bool TGeneralSettingsPage::LoadGeneralSettings() {
         ini::PageWrites shown;
         CollectWrites(shown);
         baseline_.Reset(shown);
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + Q(e.what()));
         return false;
     }
     snapshot_ = Take();
@@ -477,6 +485,13 @@ std::vector<ini::PendingWrite> TGeneralSettingsPage::PendingChanges() const {
     return baseline_.Changed(now);
 }
 
+std::vector<ini::PendingWrite> TGeneralSettingsPage::EveryWrite() const {
+    if (!ctx_.ini.UserIni || !ctx_.ini.Ut2004Ini) return {};
+    ini::PageWrites all;
+    CollectWrites(all);
+    return all.List();
+}
+
 bool TGeneralSettingsPage::SaveGeneralSettings() {
     if (!ctx_.ini.UserIni || !ctx_.ini.Ut2004Ini) return false;
     try {
@@ -488,7 +503,7 @@ bool TGeneralSettingsPage::SaveGeneralSettings() {
         userBatch.finish();
         mainBatch.finish();
     } catch (const std::exception& e) {
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + Q(e.what()));
         return false;
     }
     ini::SaveStep::Remember([this, before = snapshot_] { snapshot_ = before; });

@@ -31,12 +31,14 @@ public:
     explicit TGeneralSettingsPage(ui::PageContext& ctx, QWidget* parent = nullptr);
     ~TGeneralSettingsPage() override;
 
-    // Both report their own errors ("Error occured:") and return false then.
+    // Both report their own errors ("Error occurred:") and return false then.
     bool LoadGeneralSettings();
     bool SaveGeneralSettings();
     bool GeneralSettingsChanged() const;
     // The keys a save would write now: those whose control the player changed.
     std::vector<ini::PendingWrite> PendingChanges() const;
+    // Every key a save of the page may write, each with its control.
+    std::vector<ini::PendingWrite> EveryWrite() const;
     ui::GameDefaults& Defaults() const { return *defaults_; }
 
     void FillCharacterList();

@@ -176,7 +176,8 @@ TUT2k4SettingsPage::TUT2k4SettingsPage(ui::PageContext& ctx, QWidget* parent)
         auto* rb = new QRadioButton(L(devices[d].caption), screen);
         rb->setObjectName(L(devices[d].radio));
         radioGroup_->addButton(rb);
-        radios->addWidget(rb, i / 3, i % 3);
+        // Two a row, so the group fits beside the others at the window's smallest size.
+        radios->addWidget(rb, i / 2, i % 2);
         deviceRadios_[d] = rb;
         connect(rb, &QRadioButton::toggled, this, [this](bool on) {
             if (on) rbDirect3dClick();
@@ -267,15 +268,16 @@ TUT2k4SettingsPage::TUT2k4SettingsPage(ui::PageContext& ctx, QWidget* parent)
             if (!cell.control) continue;
             auto* check = new QCheckBox(L(cell.caption ? cell.caption : option.caption), box);
             check->setObjectName(L(cell.control));
-            layout->addWidget(check, n / 2, n % 2);
+            // One column: two would make the page wider than the window's smallest size.
+            layout->addWidget(check, n, 0, 1, 2);
             ++n;
         }
         if (const char* refresh = RefreshRateField(static_cast<Device>(d))) {
             auto* edit = new QLineEdit(box);
             edit->setObjectName(L(refresh));
             edit->setMaximumWidth(70);
-            layout->addWidget(new QLabel(QStringLiteral("Desired refreshrate"), box), (n + 1) / 2, 0);
-            layout->addWidget(edit, (n + 1) / 2, 1);
+            layout->addWidget(new QLabel(QStringLiteral("Desired refreshrate"), box), n, 0);
+            layout->addWidget(edit, n, 1);
         }
         box->setVisible(false);
         devicesLayout->addWidget(box);
@@ -430,7 +432,7 @@ bool TUT2k4SettingsPage::LoadUT2k4Settings() {
         ini::PageWrites shown;
         CollectWrites(shown);
         baseline_.Reset(shown);
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + Q(e.what()));
         return false;
     }
     snapshot_ = Take();
@@ -481,6 +483,13 @@ std::vector<ini::PendingWrite> TUT2k4SettingsPage::PendingChanges() const {
     return baseline_.Changed(now);
 }
 
+std::vector<ini::PendingWrite> TUT2k4SettingsPage::EveryWrite() const {
+    if (!ctx_.ini.Ut2004Ini) return {};
+    ini::PageWrites all;
+    CollectWrites(all);
+    return all.List();
+}
+
 bool TUT2k4SettingsPage::SaveUT2k4Settings() {
     if (!ctx_.ini.Ut2004Ini) return false;
     try {
@@ -493,7 +502,7 @@ bool TUT2k4SettingsPage::SaveUT2k4Settings() {
         batch.finish();
         if (userBatch) userBatch->finish();
     } catch (const std::exception& e) {
-        ctx_.prompter.Error(QStringLiteral("Error occured:") + Q(e.what()));
+        ctx_.prompter.Error(QStringLiteral("Error occurred:") + Q(e.what()));
         return false;
     }
     ini::SaveStep::Remember([this, before = snapshot_] { snapshot_ = before; });

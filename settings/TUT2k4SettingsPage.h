@@ -40,6 +40,8 @@ public:
     bool UT2k4SettingsChanged() const;
     // The keys a save would write now: those whose control the player changed.
     std::vector<ini::PendingWrite> PendingChanges() const;
+    // Every key a save of the page may write, each with its control.
+    std::vector<ini::PendingWrite> EveryWrite() const;
     ui::GameDefaults& Defaults() const { return *defaults_; }
 
     LabeledSlider& Slider(const char* name) const;

@@ -17,7 +17,7 @@ Answer MessageBoxPrompter::AskDefault(PromptKind kind, const QString& text, Butt
 Answer MessageBoxPrompter::Show(PromptKind kind, const QString& text, Buttons buttons,
                                 std::optional<Answer> defaultAnswer) {
     QMessageBox box(parent_);
-    box.setWindowTitle(QStringLiteral("Quorlex2004"));
+    box.setWindowTitle(QStringLiteral("Quorlex 2004"));
     box.setText(text);
     switch (kind) {
     case PromptKind::Information: box.setIcon(QMessageBox::Information); break;
@@ -57,7 +57,7 @@ void MessageBoxPrompter::InformationWithDetails(const QString& text, const QStri
         return;
     }
     QMessageBox box(parent_);
-    box.setWindowTitle(QStringLiteral("Quorlex2004"));
+    box.setWindowTitle(QStringLiteral("Quorlex 2004"));
     box.setIcon(QMessageBox::Information);
     box.setText(text);
     box.setDetailedText(details);

@@ -1,5 +1,7 @@
 #include "ui/TfrmProgress.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -44,6 +46,29 @@ TfrmProgress::TfrmProgress(QWidget* parent)
     setStyleSheet(QStringLiteral("ui--TfrmProgress { border: 1px solid palette(dark); }"));
     if (auto* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    // Stays on top and sits in the middle of the screen, where dialogs open:
+    // the setup or a question at start-up would be hidden behind it.
+    qApp->installEventFilter(this);
+}
+
+bool TfrmProgress::eventFilter(QObject* watched, QEvent* event) {
+    if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) && watched != this &&
+        watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
+        FollowModalWindows();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TfrmProgress::FollowModalWindows() {
+    bool modalShown = false;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        modalShown = modalShown || (top != this && top->isVisible() && top->isModal());
+    if (modalShown && isVisible()) {
+        hiddenForModal_ = true;
+        hide();
+    } else if (!modalShown && hiddenForModal_) {
+        hiddenForModal_ = false;
+        show();
+    }
 }
 
 void TfrmProgress::SetText(const QString& text) {

@@ -26,12 +26,18 @@ public:
     void SetCancellable(bool on);
     bool Cancelled() const { return cancelled_; }
 
+protected:
+    // Keeps the splash out of the way of every modal dialog and message box.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void FollowModalWindows();
     QLabel* lblProgress_ = nullptr;
     QProgressBar* pBar_ = nullptr;
     QLabel* lblBytes_ = nullptr;
     QPushButton* btnCancel_ = nullptr;
     bool cancelled_ = false;
+    bool hiddenForModal_ = false; // hidden while a modal window is up, shown again after it
 };
 
 } // namespace ui

@@ -430,7 +430,7 @@ int TUpdateClient::ShowWhatsNew(QStringList& text) {
     }
     auto& c = Control();
     TWhatsNewDialog dialog(text, Q(c.ReadText("whatsnew", "caption", "")),
-                           Q(c.ReadText("whatsnew", "okbtn", "Ok")),
+                           Q(c.ReadText("whatsnew", "okbtn", "OK")),
                            Q(c.ReadText("whatsnew", "cancelbtn", "Cancel")));
     if (dialog.exec() != QDialog::Accepted) {
         Report(938, QString());
@@ -447,7 +447,7 @@ int TUpdateClient::ShowLicense(QStringList& text) {
     }
     auto& c = Control();
     TLicenseDialog dialog(text, Q(c.ReadText("eula", "caption", "")),
-                          Q(c.ReadText("eula", "okbtn", "Ok")),
+                          Q(c.ReadText("eula", "okbtn", "OK")),
                           Q(c.ReadText("eula", "accept", "I accept")),
                           Q(c.ReadText("eula", "notaccept", "I do not accept")));
     dialog.exec();

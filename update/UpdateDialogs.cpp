@@ -3,6 +3,7 @@
 #include "platform/Shell.h"
 
 #include <QGuiApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -23,13 +24,31 @@ void frame(QDialog* d, const QString& caption) {
         d->move(screen->availableGeometry().center() - QPoint(200, 200));
 }
 
-QPlainTextEdit* textBox(QDialog* d, const QStringList& text) {
+// The caption is what the dialog asks ("... Install it now?"): a window
+// manager may cut the title bar short or show none, so the question is
+// written above the text as well.
+QLabel* captionAbove(QDialog* d, const QString& caption) {
+    if (caption.trimmed().isEmpty()) return nullptr;
+    auto* label = new QLabel(caption, d);
+    label->setObjectName(QStringLiteral("lblCaption"));
+    label->setWordWrap(true);
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    const int width = d->width() - 20;
+    label->setGeometry(10, 10, width, label->heightForWidth(width));
+    return label;
+}
+
+// The text box fills the dialog below the caption, leaving a row for the buttons.
+QPlainTextEdit* textBox(QDialog* d, const QStringList& text, const QLabel* caption) {
     auto* memo = new QPlainTextEdit(d);
     memo->setObjectName(QStringLiteral("memo"));
     memo->setReadOnly(true);
     memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     memo->setPlainText(text.join(QLatin1Char('\n')));
-    memo->setGeometry(10, 10, d->width() - 20, d->height() - 60);
+    const int top = caption ? caption->geometry().bottom() + 1 + 6 : 10;
+    memo->setGeometry(10, top, d->width() - 20, d->height() - 50 - top);
     return memo;
 }
 
@@ -59,7 +78,8 @@ TWhatsNewDialog::TWhatsNewDialog(const QStringList& text, const QString& caption
                                  const QString& cancel) {
     setObjectName(QStringLiteral("frmWhatsNew"));
     frame(this, caption);
-    memo = textBox(this, text);
+    captionLabel = captionAbove(this, caption);
+    memo = textBox(this, text, captionLabel);
     okButton = buttonBelow(this, memo, ok, "btnOk", QPushButton().sizeHint().width() + 10);
     cancelButton = buttonBelow(this, memo, cancel, "btnCancel", 0);
     setTabOrder(okButton, cancelButton);
@@ -72,7 +92,8 @@ TLicenseDialog::TLicenseDialog(const QStringList& text, const QString& caption, 
                                const QString& accept, const QString& notAccept) {
     setObjectName(QStringLiteral("frmLicense"));
     frame(this, caption);
-    memo = textBox(this, text);
+    captionLabel = captionAbove(this, caption);
+    memo = textBox(this, text, captionLabel);
     okButton = buttonBelow(this, memo, ok, "btnOk", 0);
     const int top = okButton->y();
     acceptRadio = new QRadioButton(accept, this);

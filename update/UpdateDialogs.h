@@ -2,6 +2,7 @@
 #include <QDialog>
 #include <QStringList>
 
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -14,6 +15,7 @@ class TWhatsNewDialog final : public QDialog {
     Q_OBJECT
 public:
     TWhatsNewDialog(const QStringList& text, const QString& caption, const QString& ok, const QString& cancel);
+    QLabel* captionLabel = nullptr; // the caption again, above the text; none when empty
     QPlainTextEdit* memo = nullptr;
     QPushButton* okButton = nullptr;
     QPushButton* cancelButton = nullptr;
@@ -26,6 +28,7 @@ public:
     TLicenseDialog(const QStringList& text, const QString& caption, const QString& ok, const QString& accept,
                    const QString& notAccept);
     bool Accepted() const;
+    QLabel* captionLabel = nullptr;
     QPlainTextEdit* memo = nullptr;
     QPushButton* okButton = nullptr;
     QRadioButton* acceptRadio = nullptr;

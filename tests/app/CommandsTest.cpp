@@ -1,6 +1,7 @@
 // The commands of the main window that act on all pages, driven with
 // scripted answers: every question is asserted by its exact text.
 #include "app/TfrmAbout.h"
+#include "app/TfrmGuide.h"
 #include "app/TfrmInit.h"
 #include "app/TfrmMain.h"
 #include "ini/IniFile.h"
@@ -19,35 +20,46 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
-#include <QRadioButton>
+#include <QDir>
 #include <QFile>
+#include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
 #include <QSpinBox>
-#include <QTableWidget>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableWidget>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextTable>
 #include <QToolButton>
 #include <QtTest>
+#include <map>
 
 using namespace testsupport;
 using ui::Answer;
 
 namespace {
 const QString kAskSave = QStringLiteral("You have made some changes\nDo you want to save your changes?");
-const QString kSaved = QStringLiteral("The changes has been succesfully saved!");
+const QString kSaved = QStringLiteral("The changes have been successfully saved!");
 const QString kAskRawSave = QStringLiteral("Are you sure you want to save the ini files?");
 const QString kAskSwitch = QStringLiteral(
     "Some fields have changed, switching the user.ini will undo these changes\nAre you sure you want to continue?");
-const QString kAskLeave = QStringLiteral("Do you want to save the changes u made?");
-const QString kAskUndo = QStringLiteral("Do you want to undo changes?");
+const QString kAskLeave =
+    QStringLiteral("Do you want to save the changes you made to \"Key binds\"?");
+const QString kAskUndo = QStringLiteral("Do you want to undo your changes to \"Key binds\"?");
 const QString kTyped = QStringLiteral("(Command=\"say hi\",Alias=Hi)");
 
 // Calls `onShow` when a window of type W is shown.
@@ -172,8 +184,17 @@ private slots:
         }
         QCOMPARE(action("Save1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
         QCOMPARE(action("Save1")->toolTip(), QStringLiteral("Save your settings"));
-        QCOMPARE(action("UT2k4Dir1")->text(), QStringLiteral("Options\tCtrl+S"));
+        QCOMPARE(action("UT2k4Dir1")->text(), QStringLiteral("Options"));
         QVERIFY(action("UT2k4Dir1")->shortcut().isEmpty());
+        // A key shown beside an item is the one that runs it, never another command's.
+        for (auto* menu : w->menuBar()->findChildren<QMenu*>())
+            for (QAction* a : menu->actions()) {
+                QVERIFY2(!a->text().contains(QLatin1Char('\t')), qPrintable(a->text()));
+                if (a->shortcut().isEmpty()) continue;
+                for (QAction* other : w->findChildren<QAction*>())
+                    QVERIFY2(other == a || other->shortcut() != a->shortcut(),
+                             qPrintable(a->text()));
+            }
         QVERIFY(!action("Tauntlist1")->isVisible());
         QVERIFY(!action("cxButton6")->isVisible());
         QCOMPARE(action("cxButton7")->toolTip(), QStringLiteral("Check for updates"));
@@ -229,8 +250,10 @@ private slots:
         QFile::setPermissions(userPath(), QFile::ReadOwner);
         prompter->Answer(Answer::Yes);
         QVERIFY(!w->close());
-        QCOMPARE(prompter->Texts(), (QStringList{kAskSave, QStringLiteral("Error occured:Unable to write to ") + userPath() +
-                                           QStringLiteral(" (the file is read-only)")}));
+        QCOMPARE(
+            prompter->Texts(),
+            (QStringList{kAskSave, QStringLiteral("Error occurred:Unable to write to ") +
+                                       userPath() + QStringLiteral(" (the file is read-only)")}));
         QCOMPARE(space()->text(), QStringLiteral("changed"));
     }
 
@@ -266,7 +289,7 @@ private slots:
         space()->setText(QStringLiteral("Duck"));
         prompter->Answer(Answer::Yes);
         w->PageCtrl()->setCurrentIndex(3);
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("Do you want to save the changes u made?")});
+        QCOMPARE(prompter->Texts(), QStringList{kAskLeave});
         QCOMPARE(onDisk("Space"), QStringLiteral("Duck"));
     }
 
@@ -542,7 +565,10 @@ private slots:
         prompter->Answer(Answer::No);
         prompter->Answer(Answer::No);
         w->PageCtrl()->setCurrentIndex(0);
-        QCOMPARE(prompter->Texts(), (QStringList{kAskLeave, kAskUndo}));
+        QCOMPARE(prompter->Texts(),
+                 (QStringList{
+                     QStringLiteral("Do you want to save the changes you made to \"Inifiles\"?"),
+                     QStringLiteral("Do you want to undo your changes to \"Inifiles\"?")}));
         QCOMPARE(w->PageCtrl()->currentIndex(), 0);
         w->PageCtrl()->setCurrentIndex(5);
         QVERIFY(rawUser()->toPlainText().contains(QStringLiteral("Space=Duck")));
@@ -665,7 +691,8 @@ private slots:
         prompter->Clear();
         action("BackupINIfiles1")->trigger();
         QCOMPARE(prompter->Texts().size(), 1);
-        QVERIFY(prompter->Texts()[0].startsWith(QStringLiteral("The following INI files have been backupped")));
+        QVERIFY(prompter->Texts()[0].startsWith(
+            QStringLiteral("The following INI files have been backed up")));
         prompter->Clear();
         bool opened = false;
         WhenModal<maintenance::TfrmIniManager>([&](maintenance::TfrmIniManager* m) {
@@ -734,14 +761,64 @@ private slots:
     }
 
     void helpAndAbout() {
+        // Without the guide beside the program, Help says where it looked.
         w->Quorlex2k4help1Click();
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("No help available yet\nI dont have plans to make one either")});
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("Cannot open the user's guide:\n") +
+                             game->ProgramDir() + QStringLiteral("guide/UserGuide.md")});
         QStringList opened;
         platform::SetShellOpenHookForTesting([&](const QString& t) { opened << t; });
+        // The guide the build puts beside the program: the README's, pictures and all.
+        const QDir built(QStringLiteral(QUORLEX_GUIDE_DIR));
+        QDir().mkpath(game->ProgramDir() + QStringLiteral("guide/screenshots"));
+        QVERIFY(QFile::copy(built.filePath(QStringLiteral("UserGuide.md")),
+                            game->ProgramDir() + QStringLiteral("guide/UserGuide.md")));
+        for (const QString& name :
+             QDir(built.filePath(QStringLiteral("screenshots"))).entryList(QDir::Files))
+            QVERIFY(QFile::copy(built.filePath(QStringLiteral("screenshots/") + name),
+                                game->ProgramDir() + QStringLiteral("guide/screenshots/") + name));
+        QString guideText, guideTitle;
+        QSize picture;
+        int scrolledDown = -1, sideways = -10000;
+        WhenModal<app::TfrmGuide>([&](app::TfrmGuide* g) {
+            guideTitle = g->windowTitle();
+            guideText = g->browser->toPlainText();
+            // It opens at the top, and its pictures need no sideways scrolling.
+            scrolledDown = g->browser->verticalScrollBar()->value();
+            // The widest row of pictures, alone or side by side in a table.
+            std::map<std::pair<QTextTable*, int>, qreal> rows;
+            QTextDocument* doc = g->browser->document();
+            for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+                const QTextCursor at(block);
+                QTextTable* table = at.currentTable();
+                const int row = table ? table->cellAt(at).row() : block.blockNumber();
+                for (auto it = block.begin(); !it.atEnd(); ++it)
+                    if (it.fragment().charFormat().isImageFormat())
+                        rows[{table, row}] += it.fragment().charFormat().toImageFormat().width();
+            }
+            for (const auto& [where, width] : rows)
+                sideways = std::max(sideways, int(width) - g->browser->viewport()->width());
+            const QVariant image = g->browser->document()->resource(
+                QTextDocument::ImageResource, QUrl(QStringLiteral("screenshots/1-tabMain.jpg")));
+            picture = image.value<QImage>().size();
+            emit g->browser->anchorClicked(QUrl(QStringLiteral("https://www.quorlex2004.org/")));
+            g->btnClose->click();
+        });
+        prompter->Clear();
+        w->Quorlex2k4help1Click();
+        QVERIFY(prompter->prompts.isEmpty());
+        QCOMPARE(guideTitle, QStringLiteral("Quorlex 2004 help"));
+        QVERIFY(guideText.contains(QStringLiteral("Key binds you can read.")));
+        QVERIFY(!guideText.contains(QStringLiteral("Building by hand"))); // the player's part only
+        QVERIFY(picture.isValid());
+        QCOMPARE(scrolledDown, 0);
+        QVERIFY2(sideways <= 0, qPrintable(QString::number(sideways)));
+        QCOMPARE(opened, QStringList{QStringLiteral("https://www.quorlex2004.org/")});
+        opened.clear();
         QString version;
         WhenModal<app::TfrmAbout>([&](app::TfrmAbout* a) {
             version = a->lblVersion->text();
-            QCOMPARE(a->windowTitle(), QStringLiteral("About - Quorlex2004"));
+            QCOMPARE(a->windowTitle(), QStringLiteral("About - Quorlex 2004"));
             for (QLabel* l : {a->Label3, a->Label5, a->Label7})
                 QTest::mouseClick(l, Qt::LeftButton);
             a->accept();

@@ -286,7 +286,13 @@ private slots:
                         written = percent ? QString::number((def.toInt() + 37) / 100.0, 'f', 6) : QString::number(def.toInt() + 37);
                     }
                 });
-            QCOMPARE(got, QStringList{Entry(QStringLiteral("main"), section, key, written)});
+            QStringList want{Entry(QStringLiteral("main"), section, key, written)};
+            // The translocator rule of the game type shown (Deathmatch, from the
+            // empty file) is one setting with the box under General.
+            if (key == QStringLiteral("bAllowTrans") && row[2].toInt() == 0)
+                want << Entry(QStringLiteral("main"), QStringLiteral("xInterface.Tab_InstantActionBaseRules"),
+                              QStringLiteral("LastTranslocator"), written);
+            QCOMPARE(got, sorted(want));
         }
 
         const TableData memory("instant_action_memory.tsv");
@@ -298,7 +304,9 @@ private slots:
                 "", "",
                 [=](auto& p) {
                     if (kind == QStringLiteral("number")) QCOMPARE(QString::number(c<QSpinBox>(&p, control)->value()), def);
-                    if (kind == QStringLiteral("flag")) QCOMPARE(Flag(c<QCheckBox>(&p, control)->isChecked()), def);
+                    // The box under General shows the rule of the game type shown (Deathmatch: off).
+                    if (kind == QStringLiteral("flag"))
+                        QCOMPARE(Flag(c<QCheckBox>(&p, control)->isChecked()), QStringLiteral("False"));
                     if (kind == QStringLiteral("skill")) QCOMPARE(c<QComboBox>(&p, control)->currentIndex(), def.toInt() - 1);
                     if (kind == QStringLiteral("gametype"))
                         QCOMPARE(c<QComboBox>(&p, control)->currentText(), types.at(0, 1));
@@ -309,7 +317,7 @@ private slots:
                         written = QStringLiteral("6");
                     } else if (kind == QStringLiteral("flag")) {
                         c<QCheckBox>(&p, control)->click();
-                        written = Not(def);
+                        written = QStringLiteral("True");
                     } else if (kind == QStringLiteral("skill")) {
                         auto* list = c<QComboBox>(&p, control);
                         QCOMPARE(list->count(), int(diff.size()));
@@ -325,6 +333,8 @@ private slots:
                     }
                 });
             QStringList want{Entry(QStringLiteral("main"), row[0], row[1], written)};
+            if (kind == QStringLiteral("flag"))
+                want << Entry(QStringLiteral("main"), types.at(0, 4), QStringLiteral("bAllowTrans"), written);
             // A new game type rebuilds the map list; a map it selects is remembered too.
             if (kind == QStringLiteral("gametype"))
                 for (const QString& g : got)

@@ -19,10 +19,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabBar>
@@ -75,7 +78,8 @@ class HistoryTest : public QObject {
     void save() {
         prompter->Clear();
         w->Save1Click();
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("The changes has been succesfully saved!")});
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("The changes have been successfully saved!")});
     }
     // One edit on each page that has keys.
     void editEveryPage() {
@@ -157,7 +161,7 @@ private slots:
                 auto* row = dialog->List()->topLevelItem(0)->child(0);
                 QCOMPARE(row->text(1), QStringLiteral("Space"));
                 QCOMPARE(row->text(3), QString::fromLatin1(shown));
-                QCOMPARE(row->text(5), QStringLiteral("edtSpace"));
+                QCOMPARE(row->text(5), QStringLiteral("Space"));
                 dialog->findChild<QPushButton*>(QString::fromLatin1(button))->click();
             });
         };
@@ -174,6 +178,81 @@ private slots:
         answer("btnReviewCancel", "Jump");
         w->Save1Click();
         QCOMPARE(ini::TIniFile(userPath().toStdString()).ReadText("Engine.Input", "Space", ""), std::string("Duck"));
+    }
+
+    // Key -> "page / control" of every row a review or history list shows.
+    static QMap<QString, QString> listedControls(const app::TfrmReview* dialog) {
+        QMap<QString, QString> out;
+        for (int f = 0; f < dialog->List()->topLevelItemCount(); ++f)
+            for (int r = 0; r < dialog->List()->topLevelItem(f)->childCount(); ++r) {
+                const auto* row = dialog->List()->topLevelItem(f)->child(r);
+                out.insert(row->text(1), row->text(4) + QStringLiteral(" / ") + row->text(5));
+            }
+        return out;
+    }
+
+    // Both lists name a control by the words on its page, and speak in the
+    // tense that fits: before a save what will change, afterwards what did.
+    void reviewAndHistoryNameControlsAsThePageShowsThem() {
+        start();
+        editEveryPage();
+        c<QRadioButton>("rbTeamBlue")->click();
+        c<QComboBox>("pickDiff")->setCurrentIndex(5);
+        c<QComboBox>("pickInterface")->setCurrentIndex(0);
+        c<QLineEdit>("edtStatsUser")->setText(QStringLiteral("player1"));
+        c<QRadioButton>(c<QRadioButton>("rbOpenGL")->isChecked() ? "rbD3D9" : "rbOpenGL")->click();
+        const QMap<QString, QString> expected{
+            {QStringLiteral("Space"), QStringLiteral("Key binds / Space")},
+            {QStringLiteral("Aliases[3]"), QStringLiteral("Aliases / Aliases")},
+            {QStringLiteral("DesiredFOV"), QStringLiteral("General Settings / Field of View")},
+            {QStringLiteral("Team"), QStringLiteral("General Settings / Teamcolor")},
+            {QStringLiteral("StatsUsername"), QStringLiteral("General Settings / Stats username")},
+            {QStringLiteral("UseEAX"), QStringLiteral("UT2004 Settings / Use EAX")},
+            {QStringLiteral("TextureDetailInterface"),
+             QStringLiteral("UT2004 Settings / Texture detail interface")},
+            {QStringLiteral("RenderDevice"), QStringLiteral("UT2004 Settings / Screen mode")},
+            {QStringLiteral("MaxTeamSize"), QStringLiteral("Instant Action / Maxteamsize")},
+            {QStringLiteral("LastBotSkill"), QStringLiteral("Instant Action / Difficulty")},
+        };
+        QMap<QString, QString> reviewed;
+        QString reviewSummary, reviewColumn;
+        WhenModal<app::TfrmReview>([&](app::TfrmReview* d) {
+            reviewed = listedControls(d);
+            reviewSummary = d->findChild<QLabel*>(QStringLiteral("lblReviewSummary"))->text();
+            reviewColumn = d->List()->headerItem()->text(3);
+            d->findChild<QPushButton*>(QStringLiteral("btnReviewSave"))->click();
+        });
+        prompter->Clear();
+        w->Review1Click();
+        QVERIFY2(reviewSummary.endsWith(QStringLiteral(" values will change:")),
+                 qPrintable(reviewSummary));
+        QCOMPARE(reviewColumn, QStringLiteral("Will become"));
+        QMap<QString, QString> history;
+        QString historySummary, historyColumn;
+        QTimer::singleShot(0, [&] {
+            auto* list = QApplication::activeModalWidget();
+            WhenModal<app::TfrmReview>([&](app::TfrmReview* d) {
+                history = listedControls(d);
+                historySummary = d->findChild<QLabel*>(QStringLiteral("lblReviewSummary"))->text();
+                historyColumn = d->List()->headerItem()->text(3);
+                d->reject();
+                list->close();
+            });
+            list->findChild<QPushButton*>(QStringLiteral("btnHistoryChanges"))->click();
+        });
+        w->Savehistory1Click();
+        QVERIFY2(historySummary.endsWith(QStringLiteral(" values changed:")),
+                 qPrintable(historySummary));
+        QCOMPARE(historyColumn, QStringLiteral("After"));
+        for (auto it = expected.begin(); it != expected.end(); ++it) {
+            QCOMPARE(reviewed.value(it.key()), it.value());
+            QCOMPARE(history.value(it.key()), it.value());
+        }
+        // No object name is left for the player to decode.
+        for (const QString& shown : reviewed.values() + history.values())
+            QVERIFY2(!shown.contains(QRegularExpression(
+                         QStringLiteral("/ (edt|cb|rb|tb|pick|drop|spin|lb|vl)[A-Z0-9]"))),
+                     qPrintable(shown));
     }
 
     void undoPutsBackEveryByteAfterEachCommand() {
@@ -208,6 +287,42 @@ private slots:
         w->Savehistory1Click();
         QCOMPARE(ReadAll(userPath()), user0);
         QCOMPARE(ReadAll(mainPath()), main0);
+    }
+
+    // Undo speaks of one file as one: "as it was", "has been put back".
+    void undoNamesTheFilesItPutsBack() {
+        start();
+        c<QLineEdit>("edtSpace")->setText(QStringLiteral("Duck"));
+        save();
+        auto when = [this] {
+            return w->History().Entries().front().time.toString(
+                QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        };
+        QString time = when();
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        w->Undolastsave1Click();
+        QCOMPARE(
+            prompter->Texts(),
+            (QStringList{QStringLiteral(
+                             "Put back User.ini as it was before \"Save\" of %1 (1 changed value)?")
+                             .arg(time),
+                         QStringLiteral("The file has been put back.")}));
+        editEveryPage();
+        save();
+        time = when();
+        const int values = int(w->History().Entries().front().changedKeys);
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        w->Undolastsave1Click();
+        QCOMPARE(prompter->Texts(),
+                 (QStringList{
+                     QStringLiteral(
+                         "Put back User.ini and UT2004.ini as they were before \"Save\" of %1 (%2 "
+                         "changed values)?")
+                         .arg(time)
+                         .arg(values),
+                     QStringLiteral("The files have been put back.")}));
     }
 
     void undoAsksBeforeOverwritingAnotherProgramsChange() {

@@ -57,7 +57,8 @@ class RealWorldSaveTest : public QObject {
     void save() {
         prompter->Clear();
         w->Save1Click();
-        QCOMPARE(prompter->Texts(), QStringList{QStringLiteral("The changes has been succesfully saved!")});
+        QCOMPARE(prompter->Texts(),
+                 QStringList{QStringLiteral("The changes have been successfully saved!")});
     }
 
     static void addPairs() {

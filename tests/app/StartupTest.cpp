@@ -1,6 +1,7 @@
 #include "app/TfrmInit.h"
 #include "app/TfrmMain.h"
 #include "app/TfrmReadme.h"
+#include "banner/TBannerImage.h"
 #include "ini/IniFile.h"
 #include "keybinds/TKeyBindsPage.h"
 #include "platform/FileJournal.h"
@@ -10,23 +11,29 @@
 #include "tests/support/Dialogs.h"
 #include "tests/support/GameFolder.h"
 #include "tests/support/ScriptedPrompter.h"
+#include "ui/ElidedLabel.h"
+#include "ui/Prompter.h"
+#include "ui/TfrmProgress.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QtTest>
+#include <map>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <map>
 
 using namespace testsupport;
 
@@ -319,6 +326,125 @@ private slots:
         QCOMPARE(w.CurrentUserIniName, QStringLiteral("Clan.ini"));
         QCOMPARE(label(w, "lblCurrUserIni"), QStringLiteral("Current User.Ini: ") + game->SystemDir() + QStringLiteral("Clan.ini"));
         QCOMPARE(field(w, "edtSpace"), QStringLiteral("Duck"));
+    }
+
+    // A long path gives up its middle at the window's smallest width instead
+    // of widening the window or running under the banner.
+    void longPathsInTheHeaderLoseTheirMiddle() {
+        const QString name = QString(120, QLatin1Char('x')) + QStringLiteral(".ini");
+        QFile::copy(game->SystemDir() + QStringLiteral("User.ini"), game->SystemDir() + name);
+        game->WriteSettings("CurrentUserIni=" + name.toUtf8() + "\r\n");
+        app::TfrmMain w(env());
+        w.resize(w.minimumSize());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.size(), w.minimumSize());
+        auto* user =
+            qobject_cast<ui::ElidedLabel*>(w.findChild<QLabel*>(QStringLiteral("lblCurrUserIni")));
+        QVERIFY(user);
+        QCOMPARE(user->text(), QStringLiteral("Current User.Ini: ") + game->SystemDir() + name);
+        QCOMPARE(user->toolTip(), game->SystemDir() + name);
+        QVERIFY2(user->ShownText().contains(QChar(0x2026)), qPrintable(user->ShownText()));
+        QVERIFY(user->ShownText().startsWith(QStringLiteral("Current User.Ini: ")));
+        QVERIFY(user->ShownText().endsWith(QStringLiteral("xx.ini")));
+        const int bannerLeft = w.BannerImage1->mapTo(&w, QPoint(0, 0)).x();
+        QVERIFY(user->mapTo(&w, QPoint(user->width(), 0)).x() <= bannerLeft);
+        // A short path is shown whole, as are the others here.
+        auto* dir = qobject_cast<ui::ElidedLabel*>(w.findChild<QLabel*>(QStringLiteral("lblDir")));
+        QCOMPARE(dir->toolTip(), game->GameDir());
+        QCOMPARE(dir->ShownText(), dir->text());
+    }
+
+    // At the window's smallest size the settings pages fit its width, no list
+    // is cut, and Instant Action keeps its lists and its start in sight.
+    void theSmallestWindowKeepsEveryPageUsable() {
+        game->WriteSettings();
+        app::TfrmMain w(env());
+        w.resize(w.minimumSize());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto settle = [] {
+            for (int i = 0; i < 3; ++i)
+                QCoreApplication::processEvents();
+        };
+        for (const char* name : {"tabGeneral", "tabUT2k4"}) {
+            QWidget* page = w.findChild<QWidget*>(QString::fromLatin1(name));
+            w.PageCtrl()->setCurrentWidget(page);
+            settle();
+            auto* scroll = page->findChild<QScrollArea*>();
+            QVERIFY2(scroll->horizontalScrollBar()->maximum() == 0, name);
+            for (QComboBox* list : page->findChildren<QComboBox*>()) {
+                if (!list->isVisibleTo(page)) continue;
+                const QString what =
+                    QString::fromLatin1(name) + QLatin1Char('.') + list->objectName();
+                QVERIFY2(list->width() >= list->minimumSizeHint().width(), qPrintable(what));
+                const int right = list->mapTo(scroll->viewport(), QPoint(list->width(), 0)).x();
+                QVERIFY2(right <= scroll->viewport()->width(), qPrintable(what));
+            }
+        }
+        QWidget* instant = w.findChild<QWidget*>(QStringLiteral("tabFrontEnd"));
+        auto* scroll = instant->findChild<QScrollArea*>();
+        auto* types = instant->findChild<QComboBox*>(QStringLiteral("pickGameType"));
+        auto* start = instant->findChild<QPushButton*>(QStringLiteral("Button1"));
+        for (int g = 0; g < types->count(); ++g) {
+            w.PageCtrl()->setCurrentWidget(instant);
+            types->setCurrentIndex(g);
+            settle();
+            const QRect shown(start->mapTo(scroll->viewport(), QPoint(0, 0)), start->size());
+            QVERIFY2(scroll->viewport()->rect().contains(shown), qPrintable(types->currentText()));
+            QCOMPARE(scroll->verticalScrollBar()->value(), 0);
+            for (const char* name : {"lbMaps", "lbMutators"}) {
+                auto* list = instant->findChild<QListWidget*>(QString::fromLatin1(name));
+                QVERIFY2(list->width() >= list->fontMetrics().horizontalAdvance(
+                                              QStringLiteral("CTF-BridgeOfFate")) +
+                                              10,
+                         name);
+                QVERIFY2(list->viewport()->height() >= 4 * list->fontMetrics().height(), name);
+            }
+        }
+    }
+
+    // The splash stays on top of every window; while a dialog or a message
+    // box is up it steps aside, or that would be hidden behind it.
+    void theSplashNeverCoversADialog() {
+        registry->folders[kFullKey] = game->GameDir();
+        auto splashes = [](bool visibleOnly) {
+            int n = 0;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (qobject_cast<ui::TfrmProgress*>(top) && (!visibleOnly || top->isVisible())) ++n;
+            return n;
+        };
+        int underSetup = -1, shownUnderSetup = -1, shownUnderReadme = -1;
+        WhenModal<app::TfrmInit>([&](app::TfrmInit* d) {
+            underSetup = splashes(false);
+            shownUnderSetup = splashes(true);
+            WhenModal<app::TfrmReadme>([&](app::TfrmReadme* r) {
+                shownUnderReadme = splashes(true);
+                r->btnOk->click();
+            });
+            d->cbUpdates->setChecked(false); // nothing to check here
+            d->OKBtn->click();
+        });
+        {
+            app::TfrmMain w(env());
+            QVERIFY(w.StartupFinished);
+        }
+        QCOMPARE(underSetup, 1);
+        QCOMPARE(shownUnderSetup, 0);
+        QCOMPARE(shownUnderReadme, 0);
+        // A message box, and the splash is back when it closes.
+        ui::TfrmProgress splash;
+        splash.show();
+        QVERIFY(splash.isVisible());
+        bool hiddenUnderBox = false;
+        WhenModal<QMessageBox>([&](QMessageBox* box) {
+            hiddenUnderBox = !splash.isVisible();
+            box->accept();
+        });
+        ui::MessageBoxPrompter real;
+        real.Information(QStringLiteral("A question at start-up"));
+        QVERIFY(hiddenUnderBox);
+        QVERIFY(splash.isVisible());
     }
 
     void viewportManagerComesFromUt2004Ini() {

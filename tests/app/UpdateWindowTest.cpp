@@ -10,6 +10,7 @@
 #include "update/UpdateDialogs.h"
 
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -297,9 +298,13 @@ private slots:
         w = std::make_unique<app::TfrmMain>(env);
         isolateSigningTimes();
         QStringList buttons;
-        QString text, caption;
+        QString text, caption, question;
         WhenModal<update::TWhatsNewDialog>([&](update::TWhatsNewDialog* d) {
             caption = d->windowTitle();
+            // The question is in the dialog itself, above the text.
+            QVERIFY(d->captionLabel && d->captionLabel->isVisible());
+            QVERIFY(d->captionLabel->geometry().bottom() < d->memo->geometry().top());
+            question = d->captionLabel->text();
             text = d->memo->toPlainText();
             buttons = {d->okButton->text(), d->cancelButton->text()};
             d->cancelButton->click();
@@ -315,8 +320,9 @@ private slots:
         waitForTheRun();
         QVERIFY2(buttons.size() == 2, qPrintable(statuses.join(QLatin1Char('|')) +
                                                  prompter->Texts().join(QLatin1Char('|'))));
-        QCOMPARE(buttons, (QStringList{QStringLiteral("Yes"), QStringLiteral("No")}));
+        QCOMPARE(buttons, (QStringList{QStringLiteral("&Yes"), QStringLiteral("&No")}));
         QVERIFY(caption.contains(QStringLiteral("Install it now?")));
+        QCOMPARE(question, caption);
         QVERIFY(text.contains(QStringLiteral("What's new")));
         QCOMPARE(ReadAll(game->ProgramDir() + QStringLiteral("ReadMe.txt")),
                  QByteArray("the old read-me"));

@@ -44,7 +44,8 @@ private slots:
         space->selectAll();
         QTest::keyClicks(space, QStringLiteral("Jump | Fire"));
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
-        QTRY_COMPARE(prompter.Texts().last(), QStringLiteral("The changes has been succesfully saved!"));
+        QTRY_COMPARE(prompter.Texts().last(),
+                     QStringLiteral("The changes have been successfully saved!"));
 
         // The field of view on the General Settings tab, by keyboard.
         w.activateWindow();

@@ -33,7 +33,7 @@ key ctrl+a
 xdotool type --delay 20 'Jump | Fire'
 key ctrl+s
 sleep 0.5
-key Return # "The changes has been succesfully saved!"
+key Return # "The changes have been successfully saved!"
 
 # General Settings: from the player name on to the field of view, one page up.
 click "${tabGeneral[@]}"
@@ -55,7 +55,7 @@ done
 
 # The backup manager lists the start-up backup.
 key ctrl+m
-xdotool search --sync --onlyvisible --name 'Backupped Ini Manager' >/dev/null
+xdotool search --sync --onlyvisible --name 'Backed-up Ini Manager' >/dev/null
 sleep 0.5
 shot installed-backup-manager
 key Escape

@@ -103,10 +103,12 @@ private slots:
         QVERIFY(c<QCheckBox>("onsAllowTrans")->isChecked());
         QVERIFY(!c<QCheckBox>("dmUseTrans")->isChecked());
         QCOMPARE(c<QComboBox>("pickDiff")->currentText(), QStringLiteral("Novice"));
-        QVERIFY(c<QCheckBox>("cbTrans")->isChecked());
+        QVERIFY(!c<QCheckBox>("cbTrans")->isChecked()); // as Deathmatch's own rule
         QCOMPARE(c<QSpinBox>("spinBotCount")->minimum(), INT_MIN);
-        QCOMPARE(c<QLineEdit>("edtCmdLn")->text(),
-                 QStringLiteral("DM-Foundry.ut2?game=XGame.xDeathMatch?NumBots=0?Translocator=True?Difficulty=0"));
+        QCOMPARE(
+            c<QLineEdit>("edtCmdLn")->text(),
+            QStringLiteral(
+                "DM-Foundry.ut2?game=XGame.xDeathMatch?NumBots=0?Translocator=False?Difficulty=0"));
         QVERIFY(h->prompter.prompts.isEmpty());
     }
 
@@ -165,7 +167,7 @@ private slots:
         page.reset();
         page = std::make_unique<TInstantActionPage>(h->ctx);
         page->LoadGameTypeRules();
-        QCOMPARE(c<QComboBox>("pickGameType")->currentText(), QStringLiteral("Bombingrun"));
+        QCOMPARE(c<QComboBox>("pickGameType")->currentText(), QStringLiteral("Bombing run"));
         QCOMPARE(c<QSpinBox>("ctfMaxTeamSize")->value(), -3);
         QVERIFY(!c<QCheckBox>("cbASSAllowTaunts")->isChecked());
         QCOMPARE(c<QComboBox>("pickDiff")->currentText(), QStringLiteral("Adept"));
@@ -181,13 +183,57 @@ private slots:
 
     void onslaughtHidesTheTranslocatorBoxButKeepsItsPart() {
         page->LoadGameTypeRules();
-        c<QCheckBox>("cbTrans")->setChecked(false);
         c<QComboBox>("pickGameType")->setCurrentIndex(3);
         QVERIFY(c<QCheckBox>("cbTrans")->isHidden());
+        c<QCheckBox>("onsAllowTrans")->setChecked(false);
         QCOMPARE(c<QLineEdit>("edtCmdLn")->text(),
                  QStringLiteral("ONS-Plains.ut2?game=Onslaught.ONSOnslaughtGame?NumBots=8?Translocator=False?Difficulty=3"));
         c<QComboBox>("pickGameType")->setCurrentIndex(0);
         QVERIFY(!c<QCheckBox>("cbTrans")->isHidden());
+    }
+
+    // "Use translocator" of the group General and the game type's own rule
+    // box are one setting: they follow each other, and the file agrees.
+    void bothTranslocatorBoxesAreOneSetting() {
+        page->LoadGameTypeRules(); // demo: CTF allows it, LastTranslocator=True
+        auto* general = c<QCheckBox>("cbTrans");
+        auto* ctf = c<QCheckBox>("ctfUseTrans");
+        QVERIFY(general->isChecked() && ctf->isChecked());
+        general->click();
+        QVERIFY(!ctf->isChecked());
+        QVERIFY(c<QLineEdit>("edtCmdLn")->text().contains(QStringLiteral("?Translocator=False")));
+        ctf->click();
+        QVERIFY(general->isChecked());
+        ctf->click();
+        QVERIFY(!c<QCheckBox>("dmUseTrans")->isChecked());
+        c<QCheckBox>("dmUseTrans")
+            ->setChecked(true); // another type's box leaves the general one alone
+        QVERIFY(!general->isChecked());
+        // Another game type: the general box shows that type's rule.
+        c<QCheckBox>("dmUseTrans")->setChecked(false);
+        c<QComboBox>("pickGameType")->setCurrentIndex(5); // Bombing run has no such rule
+        QVERIFY(!general->isChecked());
+        general->click();
+        c<QComboBox>("pickGameType")->setCurrentIndex(2);
+        QVERIFY(!general->isChecked()); // CTF's rule, unchanged by the click on Bombing run
+        general->click();
+        page->SaveGameTypeRules();
+        QCOMPARE(main("XGame.xCTFGame", "bAllowTrans"), QStringLiteral("True"));
+        QCOMPARE(main("xInterface.Tab_InstantActionBaseRules", "LastTranslocator"),
+                 QStringLiteral("True"));
+
+        // Keys that disagree load as the game type's rule, and an untouched page writes nothing.
+        WriteAll(mainPath(),
+                 "[xInterface.Tab_InstantActionMain]\r\nLastGameType=XGame.xDeathMatch\r\n"
+                 "[xInterface.Tab_InstantActionBaseRules]\r\nLastTranslocator=True\r\n");
+        page->LoadGameTypeRules();
+        QVERIFY(!general->isChecked() && !c<QCheckBox>("dmUseTrans")->isChecked());
+        QVERIFY(page->PendingChanges().empty());
+        general->click();
+        page->SaveGameTypeRules();
+        QCOMPARE(main("XGame.xDeathMatch", "bAllowTrans"), QStringLiteral("True"));
+        QCOMPARE(main("xInterface.Tab_InstantActionBaseRules", "LastTranslocator"),
+                 QStringLiteral("True"));
     }
 
     void lastMapIsRestoredIgnoringCase() {

@@ -60,8 +60,11 @@ private slots:
         backup();
         QCOMPARE(ReadAll(userBackup()), user());
         QCOMPARE(ReadAll(engineBackup()), engine());
-        QCOMPARE(h->prompter.Texts(), QStringList{QStringLiteral("The following INI files have been backupped: (showing new files)\n") +
-                                                  userBackup() + QLatin1Char('\n') + engineBackup()});
+        QCOMPARE(
+            h->prompter.Texts(),
+            QStringList{QStringLiteral(
+                            "The following INI files have been backed up: (showing new files)\n") +
+                        userBackup() + QLatin1Char('\n') + engineBackup()});
     }
 
     void askBackupNoDoesNothing() {
@@ -139,12 +142,16 @@ private slots:
     void missingSourcesAreSkipped() {
         QFile::remove(sys() + QStringLiteral("User.ini"));
         backup();
-        QCOMPARE(h->prompter.Texts().last(),
-                 QStringLiteral("The following INI files have been backupped: (showing new files)\n") + engineBackup());
+        QCOMPARE(
+            h->prompter.Texts().last(),
+            QStringLiteral("The following INI files have been backed up: (showing new files)\n") +
+                engineBackup());
         QFile::remove(sys() + QStringLiteral("UT2004.ini"));
         QFile::remove(engineBackup());
         backup();
-        QCOMPARE(h->prompter.Texts().last(), QStringLiteral("The following INI files have been backupped: (showing new files)\n"));
+        QCOMPARE(
+            h->prompter.Texts().last(),
+            QStringLiteral("The following INI files have been backed up: (showing new files)\n"));
     }
 
     void failedCopyIsReportedEvenAtStartup() {
@@ -189,9 +196,12 @@ private slots:
         m->treelist->setCurrentRow(0);
         h->prompter.Answer(Answer::Yes);
         m->btnRestore->click();
-        QCOMPARE(h->prompter.Texts(), (QStringList{QStringLiteral("The current settings will be backupped\nAre you sure you want to restore the ") +
-                                                       date() + QStringLiteral(" settings?"),
-                                                   QStringLiteral("The settings are restored\nYour previous settings are now in the User.BAK and UT2004.BAK files")}));
+        QCOMPARE(h->prompter.Texts(),
+                 (QStringList{QStringLiteral("The current settings will be backed up\nAre you sure "
+                                             "you want to restore the ") +
+                                  date() + QStringLiteral(" settings?"),
+                              QStringLiteral("The settings are restored\nYour previous settings "
+                                             "are now in the User.BAK and UT2004.BAK files")}));
         QCOMPARE(user(), oldUser);
         QCOMPARE(engine(), oldEngine);
         QCOMPARE(ReadAll(sys() + QStringLiteral("User.BAK")), QByteArray("newer user"));

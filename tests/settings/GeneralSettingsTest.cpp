@@ -245,14 +245,18 @@ private slots:
         leave("edtStatsPass", QStringLiteral("123456"));
         QCOMPARE(h->prompter.Texts(), (QStringList{QStringLiteral("The username must be at least 4 characters long"),
                                                    QStringLiteral("The password must be at least 6 characters long")}));
+        // The password is masked; the name is not.
+        QCOMPARE(c<QLineEdit>("edtStatsPass")->echoMode(), QLineEdit::Password);
+        QCOMPARE(c<QLineEdit>("edtStatsUser")->echoMode(), QLineEdit::Normal);
     }
 
     void overflowingDecimalStopsTheLoad() {
         withFiles("[DefaultPlayer]\r\nTeam=1\r\n[Engine.Pawn]\r\nBob=1e30\r\n[Engine.HUD]\r\nbHideHUD=True\r\n");
         QVERIFY(!page->LoadGeneralSettings());
         QCOMPARE(h->prompter.Texts().size(), 1);
-        QCOMPARE(h->prompter.Texts()[0],
-                 QStringLiteral("Error occured:'1") + QString(35, QLatin1Char('0')) + QStringLiteral("' is not a valid integer value"));
+        QCOMPARE(h->prompter.Texts()[0], QStringLiteral("Error occurred:'1") +
+                                             QString(35, QLatin1Char('0')) +
+                                             QStringLiteral("' is not a valid integer value"));
         QVERIFY(!checked("cbHUD")); // filled before the error
         QVERIFY(!c<QRadioButton>("rbTeamBlue")->isChecked()); // Team comes after: never read
         QVERIFY(page->GeneralSettingsChanged()); // the snapshot was not replaced

@@ -310,7 +310,7 @@ private slots:
         withMain("[WinDrv.WindowsClient]\r\nGamma=1e30\r\n");
         QVERIFY(!page->LoadUT2k4Settings());
         QCOMPARE(h->prompter.Texts().size(), 1);
-        QVERIFY(h->prompter.Texts()[0].startsWith(QStringLiteral("Error occured:'1")));
+        QVERIFY(h->prompter.Texts()[0].startsWith(QStringLiteral("Error occurred:'1")));
         QVERIFY(page->findChild<QRadioButton*>(QStringLiteral("rbDirect3d"))->isChecked() == false);
     }
 

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -119,8 +120,9 @@ private slots:
         WhenModal<TWhatsNewDialog>([&](TWhatsNewDialog* d) {
             text = d->memo->toPlainText().split(QLatin1Char('\n'));
             QCOMPARE(d->windowTitle(), QStringLiteral("News"));
+            QCOMPARE(d->captionLabel->text(), QStringLiteral("News"));
             QCOMPARE(d->size(), QSize(400, 400));
-            QCOMPARE(d->okButton->text(), QStringLiteral("Ok"));
+            QCOMPARE(d->okButton->text(), QStringLiteral("OK"));
             d->cancelButton->click();
         });
         client->UpdateUpdate = upSilent;
@@ -137,6 +139,7 @@ private slots:
         client->UpdateUpdate = upSilent;
         WhenModal<TLicenseDialog>([](TLicenseDialog* d) {
             QVERIFY(!d->acceptRadio->isChecked() && !d->notAcceptRadio->isChecked());
+            QVERIFY(!d->captionLabel); // no caption, no empty line above the text
             d->okButton->click(); // neither chosen: refused
         });
         client->RunUpdate();

@@ -231,6 +231,9 @@ TfrmMain::TfrmMain(StartupEnvironment env, QWidget* parent)
         return WriteGameFiles(command, writes);
     };
     iniFiles_->SetWriteFiles(ctx_.writeFiles);
+    ctx_.replaceFiles = [this](const ui::PageContext::FileReplacement& r) {
+        return ReplaceGameFiles(r);
+    };
     QWidget* pages[] = {keyBinds_, aliases_, general_, ut2k4_, instantAction_, iniFiles_};
     int index = 0;
     for (const auto& tab : kTabs) {
@@ -601,6 +604,32 @@ bool TfrmMain::WriteGameFiles(const QString& command, const std::function<bool()
     return true;
 }
 
+bool TfrmMain::ReplaceGameFiles(const ui::PageContext::FileReplacement& r) {
+    // What the player typed last counts as an edit the files would drop.
+    if (PageCtrl_->isEnabled() && AnyPageChanged() &&
+        !prompter_.Confirm(
+            QStringLiteral("Some fields have changed and are not saved.\n%1 will undo "
+                           "these changes. Are you sure you want to continue?")
+                .arg(r.doing),
+            ui::Answer::No))
+        return false;
+    if (!MayReplaceGameFiles(true)) return false;
+    // A file the player made read-only (to protect his binds, say) is left
+    // alone, as a save leaves it.
+    for (const QString& path : r.targets)
+        if (platform::IsReadOnlyFile(path)) {
+            prompter_.Error(QStringLiteral("Unable to write to ") + path +
+                            QStringLiteral(" (the file is read-only)\n") + r.notDone);
+            return false;
+        }
+    // The targets too: an undo may name a user INI file the player has since left.
+    QStringList kept = GameFiles();
+    for (const QString& path : r.targets)
+        if (!kept.contains(path)) kept << path;
+    maintenance::HistoryScope history(history_.get(), r.command, kept);
+    return r.step();
+}
+
 bool TfrmMain::SaveAllPages() {
     return WriteGameFiles(QStringLiteral("Save"), [this] { return RunSavers(); });
 }
@@ -838,18 +867,13 @@ void TfrmMain::BackupINIs1Click() {
 
 void TfrmMain::Backupmanager1Click() {
     if (!GameFolderKnown()) return;
-    maintenance::HistoryScope history(history_.get(), QStringLiteral("Backup manager"), GameFiles());
-    maintenance::TfrmIniManager manager(ctx_,
-                                        {[this] { BackupIniFiles(true); },
-                                         [this] { ReloadAfterRestore(); },
-                                         [this] { return MayReplaceGameFiles(true); }},
-                                        this);
+    maintenance::TfrmIniManager manager(
+        ctx_, {[this] { BackupIniFiles(true); }, [this] { ReloadAfterRestore(); }}, this);
     manager.exec();
 }
 
 void TfrmMain::ResettodefaultClick() {
-    if (!PageCtrl_->isEnabled() || !MayReplaceGameFiles()) return;
-    maintenance::HistoryScope history(history_.get(), QStringLiteral("Reset settings to default"), GameFiles());
+    if (!PageCtrl_->isEnabled()) return;
     maintenance::ResetToDefaults(ctx_, [this] { ReloadAllPages(); });
 }
 

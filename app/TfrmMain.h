@@ -93,6 +93,8 @@ public:
     // their edits as unsaved. False then (the reason has been shown) or when
     // the player declined.
     bool WriteGameFiles(const QString& command, const std::function<bool()>& writes);
+    // Whole files in place of the player's, on the same terms.
+    bool ReplaceGameFiles(const ui::PageContext::FileReplacement& replacement);
     // Exit's and the close box's save: the pages and the edited raw text,
     // one entry of the history.
     bool SaveBeforeExit();

@@ -183,7 +183,6 @@ void TfrmMain::Redolastundo1Click() {
 void TfrmMain::PutBackEntry(const QString& id, bool latest, const QString& command) {
     const auto entry = history_->Find(id);
     if (!entry) return;
-    if (!MayDropEdits()) return;
     QStringList names, paths;
     for (const auto& f : entry->files) {
         names << QFileInfo(f.path).fileName();
@@ -201,7 +200,6 @@ void TfrmMain::PutBackEntry(const QString& id, bool latest, const QString& comma
                      values),
             ui::Answer::No))
         return;
-    if (!MayReplaceGameFiles(true)) return;
     // A file another program changed after the command is not overwritten
     // unasked. An older entry is put back on purpose over later saves.
     QStringList keep;
@@ -217,26 +215,21 @@ void TfrmMain::PutBackEntry(const QString& id, bool latest, const QString& comma
             if (answer == ui::Answer::No) keep << path;
         }
     if (keep.size() == static_cast<qsizetype>(entry->files.size())) return;
-    // A file the player made read-only is refused, as a save refuses it.
+    QStringList targets;
     for (const QString& path : paths)
-        if (!keep.contains(path) && platform::IsReadOnlyFile(path)) {
-            prompter_.Error(QStringLiteral("Unable to write to ") + path +
-                            QStringLiteral(" (the file is read-only)\nNothing was put back."));
-            return;
-        }
-    bool ok = false;
-    {
-        maintenance::HistoryScope history(
-            history_.get(),
-            command.isEmpty() ? QStringLiteral("Undo \"%1\"").arg(entry->command) : command, paths);
-        ok = maintenance::PutBack(*entry, keep);
-    }
-    if (!ok) {
-        prompter_.Error(
-            one ? QStringLiteral("The file could not be put back; it is as it was.")
-                : QStringLiteral("The files could not be put back; they are as they were."));
+        if (!keep.contains(path)) targets << path;
+    const QString failed =
+        one ? QStringLiteral("The file could not be put back; it is as it was.")
+            : QStringLiteral("The files could not be put back; they are as they were.");
+    if (!ReplaceGameFiles(
+            {command.isEmpty() ? QStringLiteral("Undo \"%1\"").arg(entry->command) : command,
+             QStringLiteral("Putting back the files"), targets,
+             QStringLiteral("Nothing was put back."), [&] {
+                 if (maintenance::PutBack(*entry, keep)) return true;
+                 prompter_.Error(failed);
+                 return false;
+             }}))
         return;
-    }
     ReloadAllPages();
     prompter_.Information(one ? QStringLiteral("The file has been put back.")
                               : QStringLiteral("The files have been put back."));

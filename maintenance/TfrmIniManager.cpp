@@ -89,41 +89,59 @@ void TfrmIniManager::btnRestoreClick() {
                 date + QStringLiteral(" settings?"),
             ui::Answer::No))
         return;
-    if (actions_.mayReplace && !actions_.mayReplace()) return;
-    const QString dir = Dir();
     const QString user = File(QStringLiteral("User.ini"));
     const QString engine = File(QStringLiteral("UT2004.INI"));
-    const QString userBak = File(QStringLiteral("User.BAK"));
-    const QString engineBak = File(QStringLiteral("UT2004.BAK"));
-    QFile::remove(userBak);
-    QFile::remove(engineBak);
-    // One change for the pair, so a crash never leaves a .BAK pair of two different days.
-    const bool kept = platform::ReplaceFiles({{user, userBak}, {engine, engineBak}});
-    if (kept)
-        RefreshBakButton();
-    else if (p.AskDefault(ui::PromptKind::Warning, QStringLiteral("Could not backup the current INI files\nWant to continue anyway?"),
-                          ui::Buttons::YesNo, ui::Answer::No) != ui::Answer::Yes)
+    const auto step = [&] {
+        // One change for the pair, so a crash never leaves a .BAK pair of two
+        // different days; the earlier pair stays until the new one is in place.
+        const bool kept = platform::ReplaceFiles({{user, File(QStringLiteral("User.BAK"))},
+                                                  {engine, File(QStringLiteral("UT2004.BAK"))}});
+        if (kept)
+            RefreshBakButton();
+        else if (p.AskDefault(
+                     ui::PromptKind::Warning,
+                     QStringLiteral(
+                         "Could not backup the current INI files\nWant to continue anyway?"),
+                     ui::Buttons::YesNo, ui::Answer::No) != ui::Answer::Yes)
+            return false;
+        // Both files are replaced together or not at all, so a missing engine
+        // backup leaves the current files as they were.
+        if (!platform::ReplaceFiles(
+                {{File(UserBackupName(date)), user}, {File(EngineBackupName(date)), engine}})) {
+            p.Warning(QStringLiteral("Could not copy the files\nSettings have not been restored"));
+            return false;
+        }
+        return true;
+    };
+    if (!ctx_.ReplaceFiles({QStringLiteral("Restore the backup of ") + date,
+                            QStringLiteral("Restoring the backup"),
+                            {user, engine},
+                            QStringLiteral("Settings have not been restored"),
+                            step}))
         return;
-    // Both files are replaced together or not at all, so a missing engine
-    // backup leaves the current files as they were.
-    if (platform::ReplaceFiles({{File(UserBackupName(date)), user}, {File(EngineBackupName(date)), engine}})) {
-        actions_.reloadAllPages();
-        p.Information(QStringLiteral("The settings are restored\nYour previous settings are now in the User.BAK and UT2004.BAK files"));
-        return;
-    }
-    p.Warning(QStringLiteral("Could not copy the files\nSettings have not been restored"));
+    actions_.reloadAllPages();
+    p.Information(QStringLiteral("The settings are restored\nYour previous settings are now in the "
+                                 "User.BAK and UT2004.BAK files"));
 }
 
 void TfrmIniManager::btnBAKClick() {
-    if (actions_.mayReplace && !actions_.mayReplace()) return;
     const QString user = File(QStringLiteral("User.ini"));
     const QString engine = File(QStringLiteral("UT2004.ini"));
-    // An exchange, so that the replaced settings really are in the .BAK files
-    // now; both pairs as one change, so the INI files never end up from two days.
-    if (!platform::ExchangeFiles({{File(QStringLiteral("User.BAK")), user}, {File(QStringLiteral("UT2004.BAK")), engine}})) {
+    const auto step = [&] {
+        // An exchange, so that the replaced settings really are in the .BAK files
+        // now; both pairs as one change, so the INI files never end up from two days.
+        if (platform::ExchangeFiles({{File(QStringLiteral("User.BAK")), user},
+                                     {File(QStringLiteral("UT2004.BAK")), engine}}))
+            return true;
         ctx_.prompter.Warning(QStringLiteral("Could not copy the files\nSettings have not been restored"));
+        return false;
+    };
+    if (!ctx_.ReplaceFiles({QStringLiteral("Restore the .BAK files"),
+                            QStringLiteral("Restoring the .BAK files"),
+                            {user, engine},
+                            QStringLiteral("Settings have not been restored"),
+                            step}))
         return;
-    }
     RefreshBakButton();
     actions_.reloadAllPages();
     ctx_.prompter.Information(

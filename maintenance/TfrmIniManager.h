@@ -19,8 +19,6 @@ public:
     struct Actions {
         std::function<void()> backup;         // BackupIniFiles(true)
         std::function<void()> reloadAllPages; // after the files changed
-        // Asked before the files are replaced: false keeps them (the game runs, say).
-        std::function<bool()> mayReplace;
     };
     TfrmIniManager(ui::PageContext& ctx, Actions actions, QWidget* parent = nullptr);
 

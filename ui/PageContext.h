@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace ini {
@@ -43,6 +44,24 @@ struct PageContext {
     // the writes are made as they come.
     std::function<bool(const QString& command, const std::function<bool()>& writes)> writeFiles =
         {};
+
+    // Whole files put in place of the player's (a restore, the reset, an
+    // undo) take the same way: the step runs only after the unsaved edits it
+    // would throw away were asked about, the running-game guard, the refusal
+    // of a read-only target and the history entry. The step is one crash-safe
+    // change and reports its own failure; the caller reloads after success.
+    struct FileReplacement {
+        QString command; // as the history names it
+        QString doing;   // "Restoring the backup": names it in the question about edits
+        QStringList targets;
+        QString notDone; // the line after a refusal: what did not happen
+        std::function<bool()> step;
+    };
+    std::function<bool(const FileReplacement&)> replaceFiles = {};
+    // A page on its own has no edits to ask about: the step just runs.
+    bool ReplaceFiles(const FileReplacement& r) const {
+        return replaceFiles ? replaceFiles(r) : r.step();
+    }
 };
 
 } // namespace ui

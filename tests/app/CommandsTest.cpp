@@ -413,6 +413,20 @@ private slots:
     void resetToDefaultsReloadsEveryPage() {
         ini::TIniFile(game->SystemDir().toStdString() + "DefUser.ini").WriteText("Engine.Input", "Space", "DefaultJump");
         space()->setText(QStringLiteral("unsaved"));
+        // The edit it would drop is asked about; No keeps it and the files.
+        const QByteArray before = ReadAll(game->SystemDir() + QStringLiteral("User.ini"));
+        prompter->Clear();
+        prompter->Answer(Answer::Yes);
+        prompter->Answer(Answer::No);
+        w->ResettodefaultClick();
+        QCOMPARE(
+            prompter->Texts().last(),
+            QStringLiteral(
+                "Some fields have changed and are not saved.\nResetting to the defaults will undo "
+                "these changes. Are you sure you want to continue?"));
+        QCOMPARE(space()->text(), QStringLiteral("unsaved"));
+        QCOMPARE(ReadAll(game->SystemDir() + QStringLiteral("User.ini")), before);
+        prompter->Answer(Answer::Yes);
         prompter->Answer(Answer::Yes);
         w->ResettodefaultClick();
         QCOMPARE(space()->text(), QStringLiteral("DefaultJump"));

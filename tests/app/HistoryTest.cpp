@@ -422,6 +422,28 @@ private slots:
         QCOMPARE(history.Latest()->command, QStringLiteral("Huge"));
     }
 
+    // Unset, the limits are the stated 50 entries and 50 MB.
+    void historyDefaultsAreFiftyEntriesAndFiftyMegabytes() {
+        QTemporaryDir dir;
+        maintenance::SaveHistory history(dir.path());
+        const QDateTime t = QDateTime::currentDateTime();
+        for (int i = 0; i < 51; ++i)
+            QVERIFY(history.Add(QStringLiteral("Save %1").arg(i),
+                                {{QStringLiteral("/x/User.ini"), "a", QByteArray::number(i)}},
+                                t.addSecs(i)));
+        QCOMPARE(history.Entries().size(), 50u);
+        QCOMPARE(history.Entries().back().command, QStringLiteral("Save 1"));
+        // 11 MB an entry: four fit in 50 MB, a fifth does not.
+        const QByteArray half(5'500'000, 'a');
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(history.Add(QStringLiteral("Big %1").arg(i),
+                                {{QStringLiteral("/x/UT2004.ini"), half, half + char('0' + i)}},
+                                t.addSecs(100 + i)));
+        const auto entries = history.Entries();
+        QCOMPARE(entries.size(), 4u);
+        QCOMPARE(entries.back().command, QStringLiteral("Big 1"));
+    }
+
     // One control back to the game's default: exactly its keys change, to
     // the default file's text.
     void aSettingGoesBackToTheGamesDefault() {
@@ -501,14 +523,17 @@ private slots:
         bool opened = false;
         WhenModal<maintenance::TfrmIniManager>([&](maintenance::TfrmIniManager* m) {
             opened = true;
+            prompter->Answer(Answer::Yes); // drop the unsaved edit
             prompter->Answer(Answer::No);
             m->btnBAK->click();
             m->accept();
         });
         w->Backupmanager1Click();
         QVERIFY(opened);
-        QCOMPARE(prompter->Texts(),
-                 QStringList{QStringLiteral("UT2004 is running. It will overwrite these settings when it exits. Restore anyway?")});
+        QCOMPARE(prompter->Texts().size(), 2);
+        QCOMPARE(prompter->Texts().last(),
+                 QStringLiteral("UT2004 is running. It will overwrite these settings when it "
+                                "exits. Restore anyway?"));
         QCOMPARE(ReadAll(userPath()), before);
         running.kill();
         running.waitForFinished();
@@ -744,6 +769,25 @@ private slots:
             QCOMPARE(ReadAll(userPath()), saved);
             QCOMPARE(prompter->Texts().filter(QStringLiteral("(the file is read-only)")).size(), 1);
         }
+        // So does the backup manager's restore, which is kept in the history
+        // like every other command once the file may be written again.
+        WriteAll(game->SystemDir() + QStringLiteral("User.BAK"), "[Engine.Input]\r\nSpace=Bak\r\n");
+        WriteAll(game->SystemDir() + QStringLiteral("UT2004.BAK"), "[Engine.Engine]\r\n");
+        const auto restoreBak = [&] {
+            WhenModal<maintenance::TfrmIniManager>([&](maintenance::TfrmIniManager* m) {
+                m->btnBAK->click();
+                m->accept();
+            });
+            w->Backupmanager1Click();
+        };
+        prompter->Clear();
+        restoreBak();
+        QCOMPARE(ReadAll(userPath()), saved);
+        QCOMPARE(prompter->Texts().filter(QStringLiteral("(the file is read-only)")).size(), 1);
+        QFile::setPermissions(userPath(), QFile::ReadOwner | QFile::WriteOwner);
+        restoreBak();
+        QVERIFY(ReadAll(userPath()).contains("Space=Bak"));
+        QCOMPARE(w->History().Entries().front().command, QStringLiteral("Restore the .BAK files"));
         QFile::setPermissions(userPath(), QFile::ReadOwner | QFile::WriteOwner);
     }
 

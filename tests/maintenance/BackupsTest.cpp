@@ -166,7 +166,8 @@ private slots:
 
     std::unique_ptr<maintenance::TfrmIniManager> manager() {
         return std::make_unique<maintenance::TfrmIniManager>(
-            h->ctx, maintenance::TfrmIniManager::Actions{[this] { backup(true); }, [this] { ++reloads; }, {}});
+            h->ctx,
+            maintenance::TfrmIniManager::Actions{[this] { backup(true); }, [this] { ++reloads; }});
     }
     QStringList entries(maintenance::TfrmIniManager& m) const {
         QStringList out;

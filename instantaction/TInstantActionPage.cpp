@@ -521,6 +521,10 @@ void TInstantActionPage::Button1Click() {
     install.gameDir = system.absolutePath();
     install.systemName = system.fileName();
     install.prefix = ctx_.state.WinePrefix;
+    // Lutris runs the game under the runner its config names, as Lutris would.
+    if (install.kind == platform::InstallKind::Lutris)
+        install.wine =
+            platform::LutrisWine(platform::HomeEnvironment::FromProcess(), install.prefix);
     const bool arm64 = QSysInfo::currentCpuArchitecture() == QStringLiteral("arm64");
     const auto launch = platform::BuildGameLaunch(install, BuildCommandLine(), platform::FindProgramOnPath, arm64);
     QString problem;

@@ -109,7 +109,7 @@ GameLaunch BuildGameLaunch(const Install& install, const QString& parameters,
             l.problem = QStringLiteral("UT2004.exe was not found in ") + system;
             return l;
         }
-        l.program = findProgram(QStringLiteral("wine"));
+        l.program = install.wine.isEmpty() ? findProgram(QStringLiteral("wine")) : install.wine;
         l.arguments = {exe, parameters};
         if (!install.prefix.isEmpty()) l.environment = {QStringLiteral("WINEPREFIX=") + install.prefix};
         if (l.program.isEmpty())

@@ -213,6 +213,7 @@ void FromWinePrefixes(const Search& s) {
 // `wine:`), and the program it starts under `game: exe:`.
 struct LutrisGame {
     QString name, prefix, exe;
+    QString wineVersion, customWine; // the runner the config names
 };
 
 // A YAML scalar as written after `key:`: quoted ones lose their quotes and
@@ -303,6 +304,10 @@ LutrisGame ReadLutrisConfig(const QString& path) {
             g.prefix.isEmpty())
             g.prefix = value;
         if (key == QStringLiteral("exe") && section == QStringLiteral("game")) g.exe = value;
+        if (section == QStringLiteral("wine") && key == QStringLiteral("version"))
+            g.wineVersion = value;
+        if (section == QStringLiteral("wine") && key == QStringLiteral("custom_wine_path"))
+            g.customWine = value;
     }
     if (g.name.isEmpty()) {
         // unreal-tournament-2004-1700000000.yml: the slug before the time stamp
@@ -310,6 +315,10 @@ LutrisGame ReadLutrisConfig(const QString& path) {
         g.name = QFileInfo(path).completeBaseName().remove(stamp);
     }
     return g;
+}
+
+QString LutrisPath(const QString& path, const QString& home) {
+    return path.startsWith(QStringLiteral("~/")) ? home + path.mid(1) : path;
 }
 
 void FromLutris(const Search& s) {
@@ -320,7 +329,7 @@ void FromLutris(const Search& s) {
                                                 QDir::Files, QDir::Name);
     for (const QString& file : files) {
         LutrisGame g = ReadLutrisConfig(configs.filePath(file));
-        if (g.prefix.startsWith(QStringLiteral("~/"))) g.prefix = home + g.prefix.mid(1);
+        g.prefix = LutrisPath(g.prefix, home);
         if (g.prefix.isEmpty()) continue;
         const QString label = QStringLiteral("Lutris: ") + g.name;
         s.FromRegistry(WineRegistry(g.prefix), InstallKind::Lutris, label, g.prefix);
@@ -341,6 +350,40 @@ void FromLutris(const Search& s) {
                            QStringLiteral("Lutris: ") + dir, prefix);
     }
 }
+
+} // namespace
+
+QString LutrisWine(const HomeEnvironment& env, const QString& prefix) {
+    if (env.home.isEmpty() || prefix.isEmpty()) return {};
+    const QDir configs(env.home + QStringLiteral("/.config/lutris/games"));
+    for (const QString& file : configs.entryList(
+             {QStringLiteral("*.yml"), QStringLiteral("*.yaml")}, QDir::Files, QDir::Name)) {
+        const LutrisGame g = ReadLutrisConfig(configs.filePath(file));
+        if (QDir::cleanPath(LutrisPath(g.prefix, env.home)) != QDir::cleanPath(prefix)) continue;
+        const auto runnable = [](const QString& path) {
+            const QFileInfo f(path);
+            return f.isFile() && f.isExecutable() ? f.absoluteFilePath() : QString();
+        };
+        if (!g.customWine.isEmpty()) return runnable(LutrisPath(g.customWine, env.home));
+        // The version the game names, else the runner's own default; "system"
+        // is the wine on the PATH.
+        QString version = g.wineVersion;
+        if (version.isEmpty()) {
+            const LutrisGame runner =
+                ReadLutrisConfig(env.home + QStringLiteral("/.config/lutris/runners/wine.yml"));
+            version = runner.wineVersion;
+        }
+        // A version is a folder name under Lutris's runners, never a path.
+        if (version.isEmpty() || version == QStringLiteral("system") ||
+            version.contains(QLatin1Char('/')) || version.startsWith(QLatin1Char('.')))
+            return {};
+        return runnable(env.DataHome() + QStringLiteral("/lutris/runners/wine/") + version +
+                        QStringLiteral("/bin/wine"));
+    }
+    return {};
+}
+
+namespace {
 
 // The order is the order of proposal.
 using Source = void (*)(const Search&);

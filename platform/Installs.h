@@ -31,6 +31,7 @@ struct Install {
     QString playerDir; // folder of User.ini and UT2004.ini, no trailing separator
     QString systemName = QStringLiteral("System"); // the game's own system folder
     QString prefix;                                // Wine prefix (Wine, Lutris, Steam's Proton)
+    QString wine; // the wine it runs under when not the one on the PATH (a Lutris runner)
 
     QString GameSystemDir() const { return gameDir + QLatin1Char('/') + systemName; }
 };
@@ -52,6 +53,11 @@ std::vector<Install> FindInstalls(const HomeEnvironment& env, const Registry* ma
 // it is the same folder, else what the folder itself shows.
 Install InstallForFolder(const QString& gameDir, const HomeEnvironment& env,
                          const std::vector<Install>& known);
+
+// The wine of the Lutris runner that the game config with this prefix
+// names (its custom path or a runner version installed under Lutris's data
+// folder); empty when none is named, it is the system's, or it is missing.
+QString LutrisWine(const HomeEnvironment& env, const QString& prefix);
 
 // The folder holds a game: a System (or SystemARM64) folder with its files.
 bool IsGameFolder(const QString& dir);

@@ -165,6 +165,48 @@ TEST(InstallsTest, LutrisGameConfigsAndTheGamesFolderFallback) {
     EXPECT_EQ(found[0].gameDir, prefix + QStringLiteral("/drive_c/UT2004"));
 }
 
+// The game starts under the runner its config names, when that runner is
+// there; a version that is no folder name is never followed.
+TEST(InstallsTest, LutrisStartsUnderTheRunnerItsConfigNames) {
+    SyntheticHome h;
+    const QString prefix = h.Home(QStringLiteral("Games/ut2004"));
+    const QString config = h.Home(QStringLiteral(".config/lutris/games/ut2004-1700000000.yml"));
+    const auto configWith = [&](const QByteArray& wine) {
+        h.Write(config, "game:\n  exe: drive_c/UT2004/System/UT2004.exe\n  prefix: " +
+                            prefix.toUtf8() + "\nwine:\n" + wine);
+    };
+    const QString runner =
+        h.Home(QStringLiteral(".local/share/lutris/runners/wine/lutris-GE-8/bin/wine"));
+    configWith("  version: lutris-GE-8\n");
+    EXPECT_EQ(platform::LutrisWine(h.env, prefix), QString()); // not installed
+    h.Write(runner, "#!/bin/sh\n", true);
+    EXPECT_EQ(platform::LutrisWine(h.env, prefix), runner);
+    EXPECT_EQ(platform::LutrisWine(h.env, prefix + QStringLiteral("-other")), QString());
+    configWith("  version: system\n");
+    EXPECT_EQ(platform::LutrisWine(h.env, prefix), QString());
+    configWith("  version: ../wine/lutris-GE-8\n");
+    EXPECT_EQ(platform::LutrisWine(h.env, prefix), QString());
+    // No version of its own: the runner's default.
+    configWith("  dxvk: true\n");
+    h.Write(h.Home(QStringLiteral(".config/lutris/runners/wine.yml")),
+            "wine:\n  version: lutris-GE-8\n");
+    EXPECT_EQ(platform::LutrisWine(h.env, prefix), runner);
+    configWith("  custom_wine_path: ~/bin/mywine\n");
+    h.Write(h.Home(QStringLiteral("bin/mywine")), "#!/bin/sh\n", true);
+    EXPECT_EQ(platform::LutrisWine(h.env, prefix), h.Home(QStringLiteral("bin/mywine")));
+
+    Install i;
+    i.kind = InstallKind::Lutris;
+    i.gameDir = prefix + QStringLiteral("/drive_c/UT2004");
+    i.prefix = prefix;
+    i.wine = runner;
+    h.WindowsGame(i.gameDir);
+    const auto l = platform::BuildGameLaunch(i, QStringLiteral("DM-Rankin"), [](const QString&) {
+        return QStringLiteral("/usr/bin/wine");
+    });
+    EXPECT_EQ(l.program, runner);
+}
+
 // Values as players and Lutris write them: quoted, with a comment after
 // them, with quotes and backslashes escaped.
 TEST(InstallsTest, LutrisValuesQuotedEscapedAndCommented) {

@@ -208,8 +208,9 @@ TInstantActionPage::TInstantActionPage(ui::PageContext& ctx, QWidget* parent) : 
         new QPushButton(QStringLiteral("Start a UT2004 game with these settings"), startBox);
     start->setObjectName(QStringLiteral("Button1"));
     start->setToolTip(
-        QStringLiteral("This will start a UT2004 game with the selected settings. If you made some "
-                       "changes, don't forget to save first!"));
+        QStringLiteral("This will start a UT2004 game with the selected settings. Rules you "
+                       "changed are saved first, after a question: the game reads them from "
+                       "UT2004.ini."));
     startLayout->addWidget(start);
 
     // Two columns, so the page fits the window's minimum size: the rules on

@@ -21,12 +21,24 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QVBoxLayout>
 #include <optional>
 
 namespace settings {
 
 namespace {
+
+// Wide enough for the game's own way of writing a number ("35.000000"),
+// and no wider, so the page fits the window's smallest size.
+void NumberWidth(QLineEdit* edit) {
+    QStyleOptionFrame frame;
+    frame.initFrom(edit);
+    const QSize text(edit->fontMetrics().horizontalAdvance(QStringLiteral("00.0000000")), 0);
+    edit->setMaximumWidth(
+        edit->style()->sizeFromContents(QStyle::CT_LineEdit, &frame, text, edit).width());
+}
 
 QString L(const char* s) { return QString::fromLatin1(s); }
 std::string S(const QString& s) { return s.toStdString(); }
@@ -209,7 +221,7 @@ TUT2k4SettingsPage::TUT2k4SettingsPage(ui::PageContext& ctx, QWidget* parent)
     for (const auto& t : kTexts) {
         auto* edit = new QLineEdit(general);
         edit->setObjectName(L(t.control));
-        edit->setMaximumWidth(70);
+        NumberWidth(edit);
         generalLayout->addWidget(new QLabel(L(t.caption), general), row, 0);
         generalLayout->addWidget(edit, row, 1);
         if (t.unit) generalLayout->addWidget(new QLabel(L(t.unit), general), row, 2);
@@ -275,7 +287,7 @@ TUT2k4SettingsPage::TUT2k4SettingsPage(ui::PageContext& ctx, QWidget* parent)
         if (const char* refresh = RefreshRateField(static_cast<Device>(d))) {
             auto* edit = new QLineEdit(box);
             edit->setObjectName(L(refresh));
-            edit->setMaximumWidth(70);
+            NumberWidth(edit);
             layout->addWidget(new QLabel(QStringLiteral("Desired refreshrate"), box), n, 0);
             layout->addWidget(edit, n, 1);
         }

@@ -10,6 +10,10 @@
 #ifdef Q_OS_LINUX
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <tlhelp32.h>
+#endif
 
 namespace platform {
 
@@ -32,14 +36,16 @@ bool Inside(const QString& path, const QString& folder) {
     return !folder.isEmpty() && (path == folder || path.startsWith(folder + QLatin1Char('/')));
 }
 
+#ifdef Q_OS_LINUX
 // The process's own Wine prefix, when its environment names one.
 QString PrefixOf(const QString& proc) {
-    QFile environ(proc + QStringLiteral("/environ"));
-    if (!environ.open(QIODevice::ReadOnly)) return {};
-    for (const QByteArray& pair : environ.read(256 * 1024).split('\0'))
+    QFile variables(proc + QStringLiteral("/environ"));
+    if (!variables.open(QIODevice::ReadOnly)) return {};
+    for (const QByteArray& pair : variables.read(256 * 1024).split('\0'))
         if (pair.startsWith("WINEPREFIX=")) return QString::fromLocal8Bit(pair.mid(11));
     return {};
 }
+#endif
 
 } // namespace
 
@@ -125,6 +131,43 @@ std::vector<RunningGame> RunningGameProcesses(const QString& gameDir, const QStr
     // Games this program started and that have ended are forgotten.
     for (auto it = StartedGames().begin(); it != StartedGames().end();)
         it = QFileInfo::exists(QStringLiteral("/proc/%1").arg(*it)) ? std::next(it) : StartedGames().erase(it);
+#elif defined(Q_OS_WIN)
+    (void)prefix;
+    // The full path of each process's program, as Windows names it; a
+    // process of another user cannot be opened and is not ours to count.
+    const QString folder = QDir::cleanPath(QFileInfo(gameDir).absoluteFilePath());
+    const DWORD self = GetCurrentProcessId();
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return found;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        const DWORD pid = entry.th32ProcessID;
+        if (pid == self || pid == 0) continue;
+        if (StartedGames().contains(pid)) {
+            found.push_back({pid, QStringLiteral("(started from Instant Action)")});
+            continue;
+        }
+        if (!IsGameProgramName(QString::fromWCharArray(entry.szExeFile))) continue;
+        const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+        if (!process) continue;
+        wchar_t image[32768];
+        DWORD size = sizeof image / sizeof image[0];
+        if (QueryFullProcessImageNameW(process, 0, image, &size)) {
+            const QString exe = QDir::fromNativeSeparators(QString::fromWCharArray(image, int(size)));
+            if (QFileInfo(exe).absolutePath().startsWith(folder + QLatin1Char('/'), Qt::CaseInsensitive))
+                found.push_back({pid, QDir::toNativeSeparators(exe)});
+        }
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    // Games this program started and that have ended are forgotten.
+    for (auto it = StartedGames().begin(); it != StartedGames().end();) {
+        const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(*it));
+        const bool alive = process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+        if (process) CloseHandle(process);
+        it = alive ? std::next(it) : StartedGames().erase(it);
+    }
 #else
     (void)gameDir;
     (void)prefix;

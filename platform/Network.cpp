@@ -1,5 +1,7 @@
 #include "platform/Network.h"
 
+#include <QtGlobal>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #include <wininet.h>

@@ -8,9 +8,14 @@
 #include <QLocale>
 #include <QRandomGenerator>
 #include <cerrno>
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace platform {
 
@@ -18,6 +23,15 @@ namespace {
 QDate& fakeToday() {
     static QDate d;
     return d;
+}
+
+// The file's bytes on the disk, not only in the system's cache.
+bool SyncToDisk(int fd) {
+#ifdef Q_OS_WIN
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(fd))) != FALSE;
+#else
+    return ::fsync(fd) == 0;
+#endif
 }
 } // namespace
 
@@ -44,7 +58,7 @@ bool WriteNewFile(const QString& path, const QByteArray& bytes,
                   QFileDevice::Permissions permissions) {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, permissions)) return false;
-    const bool ok = f.write(bytes) == bytes.size() && f.flush() && ::fsync(f.handle()) == 0;
+    const bool ok = f.write(bytes) == bytes.size() && f.flush() && SyncToDisk(f.handle());
     f.close();
     if (!ok || f.error() != QFileDevice::NoError) {
         f.remove();
@@ -72,6 +86,31 @@ bool MakePrivateFolder(const QString& path) {
     return true;
 }
 
+#ifdef Q_OS_WIN
+bool WriteOwnFile(const QString& path, const QByteArray& data) {
+    // The profile's folders are the user's own; a new file inherits that.
+    const QFileInfo target(path);
+    QString temp;
+    QFile f;
+    for (int attempt = 0; attempt < 100 && !f.isOpen(); ++attempt) {
+        temp =
+            target.absoluteDir().filePath(QStringLiteral(".%1.%2.tmp")
+                                              .arg(target.fileName())
+                                              .arg(QRandomGenerator::global()->generate(), 0, 36));
+        f.setFileName(temp);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly) && !QFileInfo::exists(temp))
+            return false;
+    }
+    if (!f.isOpen()) return false;
+    bool ok = f.write(data) == data.size() && f.flush() && SyncToDisk(f.handle());
+    f.close();
+    ok = ok && MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(temp).utf16()),
+                           reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) QFile::remove(temp);
+    return ok;
+}
+#else
 bool WriteOwnFile(const QString& path, const QByteArray& data) {
     const QFileInfo target(path);
     const QByteArray to = QFile::encodeName(path);
@@ -103,6 +142,7 @@ bool WriteOwnFile(const QString& path, const QByteArray& data) {
     ::unlink(temp.constData());
     return false;
 }
+#endif
 
 QDate LastWriteDate(const QString& path) {
     const QFileInfo info(path);

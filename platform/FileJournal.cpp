@@ -1,5 +1,7 @@
 #include "platform/FileJournal.h"
 
+#include "platform/OsFolder.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -9,215 +11,42 @@
 #include <QSet>
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
 #include <limits>
 #include <map>
 #include <memory>
 #include <optional>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform::journal {
 
 namespace {
 
-// ---- the few system calls, in one place ----
+using os::FileStatus;
+using os::Folder;
+using os::kOthersWrite;
+using os::kPrivate;
 
-QByteArray Native(const QString& path) {
-    return QFile::encodeName(path);
-}
+QByteArray Native(const QString& path) { return os::EncodeName(path); }
 
-constexpr mode_t kPrivate = S_IRUSR | S_IWUSR;
-constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
 constexpr qint64 kMaxJournal = 1 << 20;
-
-bool ReadAll(int fd, QByteArray& out, qint64 limit) {
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || out.size() + n > limit) return false;
-        if (n == 0) return true;
-        out.append(buffer, n);
-    }
-}
-
-// The process's umask, read without changing it: a umask(0) for a moment
-// would let a file another thread makes meanwhile be created wider.
-mode_t CurrentUmask() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("Umask:")) {
-                bool ok = false;
-                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
-                if (ok) return mode_t(mask);
-            }
-    return 077; // unknown: as strict as can be
-}
-
-// A folder opened once. Every name in it is looked up and changed through
-// this handle, never through the folder's path again, and a name that is a
-// symbolic link is never followed.
-class Folder {
-public:
-    explicit Folder(QString path)
-        : path_(std::move(path)),
-          fd_(::open(Native(path_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-    ~Folder() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-
-    bool IsOpen() const { return fd_ >= 0; }
-    const QString& Path() const { return path_; }
-
-    std::optional<struct stat> Stat(const QByteArray& name, bool follow = false) const {
-        struct stat st;
-        if (::fstatat(fd_, name.constData(), &st, follow ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
-            return std::nullopt;
-        return st;
-    }
-    bool Exists(const QByteArray& name) const { return Stat(name).has_value(); }
-    bool Rename(const QByteArray& from, const QByteArray& to) const {
-        return ::renameat(fd_, from.constData(), fd_, to.constData()) == 0;
-    }
-    bool Remove(const QByteArray& name) const {
-        return ::unlinkat(fd_, name.constData(), 0) == 0 || errno == ENOENT;
-    }
-    // A rename or a new name is only durable once its folder is synced.
-    bool Sync() const { return ::fsync(fd_) == 0; }
-    // O_NONBLOCK: a FIFO in a name's place must not hang us; plain files ignore it.
-    int Open(const QByteArray& name, int flags) const {
-        return ::openat(fd_, name.constData(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    }
-
-    // A plain file's bytes, with its status as read through the same handle.
-    std::optional<std::pair<QByteArray, struct stat>> Read(const QByteArray& name,
-                                                           qint64 limit) const {
-        const int fd = Open(name, O_RDONLY);
-        if (fd < 0) return std::nullopt;
-        std::pair<QByteArray, struct stat> out;
-        const bool ok = ::fstat(fd, &out.second) == 0 && S_ISREG(out.second.st_mode) &&
-                        ReadAll(fd, out.first, limit);
-        ::close(fd);
-        if (!ok) return std::nullopt;
-        return out;
-    }
-
-    // Writes a new file that must not exist yet and makes its bytes durable.
-    // It is private while it is being written and gets `mode` only once whole.
-    bool WriteNew(const QByteArray& name, const QByteArray& bytes, mode_t mode) const {
-        const int fd = ::openat(fd_, name.constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivate);
-        if (fd < 0) return false;
-        bool ok = true;
-        for (qsizetype done = 0; ok && done < bytes.size();) {
-            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR) continue;
-            ok = n > 0;
-            if (ok) done += n;
-        }
-        ok = ok && ::fchmod(fd, mode) == 0;
-        ok = ok && ::fsync(fd) == 0;
-        ok = ::close(fd) == 0 && ok;
-        if (!ok) Remove(name);
-        return ok;
-    }
-
-    bool Append(const QByteArray& name, const QByteArray& bytes) const {
-        const int fd = Open(name, O_WRONLY | O_APPEND);
-        if (fd < 0) return false;
-        const bool ok = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size() &&
-                        ::fsync(fd) == 0;
-        ::close(fd);
-        return ok;
-    }
-
-    bool Chmod(const QByteArray& name, mode_t mode) const {
-        const int fd = Open(name, O_RDONLY);
-        if (fd < 0) return false;
-        struct stat st;
-        const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fchmod(fd, mode) == 0;
-        ::close(fd);
-        return ok;
-    }
-
-    std::vector<QByteArray> Names() const {
-        std::vector<QByteArray> names;
-        // A handle of its own, so that listing never moves this one's position.
-        const int fd = ::openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        DIR* d = fd >= 0 ? ::fdopendir(fd) : nullptr;
-        if (!d) {
-            if (fd >= 0) ::close(fd);
-            return names;
-        }
-        while (const dirent* e = ::readdir(d)) {
-            const QByteArray name(e->d_name);
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        ::closedir(d);
-        return names;
-    }
-
-private:
-    QString path_;
-    int fd_;
-};
 
 // The player's own file: his, a plain file, and writable by no one else. In a
 // folder others can write, a journal or a staged copy that is anything else
 // may have been put there to make us move or remove files for them.
-bool OwnFile(const struct stat& st) {
-    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & kOthersWrite) == 0;
-}
+bool OwnFile(const FileStatus& st) { return st.regular && st.ours && (st.mode & kOthersWrite) == 0; }
 
 // A name of a file directly in its folder: no path, no way up.
 bool PlainName(const QByteArray& name) {
+#ifdef Q_OS_WIN
+    // There a backslash and a drive's colon lead elsewhere too.
+    if (name.contains('\\') || name.contains(':')) return false;
+#endif
     return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') &&
            !name.contains('\0');
 }
 
 // A source is read through its own handle, and its mode is that handle's.
-std::optional<std::pair<QByteArray, mode_t>> ReadSource(const QString& path) {
-    const int fd = ::open(Native(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct stat st;
-    std::pair<QByteArray, mode_t> out;
-    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                    ReadAll(fd, out.first, std::numeric_limits<qint64>::max() / 2);
-    ::close(fd);
-    if (!ok) return std::nullopt;
-    out.second = st.st_mode & 0777;
-    return out;
-}
-
-bool ProcessAlive(qint64 pid) {
-    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
-}
-
-// When a process started, from /proc; nothing where that is unknown.
-std::optional<QDateTime> ProcessStart(qint64 pid) {
-    QFile statFile(QStringLiteral("/proc/%1/stat").arg(pid));
-    QFile bootFile(QStringLiteral("/proc/stat"));
-    if (!statFile.open(QIODevice::ReadOnly) || !bootFile.open(QIODevice::ReadOnly)) return {};
-    const QByteArray stat = statFile.readAll();
-    // The command name may hold spaces and parentheses: fields count from the last ')'.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 20) return {};
-    bool ok = false;
-    const qint64 ticks = fields.at(19).toLongLong(&ok); // field 22, starttime
-    if (!ok) return {};
-    qint64 boot = -1;
-    for (const QByteArray& line : bootFile.readAll().split('\n'))
-        if (line.startsWith("btime ")) boot = line.mid(6).trimmed().toLongLong();
-    const long hz = ::sysconf(_SC_CLK_TCK);
-    if (boot < 0 || hz <= 0) return {};
-    return QDateTime::fromMSecsSinceEpoch(boot * 1000 + ticks * 1000 / hz);
+std::optional<std::pair<QByteArray, unsigned>> ReadSource(const QString& path) {
+    return os::ReadPlainFile(path, std::numeric_limits<qint64>::max() / 2);
 }
 
 // ---- names ----
@@ -236,11 +65,11 @@ QByteArray Tag(qint64 pid, int seq) {
 // ended, or when it is older than the process now holding its number.
 bool OwnerEnded(qint64 pid, const QDateTime& written) {
     const auto startedLater = [&] {
-        const auto start = ProcessStart(pid);
+        const auto start = os::ProcessStart(pid);
         return start && written < start->addSecs(-2); // /proc's boot time is whole seconds
     };
-    if (pid == ::getpid()) return startedLater();
-    return !ProcessAlive(pid) || startedLater();
+    if (pid == os::CurrentPid()) return startedLater();
+    return !os::ProcessAlive(pid) || startedLater();
 }
 
 // ---- steps, for crash tests ----
@@ -259,8 +88,6 @@ void Step() {
 
 // ---- the journal ----
 
-// ---- the journal ----
-
 // One target of a change and its two temporary names, all in one folder.
 // The temporary names are the target's with the change's tag, so that a
 // journal needs to name the target only.
@@ -270,7 +97,7 @@ struct Entry {
     bool hadTarget = false;
     qint64 size = 0;
     QByteArray sha1; // hex
-    mode_t mode = 0; // of the new version once it is in place
+    unsigned mode = 0; // of the new version once it is in place
 };
 
 Entry Named(const Folder& dir, const QByteArray& target, const QByteArray& tag) {
@@ -406,7 +233,7 @@ bool StagedIntact(const Entry& e) {
 bool Movable(const Entry& e) {
     const auto staged = e.dir->Stat(e.staged);
     const auto old = e.dir->Stat(e.old);
-    return (!staged || OwnFile(*staged)) && (!old || S_ISREG(old->st_mode));
+    return (!staged || OwnFile(*staged)) && (!old || old->regular);
 }
 
 enum class Outcome { Settled, Unfinished, LeftAlone };
@@ -442,12 +269,11 @@ QStringList RecoverDir(const QString& path) {
     };
     std::vector<Found> stale;
     for (const QByteArray& name : dir.Names()) {
-        const auto m = TemporaryPattern().match(QFile::decodeName(name));
+        const auto m = TemporaryPattern().match(os::DecodeName(name));
         if (!m.hasMatch()) continue;
         const auto st = dir.Stat(name);
         if (!st) continue;
-        const QDateTime written = QDateTime::fromMSecsSinceEpoch(qint64(st->st_mtim.tv_sec) * 1000 +
-                                                                 st->st_mtim.tv_nsec / 1000000);
+        const QDateTime written = QDateTime::fromMSecsSinceEpoch(st->mtimeMs);
         if (!OwnerEnded(m.captured(2).toLongLong(), written)) continue;
         stale.push_back(
             {name,
@@ -461,14 +287,14 @@ QStringList RecoverDir(const QString& path) {
         if (!f.journal) continue;
         const Outcome outcome = RecoverJournal(dir, f.name, f.tag);
         if (outcome != Outcome::Settled) kept.insert(f.tag);
-        if (outcome == Outcome::LeftAlone) leftAlone << QFile::decodeName(f.name);
+        if (outcome == Outcome::LeftAlone) leftAlone << os::DecodeName(f.name);
     }
     bool removed = false;
     for (const Found& f : stale) {
         if (f.journal || kept.contains(f.tag)) continue;
         // Only what the player's own runs left; anyone else's stays.
         const auto st = dir.Stat(f.name);
-        if (!st || !S_ISREG(st->st_mode) || st->st_uid != ::geteuid()) continue;
+        if (!st || !st->regular || !st->ours) continue;
         dir.Remove(f.name);
         removed = true;
         Step();
@@ -506,7 +332,7 @@ QStringList Recover(const QString& dir) {
 bool Replace(const std::vector<std::pair<QString, QString>>& sourceToTarget) {
     StepCount() = 0;
     if (sourceToTarget.empty()) return true;
-    const QByteArray tag = Tag(::getpid(), ++Sequence());
+    const QByteArray tag = Tag(os::CurrentPid(), ++Sequence());
     // Whatever an ended run left here is finished before anything new
     // starts, and before the sources are read: a source may be one of the
     // files that run was replacing (a backup taken of User.ini).
@@ -522,7 +348,7 @@ bool Replace(const std::vector<std::pair<QString, QString>>& sourceToTarget) {
     std::vector<const Folder*> order; // by their first target
     std::vector<Entry> entries;
     std::vector<QByteArray> contents;
-    const mode_t umask = CurrentUmask();
+    const unsigned umask = os::CurrentUmask();
     for (const auto& [source, target] : sourceToTarget) {
         const QFileInfo info(ResolvedTarget(target));
         auto& folder = folders[info.absolutePath()];
@@ -536,7 +362,7 @@ bool Replace(const std::vector<std::pair<QString, QString>>& sourceToTarget) {
         for (const Entry& other : entries)
             if (other.dir == e.dir && other.target == e.target) return false;
         const auto now = folder->Stat(e.target, /*follow=*/true);
-        if (now && S_ISDIR(now->st_mode)) return false; // a folder in the way
+        if (now && now->directory) return false; // a folder in the way
         e.hadTarget = folder->Exists(e.target);
         auto in = ReadSource(source);
         if (!in) return false;
@@ -544,7 +370,7 @@ bool Replace(const std::vector<std::pair<QString, QString>>& sourceToTarget) {
         // its mode, narrowed to the source's, and a new one gets the source's
         // as any new file would. A read-only target is replaced all the same.
         e.mode =
-            ((now && S_ISREG(now->st_mode) ? now->st_mode : ~umask) & in->second & 0777) | S_IWUSR;
+            ((now && now->regular ? now->mode : ~umask) & in->second & 0777) | os::kOwnerWrite;
         e.size = in->first.size();
         e.sha1 = Hex(in->first);
         entries.push_back(e);
@@ -559,7 +385,7 @@ bool Replace(const std::vector<std::pair<QString, QString>>& sourceToTarget) {
         // A staged copy under a journal is writable by its owner alone, or a
         // recovery would not trust it; the target gets such bits back once
         // it is in place.
-        const mode_t mode = journaled ? entries[i].mode & ~kOthersWrite : entries[i].mode;
+        const unsigned mode = journaled ? entries[i].mode & ~kOthersWrite : entries[i].mode;
         if (!entries[i].dir->WriteNew(entries[i].staged, contents[i], mode)) {
             discardStaged();
             return false;

@@ -56,7 +56,6 @@
 #include <cstring>
 #include <map>
 #include <optional>
-#include <unistd.h>
 
 namespace app {
 
@@ -571,7 +570,7 @@ bool TfrmMain::WriteGameFiles(const QString& command, const std::function<bool()
     std::vector<std::string> staged;
     const auto removeStaged = qScopeGuard([&] {
         for (const auto& path : staged)
-            ::unlink(path.c_str());
+            QFile::remove(Q(path));
     });
     try {
         for (auto* hold : {&user, &engine})

@@ -18,9 +18,9 @@ enum class Eol : std::uint8_t { None, Lf, CrLf, Cr };
 
 struct Signature {
     bool exists = false;
-    off_t size = 0;
-    ino_t inode = 0;
-    dev_t device = 0;
+    std::int64_t size = 0;
+    std::uint64_t inode = 0; // the file index on Windows
+    std::uint64_t device = 0; // the volume's serial number on Windows
     std::int64_t mtimeNs = 0;
     bool operator==(const Signature&) const = default;
 };

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ini {
@@ -359,8 +358,7 @@ bool TIniFile::SectionExists(std::string_view section) const {
 
 void MakeUtf8File(const std::string& path) {
     std::string text;
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
+    if (statSignature(path).exists) {
         auto bytes = readWholeFile(path);
         if (!bytes) throw EIniFileException(path);
         if (bytes->rfind("\xEF\xBB\xBF", 0) == 0) return;

@@ -1,6 +1,7 @@
 #include "update/updater/Unpack.h"
 
 #include "update/updater/Checked.h"
+#include "update/updater/System.h"
 
 #include <mspack.h>
 
@@ -11,10 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <random>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace unpack {
 
@@ -64,21 +62,21 @@ struct System {
         }
         if (mode != MSPACK_SYS_OPEN_READ)
             return nullptr; // libmspack needs neither update nor append here
-        const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        const int fd = sys::openRead(name);
         if (fd < 0) return nullptr;
         return reinterpret_cast<mspack_file*>(new File{fd, false});
     }
     static void close(mspack_file* file) {
         auto* f = reinterpret_cast<File*>(file);
         if (!f) return;
-        if (!f->output) ::close(f->fd);
+        if (!f->output) sys::close(f->fd);
         delete f;
     }
     static int read(mspack_file* file, void* buffer, int bytes) {
         auto* f = reinterpret_cast<File*>(file);
         if (bytes < 0) return -1;
         for (;;) {
-            const ssize_t n = ::read(f->fd, buffer, static_cast<std::size_t>(bytes));
+            const ssize_t n = sys::read(f->fd, buffer, static_cast<std::size_t>(bytes));
             if (n < 0 && errno == EINTR) continue;
             return static_cast<int>(n);
         }
@@ -101,7 +99,7 @@ struct System {
         const char* p = static_cast<const char*>(buffer);
         std::uint64_t left = n;
         while (left > 0) {
-            const ssize_t w = ::write(f->fd, p, static_cast<std::size_t>(left));
+            const ssize_t w = sys::write(f->fd, p, static_cast<std::size_t>(left));
             if (w < 0 && errno == EINTR) continue;
             if (w <= 0) return -1;
             p += w;
@@ -116,10 +114,10 @@ struct System {
         const int whence = mode == MSPACK_SYS_SEEK_START ? SEEK_SET
                            : mode == MSPACK_SYS_SEEK_CUR ? SEEK_CUR
                                                          : SEEK_END;
-        return ::lseek(f->fd, offset, whence) < 0 ? -1 : 0;
+        return sys::seek(f->fd, offset, whence) < 0 ? -1 : 0;
     }
     static off_t tell(mspack_file* file) {
-        return ::lseek(reinterpret_cast<File*>(file)->fd, 0, SEEK_CUR);
+        return sys::seek(reinterpret_cast<File*>(file)->fd, 0, SEEK_CUR);
     }
     static void message(mspack_file*, const char*, ...) {}
     static void* alloc(mspack_system*, size_t bytes) {
@@ -187,38 +185,28 @@ int createTemp(const std::string& dir, std::string& name) {
         std::snprintf(leaf, sizeof leaf, ".quorlex-%016llx.tmp",
                       static_cast<unsigned long long>(rng()));
         name = dir + leaf;
-        const int fd =
-            ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd = sys::createNew(name);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
 }
 
-void syncDir(const std::string& dir) {
-    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 // The mode a replacement takes: the old file's, or 0644 for a new one.
 // Anything but a regular file (a link, a folder) at the target is refused.
-bool targetMode(const std::string& target, mode_t& mode, std::string* error) {
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) != 0) {
-        if (errno != ENOENT) {
-            setError(error, "cannot inspect " + target + ": " + std::strerror(errno));
-            return false;
-        }
+bool targetMode(const std::string& target, unsigned& mode, std::string* error) {
+    switch (sys::kindOf(target, &mode)) {
+    case sys::Kind::Missing:
         mode = 0644;
         return true;
-    }
-    if (!S_ISREG(st.st_mode)) {
+    case sys::Kind::Regular:
+        return true;
+    case sys::Kind::Unknown:
+        setError(error, "cannot inspect " + target + ": " + std::strerror(errno));
+        return false;
+    default:
         setError(error, "refused: " + target + " is not a regular file");
         return false;
     }
-    mode = st.st_mode & 0777;
-    return true;
 }
 
 // Gives the complete temporary file the target's mode, flushes it and
@@ -226,31 +214,31 @@ bool targetMode(const std::string& target, mode_t& mode, std::string* error) {
 // is ours, and leaves it when it is the caller's.
 bool commit(int fd, const std::string& temp, const std::string& target, std::string* error,
             bool ours = true, bool sync = true) {
-    mode_t mode = 0644;
+    unsigned mode = 0644;
     bool ok = targetMode(target, mode, error);
-    if (ok && (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)) {
+    if (ok && (!sys::setMode(fd, mode) || !sys::sync(fd))) {
         setError(error, "cannot write " + target + ": " + std::strerror(errno));
         ok = false;
     }
-    if (::close(fd) != 0 && ok) {
+    if (!sys::close(fd) && ok) {
         setError(error, "cannot write " + target + ": " + std::strerror(errno));
         ok = false;
     }
-    if (ok && std::rename(temp.c_str(), target.c_str()) != 0) {
+    if (ok && !sys::replace(temp, target)) {
         setError(error, "cannot replace " + target + ": " + std::strerror(errno));
         ok = false;
     }
     if (!ok) {
-        if (ours) ::unlink(temp.c_str());
+        if (ours) sys::remove(temp);
         return false;
     }
-    if (sync) syncDir(dirOf(target));
+    if (sync) sys::syncDir(dirOf(target));
     return true;
 }
 
 void discard(int fd, const std::string& temp) {
-    if (fd >= 0) ::close(fd);
-    if (!temp.empty()) ::unlink(temp.c_str());
+    if (fd >= 0) sys::close(fd);
+    if (!temp.empty()) sys::remove(temp);
 }
 
 // Creates `rel` (a checked member folder, '/'-separated) below `base`,
@@ -261,7 +249,7 @@ bool makeMemberDirs(const std::string& base, const std::string& rel) {
         for (std::size_t pos = 0; pos <= base.size();) {
             const auto next = base.find('/', pos);
             cur = base.substr(0, next == std::string::npos ? base.size() : next);
-            if (!cur.empty() && ::mkdir(cur.c_str(), 0755) != 0 && errno != EEXIST) return false;
+            if (!cur.empty() && !sys::makeDir(cur)) return false;
             if (next == std::string::npos) break;
             pos = next + 1;
         }
@@ -272,9 +260,7 @@ bool makeMemberDirs(const std::string& base, const std::string& rel) {
         const auto end = next == std::string::npos ? rel.size() : next;
         if (end > pos) {
             cur += rel.substr(pos, end - pos);
-            if (::mkdir(cur.c_str(), 0755) != 0 && errno != EEXIST) return false;
-            struct stat st {};
-            if (::lstat(cur.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+            if (!sys::makeDir(cur) || sys::kindOf(cur) != sys::Kind::Directory) return false;
             cur += '/';
         }
         pos = end + 1;
@@ -342,10 +328,10 @@ bool SafeMemberName(const std::string& raw) {
 bool IsSzdd(const std::string& path) {
     static const unsigned char magic[8] = {'S', 'Z', 'D', 'D', 0x88, 0xF0, 0x27, 0x33};
     unsigned char head[8] = {};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = sys::openRead(path);
     if (fd < 0) return false;
-    const ssize_t n = ::read(fd, head, 8);
-    ::close(fd);
+    const int n = sys::read(fd, head, 8);
+    sys::close(fd);
     return n == 8 && std::memcmp(head, magic, 8) == 0;
 }
 
@@ -367,10 +353,10 @@ std::string ExpandedSzddName(const std::string& path, char storedChar) {
 std::string ExpandedSzddName(const std::string& path) {
     if (!IsSzdd(path)) return {};
     unsigned char head[10] = {};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = sys::openRead(path);
     if (fd < 0) return {};
-    const ssize_t n = ::read(fd, head, sizeof head);
-    ::close(fd);
+    const int n = sys::read(fd, head, sizeof head);
+    sys::close(fd);
     return n == 10 && head[8] == 'A' ? ExpandedSzddName(path, static_cast<char>(head[9]))
                                      : std::string();
 }
@@ -398,7 +384,7 @@ std::string ExpandSzdd(const std::string& path, std::string* error, const Limits
         return {};
     }
     const std::string out = ExpandedSzddName(path, h->missing_char);
-    mode_t mode = 0644;
+    unsigned mode = 0644;
     if (out.empty()) {
         setError(error, "the header gives no usable expanded name for " + path);
     } else if (h->length < 0 || static_cast<std::uint64_t>(h->length) > limits.maxOutput) {
@@ -476,7 +462,7 @@ bool ExtractCabinet(const std::string& cabinet, const std::string& destination, 
         std::string name = f->filename;
         std::replace(name.begin(), name.end(), '\\', '/');
         const std::string target = dest + name;
-        mode_t mode = 0644;
+        unsigned mode = 0644;
         if (!makeMemberDirs(dest, dirOf(name))) {
             setError(error, "cannot create the folder of " + target);
             ok = false;
@@ -507,9 +493,7 @@ bool ExtractCabinet(const std::string& cabinet, const std::string& destination, 
             ok = false;
             break;
         }
-        const std::time_t when = memberTime(f);
-        const timespec times[2] = {{when, 0}, {when, 0}};
-        ::futimens(o.fd, times);
+        sys::setTimes(o.fd, memberTime(f));
     }
     d->close(d, cab);
     mspack_destroy_cab_decompressor(d);
@@ -525,17 +509,16 @@ bool ExtractCabinet(const std::string& cabinet, const std::string& destination, 
     std::sort(folders.begin(), folders.end());
     folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
     for (const auto& folder : folders)
-        syncDir(folder);
+        sys::syncDir(folder);
     return ok;
 }
 
 bool ReplaceFile(const std::string& source, const std::string& target, std::string* error) {
-    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int fd = sys::openRead(source);
+    if (fd < 0 || !sys::isRegular(fd)) {
         setError(error, "cannot open " + source +
                             (fd < 0 ? std::string(": ") + std::strerror(errno) : std::string()));
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0) sys::close(fd);
         return false;
     }
     return commit(fd, source, target, error, false);

@@ -1,13 +1,26 @@
 #include "update/updater/System.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <map>
 #include <sys/stat.h>
+#include <thread>
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+// after windows.h, which it builds on
+#include <shellapi.h>
 #else
+#include <csignal>
+#include <dirent.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+extern char** environ;
 #endif
 
 namespace sys {
@@ -85,6 +98,129 @@ bool replace(const std::string& from, const std::string& to) {
 }
 bool remove(const std::string& path) { return DeleteFileW(Wide(path).c_str()); }
 
+bool hardLink(const std::string& from, const std::string& to) {
+    return CreateHardLinkW(Wide(to).c_str(), Wide(from).c_str(), nullptr);
+}
+
+namespace {
+std::string Utf8(const std::wstring& wide) {
+    if (wide.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string out(std::size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// One argument as CommandLineToArgvW and the C runtime read it back.
+std::wstring Quoted(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+    std::wstring out = L"\"";
+    std::size_t slashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+            continue;
+        }
+        out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+        slashes = 0;
+        out += c;
+    }
+    out.append(slashes * 2, L'\\');
+    return out + L'"';
+}
+
+std::map<Pid, HANDLE>& Children() {
+    static std::map<Pid, HANDLE> children;
+    return children;
+}
+} // namespace
+
+std::vector<std::string> environment() {
+    std::vector<std::string> out;
+    wchar_t* block = GetEnvironmentStringsW();
+    if (!block) return out;
+    for (const wchar_t* e = block; *e; e += wcslen(e) + 1)
+        if (*e != L'=') out.push_back(Utf8(e)); // "=C:=C:\\..." are the shell's own
+    FreeEnvironmentStringsW(block);
+    return out;
+}
+
+Pid spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, bool search,
+          std::string* error) {
+    if (args.empty() || args[0].empty()) return -1;
+    std::wstring line;
+    for (const auto& a : args)
+        line += (line.empty() ? L"" : L" ") + Quoted(Wide(a));
+    std::wstring block;
+    for (const auto& e : env)
+        block += Wide(e) + L'\0';
+    block += L'\0';
+    // Without `search` the program is the named file only: no PATH, no
+    // current folder lookup of a bare name.
+    const std::wstring program = Wide(args[0]);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(search ? nullptr : program.c_str(), line.data(), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, block.data(),
+                        nullptr, &startup, &info)) {
+        if (error) *error = "Windows error " + std::to_string(GetLastError());
+        return -1;
+    }
+    CloseHandle(info.hThread);
+    Children()[info.dwProcessId] = info.hProcess;
+    return info.dwProcessId;
+}
+
+bool childEnded(Pid child) {
+    const auto it = Children().find(child);
+    return it == Children().end() || WaitForSingleObject(it->second, 0) == WAIT_OBJECT_0;
+}
+
+int waitChild(Pid child) {
+    const auto it = Children().find(child);
+    if (it == Children().end()) return -1;
+    WaitForSingleObject(it->second, INFINITE);
+    DWORD code = 0;
+    const bool known = GetExitCodeProcess(it->second, &code);
+    CloseHandle(it->second);
+    Children().erase(it);
+    return known ? int(code) : -1;
+}
+
+void stopChild(Pid child) {
+    const auto it = Children().find(child);
+    if (it == Children().end()) return;
+    // A window program has no console to be asked by; it is ended.
+    TerminateProcess(it->second, 1);
+    waitChild(child);
+}
+
+void waitForProcess(Pid pid) {
+    if (pid <= 0) return;
+    const HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+    if (!h) return; // gone, or another user's: not our program
+    WaitForSingleObject(h, INFINITE);
+    CloseHandle(h);
+}
+
+bool trustedFolder(const std::string& path) {
+    // The application makes it under the user's own %TEMP% with a security
+    // descriptor for the user alone; here it must at least be a real folder.
+    return isAbsolute(path) && kindOf(path) == Kind::Directory;
+}
+
+std::vector<std::string> arguments(int, char**) {
+    std::vector<std::string> out;
+    int n = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    for (int i = 0; wide && i < n; ++i)
+        out.push_back(Utf8(wide[i]));
+    if (wide) LocalFree(wide);
+    return out;
+}
+
 #else
 
 int openRead(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW); }
@@ -122,6 +258,137 @@ bool makeDir(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0 
 bool replace(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
 bool remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool hardLink(const std::string& from, const std::string& to) {
+    return ::link(from.c_str(), to.c_str()) == 0;
+}
+
+std::vector<std::string> environment() {
+    std::vector<std::string> out;
+    for (char** e = environ; e && *e; ++e)
+        out.emplace_back(*e);
+    return out;
+}
+
+Pid spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, bool search,
+          std::string* error) {
+    if (args.empty() || args[0].empty()) return -1;
+    std::vector<char*> argv, envp;
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const auto& e : env)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    pid_t pid = -1;
+    const int rc = search ? posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), envp.data())
+                          : posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) {
+        if (error) *error = std::strerror(rc);
+        return -1;
+    }
+    return pid;
+}
+
+bool childEnded(Pid child) {
+    int status = 0;
+    return ::waitpid(pid_t(child), &status, WNOHANG) == pid_t(child);
+}
+
+int waitChild(Pid child) {
+    int status = 0;
+    while (::waitpid(pid_t(child), &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void stopChild(Pid child) {
+    using Clock = std::chrono::steady_clock;
+    ::kill(pid_t(child), SIGTERM);
+    const auto until = Clock::now() + std::chrono::seconds(2);
+    while (Clock::now() < until) {
+        if (childEnded(child)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid_t(child), SIGKILL);
+    waitChild(child);
+}
+
+namespace {
+bool isZombie(Pid pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%lld/stat", pid);
+    FILE* f = std::fopen(path, "r");
+    if (!f) return false;
+    char line[512] = {};
+    const bool read = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    // "pid (name) S ...": the state follows the last ')'.
+    const char* close = read ? std::strrchr(line, ')') : nullptr;
+    return close && close[1] == ' ' && close[2] == 'Z';
+}
+} // namespace
+
+void waitForProcess(Pid pid) {
+    if (pid <= 0) return;
+    // Not our child: ask until the id is gone. An id another user's process
+    // holds (EPERM) is no longer our program, and an ended program its
+    // parent has not yet reaped has nothing left open.
+    while (::kill(pid_t(pid), 0) == 0 && !isZombie(pid)) {
+        int status = 0;
+        if (::waitpid(pid_t(pid), &status, WNOHANG) == pid_t(pid)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+bool trustedFolder(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && path[0] == '/' && ::lstat(path.c_str(), &st) == 0 &&
+           S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+}
+
+std::vector<std::string> arguments(int argc, char** argv) {
+    return {argv, argv + argc};
+}
+
 #endif
+
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(std::filesystem::u8path(a), std::filesystem::u8path(b), ec);
+}
+
+bool isAbsolute(const std::string& path) {
+    return std::filesystem::u8path(path).is_absolute();
+}
+
+std::string currentFolder() {
+    std::error_code ec;
+    const auto text = std::filesystem::current_path(ec).generic_u8string();
+    return std::string(text.begin(), text.end());
+}
+
+bool enterFolder(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::current_path(std::filesystem::u8path(path), ec);
+    return !ec;
+}
+
+// Entry by entry, never following a link out of the folder.
+void removeFolder(const std::string& path) {
+    std::error_code ec;
+    const auto dir = std::filesystem::u8path(path);
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+        std::error_code one;
+        if (e.is_directory(one) && !e.is_symlink(one))
+            std::filesystem::remove(e.path(), one); // an emptied scratch folder only
+        else
+            std::filesystem::remove(e.path(), one);
+    }
+    std::filesystem::remove(dir, ec);
+}
 
 } // namespace sys

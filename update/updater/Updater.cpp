@@ -1,21 +1,13 @@
 #include "update/updater/Updater.h"
 
+#include "update/updater/System.h"
 #include "update/updater/Unpack.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace updater {
 
@@ -56,9 +48,9 @@ bool isVariable(const char* entry, const char* name) {
 std::vector<std::string> environmentWith(const std::string& marker = {},
                                          const std::string& runDir = {}) {
     std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e)
-        if (!isVariable(*e, kStartedVariable) && !isVariable(*e, kRunDirVariable))
-            env.emplace_back(*e);
+    for (const auto& e : sys::environment())
+        if (!isVariable(e.c_str(), kStartedVariable) && !isVariable(e.c_str(), kRunDirVariable))
+            env.push_back(e);
     if (!marker.empty()) {
         env.push_back(std::string(kStartedVariable) + "=" + marker);
         env.push_back(std::string(kRunDirVariable) + "=" + runDir);
@@ -66,52 +58,19 @@ std::vector<std::string> environmentWith(const std::string& marker = {},
     return env;
 }
 
-// Starts argv[0] (a path, not looked up) in a session of its own.
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            bool search) {
-    if (args.empty() || args[0].empty()) return -1;
-    std::vector<char*> argv, envp;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    for (const auto& e : env)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-    pid_t pid = -1;
-    const int rc = search ? posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), envp.data())
-                          : posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0) {
-        say("cannot start " + args[0] + ": " + std::strerror(rc));
-        return -1;
-    }
+// Starts argv[0] (a path, not looked up unless `search`) in a session of its own.
+sys::Pid spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
+               bool search) {
+    std::string why;
+    const sys::Pid pid = sys::spawn(args, env, search, &why);
+    if (pid < 0 && !args.empty()) say("cannot start " + args[0] + ": " + why);
     return pid;
-}
-
-bool isZombie(long pid) {
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
-    FILE* f = std::fopen(path, "r");
-    if (!f) return false;
-    char line[512] = {};
-    const bool read = std::fgets(line, sizeof line, f) != nullptr;
-    std::fclose(f);
-    // "pid (name) S ...": the state follows the last ')'.
-    const char* close = read ? std::strrchr(line, ')') : nullptr;
-    return close && close[1] == ' ' && close[2] == 'Z';
 }
 
 // The run folder, when it is one we can trust: ours and closed to others.
 std::string runFolder() {
     const char* dir = std::getenv(kRunDirVariable);
-    if (!dir || dir[0] != '/') return {};
-    struct stat st {};
-    if (::lstat(dir, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
-        (st.st_mode & 077) != 0)
-        return {};
+    if (!dir || !sys::trustedFolder(dir)) return {};
     return dir;
 }
 
@@ -121,17 +80,7 @@ std::string runFolder() {
 // emptied, entry by entry, without following links.
 void removeRunFolder() {
     const std::string dir = runFolder();
-    if (dir.empty()) return;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        const int fd = ::dirfd(d);
-        while (const dirent* e = ::readdir(d)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != ".." && ::unlinkat(fd, name.c_str(), 0) != 0 && errno == EISDIR)
-                ::unlinkat(fd, name.c_str(), AT_REMOVEDIR); // an emptied scratch folder
-        }
-        ::closedir(d);
-    }
-    ::rmdir(dir.c_str());
+    if (!dir.empty()) sys::removeFolder(dir);
 }
 
 // Keeps a copy of `path` as `path.old` without ever leaving `path` missing:
@@ -139,42 +88,29 @@ void removeRunFolder() {
 bool keepOld(const std::string& path) {
     const std::string old = path + ".old";
     const std::string temp = path + ".old-tmp";
-    ::unlink(temp.c_str());
-    if (::link(path.c_str(), temp.c_str()) != 0) {
-        const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        const int out =
-            ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    sys::remove(temp);
+    if (!sys::hardLink(path, temp)) {
+        const int in = sys::openRead(path);
+        const int out = sys::createNew(temp);
         bool ok = in >= 0 && out >= 0;
         char buffer[65536];
-        for (ssize_t n; ok && (n = ::read(in, buffer, sizeof buffer)) != 0;)
-            ok = n > 0 && ::write(out, buffer, static_cast<std::size_t>(n)) == n;
-        struct stat st {};
-        ok = ok && ::fstat(in, &st) == 0 && ::fchmod(out, st.st_mode & 0777) == 0 &&
-             ::fsync(out) == 0;
-        if (in >= 0) ::close(in);
-        if (out >= 0) ::close(out);
+        for (int n; ok && (n = sys::read(in, buffer, sizeof buffer)) != 0;)
+            ok = n > 0 && sys::write(out, buffer, static_cast<std::size_t>(n)) == n;
+        unsigned mode = 0644;
+        ok = ok && sys::kindOf(path, &mode) == sys::Kind::Regular && sys::setMode(out, mode) &&
+             sys::sync(out);
+        if (in >= 0) sys::close(in);
+        if (out >= 0) sys::close(out);
         if (!ok) {
-            ::unlink(temp.c_str());
+            sys::remove(temp);
             return false;
         }
     }
-    if (std::rename(temp.c_str(), old.c_str()) != 0) {
-        ::unlink(temp.c_str());
+    if (!sys::replace(temp, old)) {
+        sys::remove(temp);
         return false;
     }
     return true;
-}
-
-void stop(pid_t pid) {
-    ::kill(pid, SIGTERM);
-    const auto until = Clock::now() + std::chrono::seconds(2);
-    int status = 0;
-    while (Clock::now() < until) {
-        if (::waitpid(pid, &status, WNOHANG) == pid) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
 }
 
 enum class Start { Confirmed, Failed, Unconfirmable };
@@ -190,35 +126,26 @@ Start startAndConfirm(const std::vector<std::string>& args, std::chrono::millise
         return spawn(args, environmentWith(), false) > 0 ? Start::Unconfirmable : Start::Failed;
     }
     const std::string marker = dir + "/started";
-    ::unlink(marker.c_str());
-    const pid_t pid = spawn(args, environmentWith(marker, dir), false);
+    sys::remove(marker);
+    const sys::Pid pid = spawn(args, environmentWith(marker, dir), false);
     if (pid <= 0) return Start::Failed;
     const auto until = Clock::now() + timeout;
     for (;;) {
-        struct stat st {};
-        if (::lstat(marker.c_str(), &st) == 0) {
-            ::unlink(marker.c_str());
+        if (sys::kindOf(marker) != sys::Kind::Missing) {
+            sys::remove(marker);
             return Start::Confirmed;
         }
-        int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
+        if (sys::childEnded(pid)) {
             say("the new program ended before its window was up");
             return Start::Failed;
         }
         if (Clock::now() >= until) {
             say("the new program did not start in time");
-            stop(pid);
+            sys::stopChild(pid);
             return Start::Failed;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa {
-    }, sb{};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
 }
 
 // The file a component replaces, for the "_NEW" rule; empty for others.
@@ -294,24 +221,12 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
 }
 
 void WaitForProcess(long pid) {
-    if (pid <= 0) return;
-    // Not our child: ask until the id is gone. An id another user's process
-    // holds (EPERM) is no longer our program, and an ended program its
-    // parent has not yet reaped has nothing left open.
-    while (::kill(static_cast<pid_t>(pid), 0) == 0 && !isZombie(pid)) {
-        int status = 0;
-        if (::waitpid(static_cast<pid_t>(pid), &status, WNOHANG) == pid) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    sys::waitForProcess(pid);
 }
 
 bool RunAndWait(const std::vector<std::string>& argv) {
-    const pid_t pid = spawn(argv, environmentWith(), true);
-    if (pid < 0) return false;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const sys::Pid pid = spawn(argv, environmentWith(), true);
+    return pid >= 0 && sys::waitChild(pid) == 0;
 }
 
 bool RunAndWait(const std::string& commandLine) {
@@ -328,12 +243,12 @@ bool ProcessFile(const std::string& name, std::string* error) {
     if (ext == ".PAT") {
         // Only the patcher beside the program, never one found through PATH.
         RunAndWait({"./patcher.exe", name, name.substr(0, name.size() - 4) + ".EXE"});
-        std::remove(name.c_str());
+        sys::remove(name);
         return true;
     }
     if (ext == ".CAB") {
         const bool ok = unpack::ExtractCabinet(name, std::string(), error);
-        if (ok) std::remove(name.c_str());
+        if (ok) sys::remove(name);
         return ok;
     }
     return !unpack::ExpandSzdd(name, error).empty(); // the compressed file is kept
@@ -357,17 +272,15 @@ int Run(int argc, char** argv, const Options& options) {
     Arguments a = *parsed;
     const bool startProgram = a.program != "null";
     // A relative program path still names it after we change folders.
-    if (a.program.find('/') != std::string::npos && a.program[0] != '/')
-        if (char* cwd = ::getcwd(nullptr, 0)) {
-            a.program = std::string(cwd) + "/" + a.program;
-            std::free(cwd);
-        }
+    if (a.program.find('/') != std::string::npos && !sys::isAbsolute(a.program))
+        if (const std::string cwd = sys::currentFolder(); !cwd.empty())
+            a.program = cwd + "/" + a.program;
     std::vector<std::string> programArgv{a.program};
     programArgv.insert(programArgv.end(), a.programArguments.begin(), a.programArguments.end());
     // The components lie beside the program, wherever we were started from.
     if (const auto slash = a.program.rfind('/'); slash != std::string::npos) {
         const std::string folder = slash == 0 ? "/" : a.program.substr(0, slash);
-        if (::chdir(folder.c_str()) != 0) {
+        if (!sys::enterFolder(folder)) {
             say("cannot enter the program's folder " + folder + ": " + std::strerror(errno));
             WaitForProcess(a.pid);
             spawn(programArgv, environmentWith(), false);
@@ -380,8 +293,8 @@ int Run(int argc, char** argv, const Options& options) {
     int result = 0;
     for (const auto& component : a.components) {
         const std::string base = targetOf(component);
-        const bool replacesProgram =
-            startProgram && !base.empty() && base == leafOf(a.program) && sameFile(base, a.program);
+        const bool replacesProgram = startProgram && !base.empty() && base == leafOf(a.program) &&
+                                     sys::sameFile(base, a.program);
         if (replacesProgram && !keepOld(base)) {
             say("cannot keep the running program as " + base + ".old; it is not replaced");
             result = 2;
@@ -391,7 +304,7 @@ int Run(int argc, char** argv, const Options& options) {
         if (!ProcessFile(component, &error)) {
             say(component + ": " + error);
             result = 2;
-            if (replacesProgram) ::unlink((base + ".old").c_str());
+            if (replacesProgram) sys::remove(base + ".old");
             continue;
         }
         if (replacesProgram) self = base;
@@ -403,13 +316,13 @@ int Run(int argc, char** argv, const Options& options) {
     }
     switch (startAndConfirm(programArgv, options.startTimeout)) {
     case Start::Confirmed:
-        ::unlink((self + ".old").c_str());
+        sys::remove(self + ".old");
         break;
     case Start::Unconfirmable:
         break;
     case Start::Failed:
         // Back to the version that worked: one rename, then start it.
-        if (std::rename((self + ".old").c_str(), self.c_str()) != 0) {
+        if (!sys::replace(self + ".old", self)) {
             say("cannot put " + self + ".old back: " + std::strerror(errno));
             return 2;
         }

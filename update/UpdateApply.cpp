@@ -9,6 +9,7 @@
 #include "update/ClientInternal.h"
 #include "update/UpdateDialogs.h"
 #include "update/UpdateFiles.h"
+#include "update/updater/System.h"
 #include "update/updater/Unpack.h"
 
 #include <QCoreApplication>
@@ -17,16 +18,11 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <cerrno>
-#include <spawn.h>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #if __has_include("updater_sha256.h")
 #include "updater_sha256.h"
 #endif
-
-extern char** environ;
 
 namespace update {
 
@@ -308,7 +304,7 @@ void TUpdateClient::ExtractUpdater() {
     const bool written =
         out.fd >= 0 && !bytes.isEmpty() && files::WriteAll(out.fd, bytes.constData(), bytes.size());
     const int writeError = out.fd < 0 ? out.error : errno;
-    if (out.fd >= 0) ::close(out.fd);
+    if (out.fd >= 0) sys::close(out.fd);
     if (!written)
         throw std::runtime_error((QStringLiteral("Cannot write the updater to ") + packed +
                                   QStringLiteral(": ") + files::ErrorText(writeError))
@@ -328,9 +324,10 @@ void TUpdateClient::ExtractUpdater() {
         throw std::runtime_error("The expanded updater is not the one this program carries");
     }
 #endif
-    if (::chmod(QFile::encodeName(UpdaterPath()).constData(), 0700) != 0)
+    QFile updater(UpdaterPath());
+    if (!updater.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         throw std::runtime_error(
-            (QStringLiteral("Cannot make the updater executable: ") + files::ErrorText(errno))
+            (QStringLiteral("Cannot make the updater executable: ") + updater.errorString())
                 .toStdString());
 }
 
@@ -347,31 +344,14 @@ int TUpdateClient::SpawnUpdater(const QString& program, const QStringList& args,
     std::vector<std::string> argv{program.toStdString()};
     for (const QString& a : args)
         argv.push_back(a.toStdString());
-    std::vector<char*> av;
-    for (auto& a : argv)
-        av.push_back(a.data());
-    av.push_back(nullptr);
     std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e)
-        if (std::string_view(*e).rfind("QUORLEX_UPDATE_DIR=", 0) != 0) env.emplace_back(*e);
+    for (const auto& e : sys::environment())
+        if (std::string_view(e).rfind("QUORLEX_UPDATE_DIR=", 0) != 0) env.push_back(e);
     env.push_back("QUORLEX_UPDATE_DIR=" + folder.toStdString());
-    std::vector<char*> ev;
-    for (auto& e : env)
-        ev.push_back(e.data());
-    ev.push_back(nullptr);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
     // Its own session: the updater outlives us and whatever terminal we had.
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const QByteArray dir = QFile::encodeName(workDir);
-    if (!workDir.isEmpty()) posix_spawn_file_actions_addchdir_np(&actions, dir.constData());
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, &attr, av.data(), ev.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    return rc;
+    std::string why;
+    return sys::spawn(argv, env, false, &why, workDir.toStdString()) < 0 ? (errno ? errno : ENOEXEC)
+                                                                         : 0;
 }
 
 void TUpdateClient::RestartApplication() {

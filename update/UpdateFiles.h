@@ -11,6 +11,9 @@ namespace update::files {
 // A fresh folder under the temporary folder that only this user can enter
 // (mkdtemp, mode 0700). Empty on failure, with the system's text in `error`.
 QString MakePrivateFolder(QString* error = nullptr, int* errnum = nullptr);
+// A fresh folder "<prefix>XXXXXX" in `folder`, for this user alone; empty on failure.
+class Folder;
+QString MakeFolderIn(const Folder& folder, const QString& prefix);
 // Removes a folder made above with what is in it (no links followed).
 void RemovePrivateFolder(const QString& dir);
 

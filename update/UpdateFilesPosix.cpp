@@ -44,6 +44,11 @@ QString MakePrivateFolder(QString* error, int* errnum) {
     return QFile::decodeName(pattern);
 }
 
+QString MakeFolderIn(const Folder& folder, const QString& prefix) {
+    QByteArray pattern = local(folder.Path(prefix + QStringLiteral("XXXXXX")));
+    return ::mkdtemp(pattern.data()) ? QFile::decodeName(pattern) : QString();
+}
+
 NewFile CreateNew(const QString& path, int mode) {
     NewFile f;
     f.path = path;

@@ -92,6 +92,18 @@ QString MakePrivateFolder(QString* error, int* errnum) {
     return made;
 }
 
+QString MakeFolderIn(const Folder& folder, const QString& prefix) {
+    // The folder inherits the target folder's access: it lives there only
+    // for the moment of the rename.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString path =
+            folder.Path(prefix + QString::number(randombytes_uniform(0x7fffffff), 36));
+        if (CreateDirectoryW(Wide(path).c_str(), nullptr)) return path;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    return {};
+}
+
 NewFile CreateNew(const QString& path, int mode) {
     NewFile f;
     f.path = path;

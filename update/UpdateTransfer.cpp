@@ -7,6 +7,7 @@
 #include "ui/Prompter.h"
 #include "update/ClientInternal.h"
 #include "update/UpdateFiles.h"
+#include "update/updater/System.h"
 #include "update/updater/Unpack.h"
 
 #include <curl/curl.h>
@@ -15,7 +16,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <unistd.h>
 
 namespace update {
 
@@ -178,7 +178,7 @@ bool TUpdateClient::CopyLocal(const QString& source, const files::Folder& folder
         if (n == 0 || cancel) break;
     }
     in.close();
-    ::close(tmp.fd);
+    sys::close(tmp.fd);
     if (tooBig)
         return Refuse(tmp.path, source,
                       QStringLiteral("larger than %1 bytes").arg(expect.maxBytes));
@@ -302,7 +302,7 @@ bool TUpdateClient::FetchInto(const QString& url, const files::Folder& folder, b
         if (aborted_) cancel = true;
     }
     transfer.reset();
-    ::close(tmp.fd);
+    sys::close(tmp.fd);
     if (cancel) Failures << url + QStringLiteral(": cancelled");
     // A full disk is told as what it is, not as a file the server lacks.
     if (writeError != 0) {
@@ -409,10 +409,9 @@ bool TUpdateClient::ExpandInPlace(const QString& temp, const files::Folder& fold
     }
     // Expanded in a private folder beside the target, so the result is
     // renamed over the old file in one step.
-    QByteArray pattern = QFile::encodeName(folder.Path(QStringLiteral(".QUPD-XXXXXX")));
-    if (!::mkdtemp(pattern.data()))
+    const QString stage = files::MakeFolderIn(folder, QStringLiteral(".QUPD-"));
+    if (stage.isEmpty())
         return Refuse(temp, url, QStringLiteral("cannot expand in ") + folder.Shown());
-    const QString stage = QFile::decodeName(pattern);
     const QString packed = QDir(stage).filePath(QStringLiteral("file_"));
     bool ok = QFile::rename(temp, packed);
     std::string error;

@@ -147,7 +147,7 @@ std::vector<std::string> environment() {
 }
 
 Pid spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, bool search,
-          std::string* error) {
+          std::string* error, const std::string& workDir) {
     if (args.empty() || args[0].empty()) return -1;
     std::wstring line;
     for (const auto& a : args)
@@ -162,10 +162,13 @@ Pid spawn(const std::vector<std::string>& args, const std::vector<std::string>& 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
+    const std::wstring folder = Wide(workDir);
     if (!CreateProcessW(search ? nullptr : program.c_str(), line.data(), nullptr, nullptr, FALSE,
                         CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, block.data(),
-                        nullptr, &startup, &info)) {
-        if (error) *error = "Windows error " + std::to_string(GetLastError());
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+        const DWORD code = GetLastError();
+        if (error) *error = "Windows error " + std::to_string(code);
+        errno = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
         return -1;
     }
     CloseHandle(info.hThread);
@@ -270,7 +273,7 @@ std::vector<std::string> environment() {
 }
 
 Pid spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, bool search,
-          std::string* error) {
+          std::string* error, const std::string& workDir) {
     if (args.empty() || args[0].empty()) return -1;
     std::vector<char*> argv, envp;
     for (const auto& a : args)
@@ -282,12 +285,17 @@ Pid spawn(const std::vector<std::string>& args, const std::vector<std::string>& 
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
     pid_t pid = -1;
-    const int rc = search ? posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), envp.data())
-                          : posix_spawn(&pid, argv[0], nullptr, &attr, argv.data(), envp.data());
+    const int rc = search ? posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), envp.data())
+                          : posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
         if (error) *error = std::strerror(rc);
+        errno = rc;
         return -1;
     }
     return pid;

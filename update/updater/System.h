@@ -47,10 +47,11 @@ void removeFolder(const std::string& path);
 // Processes. A child is one `spawn` started.
 using Pid = long long;
 std::vector<std::string> environment(); // NAME=value, UTF-8
-// Starts args[0] in a session (a process group) of its own; with `search`
-// a bare name is looked up on the PATH. -1 and a message when it failed.
+// Starts args[0] in a session (a process group) of its own, in `workDir`
+// when one is given; with `search` a bare name is looked up on the PATH.
+// -1, a message and errno when it failed.
 Pid spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, bool search,
-          std::string* error);
+          std::string* error, const std::string& workDir = {});
 bool childEnded(Pid child); // without waiting
 int waitChild(Pid child);   // its exit code; -1 when unknown
 void stopChild(Pid child);  // asked to end, then ended

@@ -1,7 +1,8 @@
 ; The Windows installer: a per-user install that needs no administrator,
 ; a Start-menu entry, and an uninstaller listed under the user's apps.
 ; makensis -DVERSION=2.0 -DSTAGE=<folder with the program> -DOUTFILE=<setup.exe>
-Unicode true
+; The program is 64-bit, and so is its installer.
+Target amd64-unicode
 !include "MUI2.nsh"
 
 !ifndef VERSION

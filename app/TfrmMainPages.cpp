@@ -13,6 +13,7 @@
 #include "ui/Prompter.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -132,15 +133,18 @@ bool TfrmMain::LocateGameFiles() {
                                                  native ? "SDLDrv.SDLClient" : "WinDrv.WindowsClient"));
     GameBuild = QString::fromStdString(ini_.Ut2004Ini->ReadText("FirstRun", "FirstRun", "")).trimmed().toInt();
     lblBuild_->setText(platform::BuildInWords(GameBuild, platform::KindFromKey(InstallKind)));
-    const QString dir = Q(settings.ReadText("UT2k4", "Dir", ""));
+    // Shown with the system's own separators (C:\UT2004\System on Windows).
+    const QString dir = QDir::toNativeSeparators(Q(settings.ReadText("UT2k4", "Dir", "")));
     lblDir_->setText(QStringLiteral("UT2004 dir: ") + dir);
     lblDir_->setToolTip(dir);
-    lblCurrUserIni_->setText(QStringLiteral("Current User.Ini: ") + userPath);
-    lblCurrUserIni_->setToolTip(userPath);
+    const QString shownUser = QDir::toNativeSeparators(userPath);
+    lblCurrUserIni_->setText(QStringLiteral("Current User.Ini: ") + shownUser);
+    lblCurrUserIni_->setToolTip(shownUser);
     CurrentUserIniName = platform::FileNamePart(userPath);
     RememberSettings([&] { settings.WriteText("UT2k4", "CurrentUserIni", Std(CurrentUserIniName)); });
-    lblCurrUt2004ini_->setText(QStringLiteral("Current UT2004.Ini: ") + Q(ini_.Ut2004Ini->FileName()));
-    lblCurrUt2004ini_->setToolTip(Q(ini_.Ut2004Ini->FileName()));
+    const QString shownEngine = QDir::toNativeSeparators(Q(ini_.Ut2004Ini->FileName()));
+    lblCurrUt2004ini_->setText(QStringLiteral("Current UT2004.Ini: ") + shownEngine);
+    lblCurrUt2004ini_->setToolTip(shownEngine);
     return true;
 }
 

@@ -4,8 +4,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace platform {
 
@@ -24,12 +27,20 @@ QString ExecutableDir() { return WithTrailingBackslash(QCoreApplication::applica
 QString SettingsDirFor(const QString& programDir) {
     const QString own = programDir + QStringLiteral("Quorlex2004.ini");
     if (QFileInfo::exists(own)) return programDir;
+#ifdef Q_OS_WIN
+    // A folder's attributes do not tell whether the user may write in it
+    // (Program Files); a file made and dropped there does.
+    QTemporaryFile probe(programDir + QStringLiteral("quorlex-XXXXXX.tmp"));
+    if (probe.open()) return programDir;
+    const QString cfg = qEnvironmentVariable("APPDATA") + QStringLiteral("/Quorlex2004");
+#else
     const QByteArray dir = QFile::encodeName(programDir);
     const bool systemFolder = programDir.startsWith(QStringLiteral("/usr/"));
     if (!systemFolder && ::access(dir.constData(), W_OK | X_OK) == 0) return programDir;
     const QString cfg =
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
         QStringLiteral("/quorlex2004");
+#endif
     QDir().mkpath(cfg);
     return WithTrailingBackslash(cfg);
 }

@@ -96,6 +96,14 @@ GameLaunch BuildGameLaunch(const Install& install, const QString& parameters,
     case InstallKind::Steam:
         // Steam sets up Proton and its prefix; the parameters reach the game.
         l.program = findProgram(QStringLiteral("steam"));
+#ifdef Q_OS_WIN
+        // Steam for Windows is not on the PATH; its registry names its folder.
+        if (l.program.isEmpty()) {
+            const QString steam =
+                HomeEnvironment::FromProcess().steamPath + QStringLiteral("/steam.exe");
+            if (QFileInfo(steam).isFile()) l.program = steam;
+        }
+#endif
         l.arguments = {QStringLiteral("-applaunch"), QStringLiteral("13230"), parameters};
         // What starts may be the Steam client itself, running long after the
         // game; the game under Proton is found by its command line instead.

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSysInfo>
 
 namespace platform {
@@ -122,9 +123,20 @@ QString SteamInstallDir(const QString& library) {
 }
 
 void FromSteam(const Search& s) {
+    QStringList seen;
+    // Steam for Windows runs the game itself: no Proton, no prefix.
+    if (!s.env.steamPath.isEmpty() && QFileInfo(s.env.steamPath).isDir())
+        for (const QString& lib : SteamLibraries(QDir::cleanPath(s.env.steamPath))) {
+            const QString clean =
+                QDir::cleanPath(QString(lib).replace(QLatin1Char('\\'), QLatin1Char('/')));
+            if (seen.contains(SameFolderKey(clean))) continue;
+            seen << SameFolderKey(clean);
+            s.Add(InFolder(InstallKind::Steam, QStringLiteral("Steam"),
+                           clean + QStringLiteral("/steamapps/common/") + SteamInstallDir(clean),
+                           {}));
+        }
     if (s.env.home.isEmpty()) return;
     const QString h = s.env.home;
-    QStringList seen;
     for (const QString& root :
          {h + QStringLiteral("/.local/share/Steam"), h + QStringLiteral("/.steam/steam"),
           h + QStringLiteral("/.steam/root"),
@@ -399,6 +411,12 @@ HomeEnvironment HomeEnvironment::FromProcess() {
     e.winePrefix = qEnvironmentVariable("WINEPREFIX");
     e.path = qEnvironmentVariable("PATH");
     e.cpuArchitecture = QSysInfo::currentCpuArchitecture();
+#ifdef Q_OS_WIN
+    e.steamPath = QSettings(QStringLiteral("HKEY_CURRENT_USER\\Software\\Valve\\Steam"),
+                            QSettings::NativeFormat)
+                      .value(QStringLiteral("SteamPath"))
+                      .toString();
+#endif
     return e;
 }
 
@@ -473,6 +491,9 @@ InstallKind KindFromKey(const QString& key) {
 }
 
 QString KindInWords(InstallKind kind) {
+#ifdef Q_OS_WIN
+    if (kind == InstallKind::Steam) return QStringLiteral("(Steam)"); // no Proton there
+#endif
     const KindText* t = TextOf(kind);
     return t ? QString::fromLatin1(t->words) : QString();
 }

@@ -15,6 +15,7 @@ struct HomeEnvironment {
     QString winePrefix;      // $WINEPREFIX; empty when not set
     QString path;            // $PATH
     QString cpuArchitecture; // as QSysInfo names it: "x86_64", "arm64", ...
+    QString steamPath;       // Windows: HKCU\Software\Valve\Steam\SteamPath; empty elsewhere
 
     static HomeEnvironment FromProcess();
     QString DataHome() const;

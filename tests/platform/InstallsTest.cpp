@@ -137,6 +137,26 @@ TEST(InstallsTest, SteamLibraryFromLibraryFoldersWithProtonPrefix) {
     EXPECT_EQ(typed.prefix, found[0].prefix);
 }
 
+// Steam for Windows: its registry's SteamPath and every library its
+// libraryfolders.vdf names, backslashes escaped; no Proton prefix.
+TEST(InstallsTest, SteamForWindowsFromItsPathAndLibraries) {
+    SyntheticHome h;
+    const QString steam = h.Home(QStringLiteral("Steam"));
+    const QString lib = h.Home(QStringLiteral("D/SteamLibrary"));
+    QByteArray escaped = lib.toUtf8();
+    escaped.replace("/", "\\\\"); // as Windows writes D:\\SteamLibrary
+    h.Write(steam + QStringLiteral("/steamapps/libraryfolders.vdf"),
+            "\"libraryfolders\"\n{\n\t\"1\"\n\t{\n\t\t\"path\"\t\t\"" + escaped + "\"\n\t}\n}\n");
+    h.WindowsGame(lib + QStringLiteral("/steamapps/common/Unreal Tournament 2004"));
+    h.env.steamPath = steam;
+    const auto found = h.Find();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].kind, InstallKind::Steam);
+    EXPECT_EQ(found[0].label, QStringLiteral("Steam"));
+    EXPECT_EQ(found[0].gameDir, lib + QStringLiteral("/steamapps/common/Unreal Tournament 2004"));
+    EXPECT_TRUE(found[0].prefix.isEmpty());
+}
+
 TEST(InstallsTest, LutrisGameConfigsAndTheGamesFolderFallback) {
     SyntheticHome h;
     const QString prefix = h.Home(QStringLiteral("Games/unreal-tournament-2004"));

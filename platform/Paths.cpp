@@ -13,7 +13,9 @@
 namespace platform {
 
 namespace {
-const QChar kSep = QDir::separator();
+// Qt's own separator on every system; what the player reads is shown with
+// the system's (QDir::toNativeSeparators), so no path mixes the two.
+const QChar kSep = QLatin1Char('/');
 }
 
 QString WithTrailingBackslash(const QString& path) {

@@ -3,6 +3,9 @@
 #include "tests/ini/IniTestUtil.h"
 
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 #include <thread>
 
 using ini::TIniFile;
@@ -285,7 +288,7 @@ TEST_F(IniFileTest, ChangeByAnotherRouteIsSeenAndKept) {
     EXPECT_EQ(ini.ReadText("A", "k", ""), "2");
     std::string other = path + ".new";
     spit(other, "[A]\r\nk=3\r\nraw=edit\r\n");
-    std::rename(other.c_str(), path.c_str());
+    std::filesystem::rename(other, path); // over the old file, as on every system
     ini.WriteText("A", "z", "9");
     EXPECT_EQ(slurp(path), "[A]\r\nk=3\r\nraw=edit\r\nz=9\r\n");
 }
@@ -317,6 +320,11 @@ TEST_F(IniFileTest, BatchLeftByAnErrorStillWritesWhatWasDone) {
     EXPECT_EQ(slurp(path), "[A]\r\nk=2\r\n");
 }
 
+#ifdef _WIN32
+TEST_F(IniFileTest, WriteFollowsSymlinkAndKeepsMode) {
+    GTEST_SKIP() << "symbolic links and POSIX modes: a Windows user needs a privilege to make a link";
+}
+#else
 TEST_F(IniFileTest, WriteFollowsSymlinkAndKeepsMode) {
     const std::string real = dir.file("real.ini");
     spit(real, "[A]\r\nk=1\r\n");
@@ -331,5 +339,6 @@ TEST_F(IniFileTest, WriteFollowsSymlinkAndKeepsMode) {
     ::stat(real.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
+#endif
 
 } // namespace

@@ -3,18 +3,18 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <random>
 #include <string>
-#include <unistd.h>
 
 namespace initest {
 
 inline std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void spit(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
     out << bytes;
 }
 
@@ -22,8 +22,11 @@ inline void spit(const std::string& path, const std::string& bytes) {
 class TempDir {
 public:
     TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "qini.XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data());
+        std::mt19937_64 random{std::random_device{}()};
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const auto dir = std::filesystem::temp_directory_path() / ("qini." + std::to_string(random()));
+            if (std::filesystem::create_directory(dir)) path_ = dir.generic_string();
+        }
     }
     ~TempDir() {
         std::error_code ec;

@@ -355,6 +355,9 @@ private slots:
         QTest::newRow("shared pair") << 0644;
     }
     void historyIsPrivateAndUndoKeepsTheMode() {
+#ifdef _WIN32
+        QSKIP("POSIX modes; Windows keeps a profile private by its access lists");
+#else
         QFETCH(int, mode);
         const auto modeOf = [](const QString& path) {
             struct stat st {};
@@ -392,6 +395,7 @@ private slots:
         QCOMPARE(ReadAll(userPath()), entry->files[0].before);
         QCOMPARE(modeOf(userPath()), QString::number(mode, 8));
         QCOMPARE(modeOf(mainPath()), QString::number(mode, 8));
+#endif
     }
 
     void historyKeepsItsLimits() {

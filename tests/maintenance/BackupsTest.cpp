@@ -12,7 +12,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 using namespace testsupport;
 using ui::Answer;
@@ -93,6 +95,7 @@ private slots:
     // Root writes through any permission, so as root this case runs again in
     // a child process as the unprivileged user "nobody".
     void readOnlyBackupOfTodayIsReplacedAllTheSame() {
+#ifndef _WIN32
         if (::geteuid() == 0) {
             if (qEnvironmentVariableIsSet("QUORLEX_DROPPED_PRIVILEGES")) QFAIL("setpriv left the process as root");
             QTemporaryDir home;
@@ -116,6 +119,7 @@ private slots:
             QVERIFY2(out.contains("PASS   : BackupsTest::readOnlyBackupOfTodayIsReplacedAllTheSame()"), out.constData());
             return;
         }
+#endif
         backup(false);
         WriteAll(sys() + QStringLiteral("User.ini"), "[Engine.Input]\r\nSpace=Duck\r\n");
         QVERIFY(QFile::setPermissions(userBackup(), QFile::ReadOwner | QFile::ReadUser));
@@ -328,6 +332,9 @@ private slots:
         QTest::newRow("shared") << 0644;
     }
     void copiesAreAsPrivateAsThePair() {
+#ifdef _WIN32
+        QSKIP("POSIX modes; Windows keeps a profile private by its access lists");
+#else
         QFETCH(int, mode);
         const auto modes = [this](const QStringList& names) {
             QStringList out;
@@ -370,6 +377,7 @@ private slots:
         m->btnBAK->click();
         QCOMPARE(modes(baks + pair + dated), all(baks + pair + dated));
         QCOMPARE(reloads, 3);
+#endif
     }
 
     // ---- reset to defaults ----

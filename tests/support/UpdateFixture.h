@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QUuid>
 #include <csignal>
@@ -93,12 +94,18 @@ inline void WriteSigned(const QString& path, const QByteArray& data) {
 // current folder, {APP}) and tmp/ (TMPDIR), removed afterwards.
 // Ends every process of ours started from `program` (a test's own copy).
 inline void KillProgramsOf(const QString& program) {
+#ifdef _WIN32
+    // Windows names a program by its image: the stand-ins end that way.
+    QProcess::execute(QStringLiteral("taskkill"),
+                      {QStringLiteral("/F"), QStringLiteral("/IM"), QFileInfo(program).fileName()});
+#else
     const QString wanted = QFileInfo(program).canonicalFilePath();
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs))
         if (pid.toInt() > 0 &&
             QFileInfo(QStringLiteral("/proc/") + pid + QStringLiteral("/exe")).symLinkTarget() ==
                 wanted)
             ::kill(pid.toInt(), SIGKILL);
+#endif
 }
 
 class UpdateFolders {

@@ -32,8 +32,10 @@
 #include <QTabWidget>
 #include <QtTest>
 #include <map>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 using namespace testsupport;
 
@@ -227,6 +229,9 @@ private slots:
     // A crash in the middle of replacing both files (a restore, the reset)
     // is finished or undone before the start reads them: never one of each.
     void interruptedPairIsSettledBeforeTheFilesAreRead() {
+#ifdef _WIN32
+        QSKIP("crashes a forked child at each step; Windows needs a harness of its own");
+#else
         game->WriteSettings();
         const QString user = game->SystemDir() + QStringLiteral("User.ini");
         const QString main = game->SystemDir() + QStringLiteral("UT2004.ini");
@@ -264,11 +269,15 @@ private slots:
                 QVERIFY2(!platform::journal::IsTemporaryName(name), qPrintable(name));
         }
         QVERIFY(sawOld > 0 && sawNew > 0); // the crash points cover both outcomes
+#endif
     }
 
     // A journal that someone else could have written (a shared install) is
     // not acted on: the start says so once, and everything stays as it is.
     void journalOthersCouldWriteIsReportedAndLeftAlone() {
+#ifdef _WIN32
+        QSKIP("needs the number of an ended process (fork) and POSIX modes");
+#else
         game->WriteSettings();
         const pid_t ended = ::fork();
         if (ended == 0) ::_exit(0);
@@ -294,6 +303,7 @@ private slots:
         QVERIFY(w.StartupFinished);
         QCOMPARE(ReadAll(journal), QByteArray("quorlex replace 2\n"));
         QCOMPARE(ReadAll(game->SystemDir() + QStringLiteral("User.ini")), user);
+#endif
     }
 
     void missingUserIniLeavesThePagesLocked() {

@@ -33,6 +33,10 @@ void replaceFile(const std::string& path, const std::function<bool(int fd)>& fil
 // to rename over `resolveTarget(path)`. Raises like replaceFile.
 std::string stageFile(const std::string& path, const std::function<bool(int fd)>& fill);
 
+// The PID in one of our temporary names (".<target>.qxtmp.<pid>.<six
+// letters or digits>"), when the name is one.
+std::optional<long> temporaryPid(std::string_view name);
+
 // The temporary file name used for `target` by this process.
 std::string temporaryTemplate(const std::string& target);
 

@@ -59,26 +59,6 @@ std::string leafOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The PID in one of our temporary names, when the name is one:
-// .<target>.qxtmp.<pid>.<six letters or digits>
-std::optional<long> temporaryPid(std::string_view name) {
-    if (name.size() < 9 || name.front() != '.' || name[name.size() - 7] != '.') return std::nullopt;
-    for (char c : name.substr(name.size() - 6))
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-            return std::nullopt;
-    const auto rest = name.substr(0, name.size() - 7);
-    const auto mark = rest.rfind(kTempMark);
-    if (mark == std::string_view::npos || mark < 2) return std::nullopt;
-    const auto digits = rest.substr(mark + kTempMark.size());
-    if (digits.empty() || digits.size() > 9) return std::nullopt;
-    long pid = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        pid = pid * 10 + (c - '0');
-    }
-    return pid > 0 ? std::optional<long>(pid) : std::nullopt;
-}
-
 // The writer is alive when a process of that number runs that is older
 // than the file; a process of another user cannot be asked and counts.
 bool writerMayBeAlive(long pid, std::int64_t mtimeNs) {

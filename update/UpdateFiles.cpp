@@ -95,6 +95,26 @@ bool IsInside(const QString& path, const QStringList& folders) {
     return false;
 }
 
+Folder::Folder(int fd, QString shown) : fd_(fd), shown_(std::move(shown)) {}
+
+Folder::Folder(Folder&& other) noexcept : fd_(other.fd_), shown_(std::move(other.shown_)) {
+    other.fd_ = -1;
+}
+
+Folder& Folder::operator=(Folder&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.fd_;
+        shown_ = std::move(other.shown_);
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+Folder::~Folder() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
 QString Folder::Shown(const QString& name) const {
     return name.isEmpty() ? shown_ : QDir(shown_).filePath(name);
 }

@@ -88,26 +88,6 @@ bool ReplaceAtomically(const QString& temp, const QString& target, QString* erro
     return true;
 }
 
-Folder::Folder(int fd, QString shown) : fd_(fd), shown_(std::move(shown)) {}
-
-Folder::Folder(Folder&& other) noexcept : fd_(other.fd_), shown_(std::move(other.shown_)) {
-    other.fd_ = -1;
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.fd_;
-        shown_ = std::move(other.shown_);
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-Folder::~Folder() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 QString Folder::Path(const QString& name) const {
     // The kernel's name for the opened folder itself: no part of the
     // folder's text is looked up again.

@@ -149,26 +149,6 @@ bool ReplaceAtomically(const QString& temp, const QString& target, QString* erro
     return true;
 }
 
-Folder::Folder(int fd, QString shown) : fd_(fd), shown_(std::move(shown)) {}
-
-Folder::Folder(Folder&& other) noexcept : fd_(other.fd_), shown_(std::move(other.shown_)) {
-    other.fd_ = -1;
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) _close(fd_);
-        fd_ = other.fd_;
-        shown_ = std::move(other.shown_);
-        other.fd_ = -1;
-    }
-    return *this;
-}
-
-Folder::~Folder() {
-    if (fd_ >= 0) _close(fd_);
-}
-
 // The folder is held open without delete sharing, so its path names this
 // very folder for as long as the handle lives.
 QString Folder::Path(const QString& name) const {

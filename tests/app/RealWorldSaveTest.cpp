@@ -4,6 +4,7 @@
 #include "app/TfrmMain.h"
 #include "maintenance/IniDiff.h"
 #include "tests/support/GameFolder.h"
+#include "tests/support/LocalServer.h"
 #include "tests/support/ScriptedPrompter.h"
 
 #include <QCheckBox>
@@ -104,7 +105,7 @@ private slots:
             const QString copy = game->ProgramDir() + QStringLiteral("before.ini");
             WriteAll(copy, user);
             QProcess p;
-            p.start(QStringLiteral("python3"), {semdiff, copy, userPath()});
+            p.start(Python(), {HostPath(semdiff), HostPath(copy), HostPath(userPath())});
             QVERIFY(p.waitForFinished(30000));
             QCOMPARE(p.exitCode(), 0);
         }

@@ -25,6 +25,11 @@ private:
 };
 
 QString HttpServerScript();
+// The host's Python 3, also from a Windows test under Wine.
+QString Python();
+// `path` as the host names it: the same under Linux; under Wine, the Unix
+// path of a Windows one, for the host programs a test starts.
+QString HostPath(const QString& path);
 QString FtpServerScript();
 
 } // namespace testsupport

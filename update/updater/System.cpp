@@ -9,10 +9,12 @@
 #include <map>
 #include <sys/stat.h>
 #include <thread>
+#include <vector>
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
-// after windows.h, which it builds on
+// after windows.h, which they build on
+#include <aclapi.h>
 #include <shellapi.h>
 #else
 #include <csignal>
@@ -208,10 +210,61 @@ void waitForProcess(Pid pid) {
     CloseHandle(h);
 }
 
+namespace {
+bool IsRealFolder(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(h, &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+// The SID of the user this process runs as, in `buffer`.
+PSID CurrentUser(std::vector<char>& buffer) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    buffer.resize(size);
+    const bool ok = size && GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+    CloseHandle(token);
+    return ok ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid : nullptr;
+}
+} // namespace
+
 bool trustedFolder(const std::string& path) {
-    // The application makes it under the user's own %TEMP% with a security
-    // descriptor for the user alone; here it must at least be a real folder.
-    return isAbsolute(path) && kindOf(path) == Kind::Directory;
+    // As the application makes it: a real folder (no link or junction),
+    // owned by this user, whose access list lets no one else in. Checked on
+    // the opened folder, so the name cannot be swapped between the checks.
+    if (!isAbsolute(path)) return false;
+    const HANDLE h = CreateFileW(
+        Wide(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool trusted = false;
+    std::vector<char> userBuffer;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const PSID user = CurrentUser(userBuffer);
+    if (IsRealFolder(h) && user &&
+        GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                        &owner, nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS &&
+        owner && EqualSid(owner, user) && dacl) { // no access list at all lets everyone in
+        trusted = true;
+        for (DWORD i = 0; trusted && i < dacl->AceCount; ++i) {
+            void* ace = nullptr;
+            if (!GetAce(dacl, i, &ace)) {
+                trusted = false;
+                break;
+            }
+            const auto* header = static_cast<ACE_HEADER*>(ace);
+            if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+            trusted = header->AceType == ACCESS_ALLOWED_ACE_TYPE &&
+                      EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, user);
+        }
+    }
+    if (descriptor) LocalFree(descriptor);
+    CloseHandle(h);
+    return trusted;
 }
 
 std::vector<std::string> arguments(int, char**) {

@@ -19,6 +19,13 @@
 #include <QTextBrowser>
 #include <QtTest>
 
+// The programs' names: Windows finds a program by its extension.
+#ifdef _WIN32
+#define EXE ".exe"
+#else
+#define EXE ""
+#endif
+
 using namespace update;
 using namespace testsupport;
 using ui::Answer;
@@ -227,20 +234,20 @@ private slots:
         const QString dir = app() + folder;
         QDir().mkpath(dir);
         QDir::setCurrent(dir);
-        QFile::copy(QStringLiteral(QUORLEX_STANDIN_V1), dir + QStringLiteral("/standin"));
-        QFile::copy(QStringLiteral(QUORLEX_STANDIN_V2), site() + QStringLiteral("/standin_NEW"));
+        QFile::copy(QStringLiteral(QUORLEX_STANDIN_V1), dir + QStringLiteral("/standin" EXE));
+        QFile::copy(QStringLiteral(QUORLEX_STANDIN_V2), site() + QStringLiteral("/standin" EXE "_NEW"));
         LocalServer http(HttpServerScript(), site());
         QVERIFY(http.Started());
-        control("[update]\r\nnewversion=2.0.0.0\r\nlocalversion={APP}\\standin\r\n"
-                "[application]\r\nappupdate=1\r\nappname={APP}\\standin "
-                "versions.txt\r\nappcomps=standin_NEW\r\n"
+        control("[update]\r\nnewversion=2.0.0.0\r\nlocalversion={APP}\\standin" EXE "\r\n"
+                "[application]\r\nappupdate=1\r\nappname={APP}\\standin" EXE " "
+                "versions.txt\r\nappcomps=standin" EXE "_NEW\r\n"
                 "[files]\r\ncount=1\r\n[file1]\r\nurl=" +
-                http.Http(QStringLiteral("files/standin_NEW")).toUtf8() +
-                "\r\nlocalversion={APP}\\standin\r\nnewversion=2.0.0.0\r\ntargetdir={APP}\r\n" +
-                testsupport::Sha256Line(site() + QStringLiteral("/standin_NEW")));
+                http.Http(QStringLiteral("files/standin" EXE "_NEW")).toUtf8() +
+                "\r\nlocalversion={APP}\\standin" EXE "\r\nnewversion=2.0.0.0\r\ntargetdir={APP}\r\n" +
+                testsupport::Sha256Line(site() + QStringLiteral("/standin" EXE "_NEW")));
         // The old version runs; the updater is to wait for it.
         QProcess old;
-        old.start(dir + QStringLiteral("/standin"),
+        old.start(dir + QStringLiteral("/standin" EXE),
                   {QStringLiteral("versions.txt"), QStringLiteral("700")});
         QVERIFY(old.waitForStarted());
         client->UpdateType = httpUpdate;
@@ -250,7 +257,7 @@ private slots:
         // The control file travels over HTTP too.
         WriteSigned(site() + QStringLiteral("/quorlex2004.inf"),
                     ReadAll(site() + QStringLiteral("/quorlex2004.inf")));
-        client->OwnExecutable = dir + QStringLiteral("/standin");
+        client->OwnExecutable = dir + QStringLiteral("/standin" EXE);
         client->RunUpdate();
         QVERIFY2(client->ComponentFetched, qPrintable(messages.join(QStringLiteral(" | "))));
         QVERIFY(client->RestartPending);
@@ -265,12 +272,12 @@ private slots:
         client->RestartApplication();
         // The program is one argument, its own arguments follow "--".
         QCOMPARE(passed.mid(1),
-                 (QStringList{dir + QStringLiteral("/./standin"), QStringLiteral("standin_NEW"),
+                 (QStringList{dir + QStringLiteral("/./standin" EXE), QStringLiteral("standin" EXE "_NEW"),
                               QStringLiteral("--"), QStringLiteral("versions.txt")}));
         old.waitForFinished(5000);
         QTRY_COMPARE_WITH_TIMEOUT(ReadAll(dir + QStringLiteral("/versions.txt")),
                                   QByteArray("1.0.0.0\n2.0.0.0\n"), 10000);
-        QVERIFY(!QFile::exists(dir + QStringLiteral("/standin_NEW")));
+        QVERIFY(!QFile::exists(dir + QStringLiteral("/standin" EXE "_NEW")));
     }
 
     // The real program as the new version, the check started from another
@@ -282,17 +289,17 @@ private slots:
         QDir().mkpath(dir);
         QDir().mkpath(elsewhere);
         QDir::setCurrent(elsewhere);
-        const QString program = dir + QStringLiteral("/quorlex2004");
+        const QString program = dir + QStringLiteral("/quorlex2004" EXE);
         QFile::copy(QStringLiteral(QUORLEX_STANDIN_V1), program);
-        const QString served = site() + QStringLiteral("/quorlex2004_NEW");
+        const QString served = site() + QStringLiteral("/quorlex2004" EXE "_NEW");
         QFile::copy(QStringLiteral(QUORLEX_PROGRAM), served);
         const QByteArray realSha = testsupport::Sha256Line(served);
         LocalServer http(HttpServerScript(), site());
         QVERIFY(http.Started());
         control("[update]\r\nunconditional=1\r\n[application]\r\nappupdate=1\r\n"
-                "appname={APP}\\quorlex2004\r\nappcomps=quorlex2004_NEW\r\n"
+                "appname={APP}\\quorlex2004" EXE "\r\nappcomps=quorlex2004" EXE "_NEW\r\n"
                 "[files]\r\ncount=1\r\n[file1]\r\nurl=" +
-                http.Http(QStringLiteral("files/quorlex2004_NEW")).toUtf8() +
+                http.Http(QStringLiteral("files/quorlex2004" EXE "_NEW")).toUtf8() +
                 "\r\ntargetdir={APP}\r\n" + realSha);
         WriteSigned(site() + QStringLiteral("/quorlex2004.inf"),
                     ReadAll(site() + QStringLiteral("/quorlex2004.inf")));
@@ -306,7 +313,7 @@ private slots:
         client->OwnExecutable = program;
         client->RunUpdate();
         QVERIFY2(client->ComponentFetched, qPrintable(messages.join(QStringLiteral(" | "))));
-        QVERIFY(!QFile::exists(elsewhere + QStringLiteral("/quorlex2004_NEW")));
+        QVERIFY(!QFile::exists(elsewhere + QStringLiteral("/quorlex2004" EXE "_NEW")));
         client->OnAppRestart = [](TUpdateClient*, bool& allow) { allow = true; };
         client->OnAppDoClose = [](TUpdateClient*) {};
         client->StartProcess = [&](const QString& upd, QStringList args) {

@@ -20,8 +20,9 @@
 #include <optional>
 #include <thread>
 #ifdef _WIN32
-#include <psapi.h>
 #include <windows.h>
+// after windows.h, which it builds on
+#include <psapi.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -148,7 +148,7 @@ for step in $(seq 8); do
   sleep 2
   shot "update-$step"
   [ "$(sha256sum "$app/quorlex2004.exe" | cut -d' ' -f1)" = "$new_sha" ] && break
-  q=$(window '^Quorlex 2004|Update|update' 2) || continue
+  q=$(window '^Quorlex 2004$' 2) || continue
   focus "$q"
   key Return
 done

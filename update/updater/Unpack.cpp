@@ -171,6 +171,16 @@ void setError(std::string* error, const std::string& text) {
     if (error) *error = text;
 }
 
+// libmspack hands file offsets through our callbacks as off_t: a library
+// built with another off_t size would seek and read garbage, so that is
+// refused outright.
+bool sameOffsets(std::string* error) {
+    int result = MSPACK_ERR_OK;
+    MSPACK_SYS_SELFTEST(result);
+    if (result != MSPACK_ERR_OK) setError(error, "libmspack was built with another file offset size");
+    return result == MSPACK_ERR_OK;
+}
+
 std::string dirOf(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -211,16 +221,17 @@ bool targetMode(const std::string& target, unsigned& mode, std::string* error) {
 
 // Gives the complete temporary file the target's mode, flushes it and
 // renames it over the target. Closes fd; on failure removes temp when it
-// is ours, and leaves it when it is the caller's.
+// is ours, and leaves it when it is the caller's. An fd of -1: the file is
+// complete, given its mode and closed already.
 bool commit(int fd, const std::string& temp, const std::string& target, std::string* error,
             bool ours = true, bool sync = true) {
     unsigned mode = 0644;
     bool ok = targetMode(target, mode, error);
-    if (ok && (!sys::setMode(fd, mode) || !sys::sync(fd))) {
+    if (ok && fd >= 0 && (!sys::setMode(fd, mode) || !sys::sync(fd))) {
         setError(error, "cannot write " + target + ": " + std::strerror(errno));
         ok = false;
     }
-    if (!sys::close(fd) && ok) {
+    if (fd >= 0 && !sys::close(fd) && ok) {
         setError(error, "cannot write " + target + ": " + std::strerror(errno));
         ok = false;
     }
@@ -370,6 +381,7 @@ std::string ExpandSzdd(const std::string& path, std::string* error, const Limits
         setError(error, "not an SZDD file");
         return {};
     }
+    if (!sameOffsets(error)) return {};
     System sys(limits);
     msszdd_decompressor* d = mspack_create_szdd_decompressor(&sys.base);
     if (!d) {
@@ -419,6 +431,7 @@ std::string ExpandSzdd(const std::string& path, std::string* error, const Limits
 
 bool ExtractCabinet(const std::string& cabinet, const std::string& destination, std::string* error,
                     const Limits& limits) {
+    if (!sameOffsets(error)) return false;
     System sys(limits);
     mscab_decompressor* d = mspack_create_cab_decompressor(&sys.base);
     if (!d) {
@@ -494,6 +507,16 @@ bool ExtractCabinet(const std::string& cabinet, const std::string& destination, 
             break;
         }
         sys::setTimes(o.fd, memberTime(f));
+        // Closed now, complete: a cabinet of thousands of members stays
+        // below the open-file limit (2,048 on Windows) until all go into place.
+        const bool done = sys::setMode(o.fd, mode) && sys::sync(o.fd);
+        const bool closed = sys::close(o.fd);
+        pending.back().fd = -1;
+        if (!done || !closed) {
+            setError(error, "cannot write " + target + ": " + std::strerror(errno));
+            ok = false;
+            break;
+        }
     }
     d->close(d, cab);
     mspack_destroy_cab_decompressor(d);

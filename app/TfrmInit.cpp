@@ -55,7 +55,7 @@ TfrmInit::TfrmInit(std::vector<platform::Install> installs, platform::HomeEnviro
     pickInstall = new QComboBox(this);
     pickInstall->setObjectName(QStringLiteral("pickInstall"));
     for (const auto& i : installs_)
-        pickInstall->addItem(i.label + QStringLiteral(": ") + platform::WithTilde(i.gameDir, home_.home));
+        pickInstall->addItem(i.label + QStringLiteral(": ") + QDir::toNativeSeparators(platform::WithTilde(i.gameDir, home_.home)));
     pickInstall->setVisible(!installs_.empty());
     layout->addWidget(pickInstall);
     diredit = new QLineEdit(this);

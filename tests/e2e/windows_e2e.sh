@@ -79,7 +79,7 @@ m=$(window 'Quorlex 2004 v' 60) || fail "no main window after the setup"
 focus "$m"
 sleep 1
 shot first-run-main
-grep -a -q $'^Dir=C:\\\\UT2004\r$' "$settings" || { cat "$settings"; fail "the proposal was not C:\\UT2004"; }
+grep -a -q -E $'^Dir=C:[/\\\\]UT2004\r$' "$settings" || { cat "$settings"; fail "the proposal was not C:\\UT2004"; }
 key alt+F4
 if q=$(window '^Quorlex 2004$' 3); then focus "$q"; key Return; fi
 ended || fail "the program did not end"

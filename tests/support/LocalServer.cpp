@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -44,16 +45,52 @@ QString HostPath(const QString& path) {
 QString HttpServerScript() { return SourceDir() + QStringLiteral("/tests/support/http_server.py"); }
 QString FtpServerScript() { return SourceDir() + QStringLiteral("/tests/support/ftp_server.py"); }
 
+#ifdef _WIN32
+namespace {
+// The complete lines the server wrote to its channel folder so far.
+QStringList ChannelLines(const QString& folder) {
+    QByteArray text = ReadAll(folder + QStringLiteral("/out"));
+    text.truncate(text.lastIndexOf('\n') + 1);
+    QStringList lines;
+    for (const QByteArray& line : text.split('\n'))
+        if (!line.isEmpty()) lines << QString::fromUtf8(line).trimmed();
+    return lines;
+}
+} // namespace
+#endif
+
 LocalServer::LocalServer(const QString& script, const QString& root) {
+#ifdef _WIN32
+    // Under Wine a host program gets no pipes of ours: it talks through a folder.
+    WriteAll(channel_.filePath(QStringLiteral("alive")), "");
+    process_.start(Python(), {HostPath(script), HostPath(root), HostPath(channel_.path())});
+    if (!process_.waitForStarted(10000)) return;
+    for (int tries = 0; tries < 100 && port_ <= 0; ++tries) {
+        const QStringList lines = ChannelLines(channel_.path());
+        if (!lines.isEmpty()) port_ = lines.first().toInt();
+        if (port_ <= 0) QThread::msleep(100);
+    }
+    read_ = 1;
+    if (port_ <= 0) qWarning("test server %s did not start", qPrintable(script));
+#else
     process_.setProcessChannelMode(QProcess::SeparateChannels);
-    process_.start(Python(), {script, HostPath(root)});
+    process_.start(Python(), {HostPath(script), HostPath(root)});
     if (!process_.waitForStarted(10000)) return;
     for (int tries = 0; tries < 100 && !process_.canReadLine(); ++tries) process_.waitForReadyRead(100);
     port_ = QString::fromLatin1(process_.readLine()).trimmed().toInt();
+    if (port_ <= 0)
+        qWarning("test server %s did not start: %s", qPrintable(script),
+                 process_.readAllStandardError().constData());
+#endif
 }
 
 LocalServer::~LocalServer() {
+#ifdef _WIN32
+    QFile::remove(channel_.filePath(QStringLiteral("alive")));
+    QThread::msleep(300); // it looks every 100 ms
+#else
     process_.closeWriteChannel();
+#endif
     if (!process_.waitForFinished(2000)) {
         process_.kill();
         process_.waitForFinished(2000);
@@ -61,10 +98,18 @@ LocalServer::~LocalServer() {
 }
 
 QStringList LocalServer::Lines() {
+#ifdef _WIN32
+    QThread::msleep(50);
+    const QStringList lines = ChannelLines(channel_.path());
+    const QStringList out = lines.mid(read_);
+    read_ = int(lines.size());
+    return out;
+#else
     process_.waitForReadyRead(50);
     QStringList out;
     while (process_.canReadLine()) out << QString::fromLatin1(process_.readLine()).trimmed();
     return out;
+#endif
 }
 
 } // namespace testsupport

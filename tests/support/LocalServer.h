@@ -2,6 +2,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace testsupport {
 
@@ -22,6 +23,10 @@ public:
 private:
     QProcess process_;
     int port_ = 0;
+#ifdef _WIN32
+    QTemporaryDir channel_; // see channel.py
+    int read_ = 0;          // lines of it handed out already
+#endif
 };
 
 QString HttpServerScript();

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """A pyftpdlib FTP server for tests on 127.0.0.1 with an ephemeral port.
 
-Usage: ftp_server.py ROOT   -- prints the port on the first line; then one
-line per CWD command ("CWD <path>"); serves until stdin closes. Users:
+Usage: ftp_server.py ROOT [FOLDER]  -- prints the port on the first line; then
+one line per CWD command ("CWD <path>"); serves until stdin closes (FOLDER: see
+channel.py). Users:
 quorlex/secret and anonymous, both read-only.
 """
 import sys
@@ -12,10 +13,14 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
+from channel import Channel
+
+CHANNEL = Channel(sys.argv)
+
 
 class Handler(FTPHandler):
     def ftp_CWD(self, path):
-        print("CWD " + path, flush=True)
+        CHANNEL.say("CWD " + path)
         return super().ftp_CWD(path)
 
 
@@ -28,9 +33,9 @@ def main():
     import logging
     logging.basicConfig(level=logging.ERROR)
     server = FTPServer(("127.0.0.1", 0), Handler)
-    print(server.address[1], flush=True)
+    CHANNEL.say(str(server.address[1]))
     threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.2}, daemon=True).start()
-    sys.stdin.read()
+    CHANNEL.wait()
     server.close_all()
 
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """A small HTTP server for tests, on 127.0.0.1 with an ephemeral port.
 
-Usage: http_server.py ROOT   -- prints the port on the first line, serves until
-stdin closes. Paths:
+Usage: http_server.py ROOT [FOLDER]  -- prints the port on the first line, serves
+until stdin closes (FOLDER: see channel.py). Paths:
   /files/NAME      the file ROOT/NAME with Content-Length
   /nolength/NAME   the file without Content-Length
   /slow/NAME       the file in small pieces with pauses
@@ -24,6 +24,8 @@ import os
 import sys
 import threading
 import time
+
+from channel import Channel
 
 ROOT = sys.argv[1]
 # Misbehaving answers end by themselves after this long, so no test server
@@ -170,9 +172,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 def main():
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
-    print(server.server_address[1], flush=True)
+    channel = Channel(sys.argv)
+    channel.say(str(server.server_address[1]))
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    sys.stdin.read()  # ends when the test closes our stdin or goes away
+    channel.wait()  # ends when the test closes our stdin or goes away
     STOP.set()
     server.shutdown()
 

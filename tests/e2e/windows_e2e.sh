@@ -85,9 +85,14 @@ if q=$(window '^Quorlex 2004$' 3); then focus "$q"; key Return; fi
 ended || fail "the program did not end"
 echo "first run: proposed and recorded C:\\UT2004"
 
+setting() { # KEY VALUE: set in the [Quorlex] section of the settings file
+  local value=${2//\\/\\\\}
+  sed -i -e "/^$1=/d" -e "s|\[Quorlex\]\r\$|[Quorlex]\r\n$1=$value\r|" "$settings"
+}
 # No update checks against the release site from here on.
-sed -i 's/^CheckOnStartup=.*\r$/CheckOnStartup=False\r/' "$settings"
-grep -q '^UpdateURL=' "$settings" || printf 'UpdateURL=http://127.0.0.1:9/x.inf\r\nBannerURL=http://127.0.0.1:9/banner.txt\r\n' >> "$settings"
+setting CheckOnStartup False
+setting UpdateURL http://127.0.0.1:9/x.inf
+setting BannerURL http://127.0.0.1:9/banner.txt
 
 # ---- save without edits, on every real-world pair ----
 realworld=$src/../shared/realworld
@@ -138,9 +143,9 @@ base=http://127.0.0.1:$(head -n1 "$work/site.port")
 printf '[update]\r\nunconditional=1\r\ndescr=Quorlex 2004 (end-to-end update)\r\n[application]\r\nappupdate=1\r\nappname={APP}\\quorlex2004.exe\r\nappcomps=quorlex2004.exe_NEW\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=%s/files/quorlex2004.exe_NEW\r\ntargetdir={APP}\r\nsha256=%s\r\n' \
   "$base" "$new_sha" > "$site/quorlex2004.inf"
 minisign -S -s "$src/demo/demo-update-key.key" -m "$site/quorlex2004.inf" -t "timestamp:$(date +%s)" >/dev/null
-keywin=$(winepath -w "$src/demo/demo-update-key.pub" 2>/dev/null)
-sed -i -e "s|^UpdateURL=.*\r\$|UpdateURL=$base/files/quorlex2004.inf\r|" -e 's/^CheckOnStartup=.*\r$/CheckOnStartup=True\r/' "$settings"
-printf 'UpdateKey=%s\r\n' "$keywin" >> "$settings"
+setting UpdateURL "$base/files/quorlex2004.inf"
+setting UpdateKey "$(winepath -w "$src/demo/demo-update-key.pub" 2>/dev/null)"
+setting CheckOnStartup True
 export QUORLEX_DEMO=1 # the demo key signs this update
 start_app
 old_pid=$app_pid

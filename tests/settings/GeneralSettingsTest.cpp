@@ -41,6 +41,9 @@ class GeneralSettingsTest : public QObject {
 private slots:
     void initTestCase() {
         // Decimals must not care: the page runs under a "," locale here.
+#ifdef _WIN32
+        std::setlocale(LC_ALL, ""); // Windows' C library starts in "C" whatever the user's locale
+#endif
         QCOMPARE(QLocale().decimalPoint(), QStringLiteral(","));
         QCOMPARE(QString::fromLatin1(std::localeconv()->decimal_point), QStringLiteral(","));
     }

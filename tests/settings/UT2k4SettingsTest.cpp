@@ -40,7 +40,12 @@ class UT2k4SettingsTest : public QObject {
     }
 
 private slots:
-    void initTestCase() { QCOMPARE(QString::fromLatin1(std::localeconv()->decimal_point), QStringLiteral(",")); }
+    void initTestCase() {
+#ifdef _WIN32
+        std::setlocale(LC_ALL, ""); // Windows' C library starts in "C" whatever the user's locale
+#endif
+        QCOMPARE(QString::fromLatin1(std::localeconv()->decimal_point), QStringLiteral(","));
+    }
     void init() {
         h = std::make_unique<PageHarness>();
         page = std::make_unique<TUT2k4SettingsPage>(h->ctx);

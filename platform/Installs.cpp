@@ -492,7 +492,7 @@ InstallKind KindFromKey(const QString& key) {
 
 QString KindInWords(InstallKind kind) {
 #ifdef Q_OS_WIN
-    if (kind == InstallKind::Steam) return QStringLiteral("(Steam)"); // no Proton there
+    if (kind == InstallKind::Steam) return QStringLiteral("Steam"); // no Proton there
 #endif
     const KindText* t = TextOf(kind);
     return t ? QString::fromLatin1(t->words) : QString();

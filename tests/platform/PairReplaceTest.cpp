@@ -193,7 +193,7 @@ public:
         EXPECT_TRUE(process_.waitForStarted(30000));
         pid_ = process_.processId();
         for (QByteArray seen;
-             process_.state() == QProcess::Running && !seen.contains("working\n");) {
+             process_.state() == QProcess::Running && !seen.contains("working");) {
             process_.waitForReadyRead(100);
             seen += process_.readAllStandardOutput();
         }

@@ -31,6 +31,9 @@ protected:
 };
 
 TEST_F(WineRegistryTest, FindsFolderAndMapsTheDriveIntoThePrefix) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a Wine prefix as the Linux program reads it; Windows' own registry is read by the API";
+#endif
     write(prefix.path() + QStringLiteral("/system.reg"),
           "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
           "[Software\\\\Unreal Technology\\\\Installed Apps\\\\UT2004-Demo] 1700000000\n"

@@ -151,22 +151,24 @@ setting UpdateKey "$(winepath -w "$src/demo/demo-update-key.pub" 2>/dev/null)"
 setting CheckOnStartup True
 export QUORLEX_DEMO=1 # the demo key signs this update
 start_app
-old_pid=$app_pid
-for step in $(seq 8); do
-  sleep 2
-  shot "update-$step"
-  [ "$(sha256sum "$app/quorlex2004.exe" | cut -d' ' -f1)" = "$new_sha" ] && break
-  q=$(window '^Quorlex 2004$' 2) || continue
-  answer "$q"
+replaced() { [ "$(sha256sum "$app/quorlex2004.exe" 2>/dev/null | cut -d' ' -f1)" = "$new_sha" ]; }
+# The check offers the update, fetches it and asks to restart; each question
+# is answered with its default as it comes.
+for step in $(seq 120); do
+  replaced && break
+  [ $((step % 15)) = 1 ] && shot "update-$step"
+  if q=$(window '^Quorlex 2004$' 1); then answer "$q"; fi
 done
-for _ in $(seq 100); do [ "$(sha256sum "$app/quorlex2004.exe" | cut -d' ' -f1)" = "$new_sha" ] && break; sleep 0.2; done
-[ "$(sha256sum "$app/quorlex2004.exe" | cut -d' ' -f1)" = "$new_sha" ] || fail "the program was not replaced"
+replaced || fail "the program was not replaced"
 # The new one reports its start: the updater then drops the old copy.
 for _ in $(seq 100); do [ -e "$app/quorlex2004.exe.old" ] || break; sleep 0.2; done
 [ ! -e "$app/quorlex2004.exe.old" ] || fail "the new program did not report its start (quorlex2004.exe.old kept)"
+ended || fail "the old program did not end"
 m=$(window 'Quorlex 2004 v' 60) || fail "the new program shows no window"
+sleep 2
 shot updated
-wine tasklist 2>/dev/null | grep -qi quorlex2004.exe || fail "the new program is not running"
+pgrep -f 'Quorlex 2004.quorlex2004\.exe' >/dev/null || fail "the new program is not running"
+xdotool search --onlyvisible --name 'Quorlex 2004 v' >/dev/null || fail "the new program's window went away"
 echo "update: the running program was replaced and the new one started"
 
 echo "1 passed, 0 failed"

@@ -57,7 +57,19 @@ int read(int fd, void* buffer, std::size_t bytes) { return _read(fd, buffer, uns
 int write(int fd, const void* buffer, std::size_t bytes) { return _write(fd, buffer, unsigned(bytes)); }
 long long seek(int fd, long long offset, int whence) { return _lseeki64(fd, offset, whence); }
 bool close(int fd) { return _close(fd) == 0; }
-bool sync(int fd) { return _commit(fd) == 0; }
+// A second handle to the same open file with `access`: a descriptor opened
+// for reading still gets flushed and its attributes set, as POSIX allows.
+HANDLE Reopened(int fd, DWORD access) {
+    return ReOpenFile(HandleOf(fd), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+}
+bool sync(int fd) {
+    if (_commit(fd) == 0) return true;
+    const HANDLE h = Reopened(fd, GENERIC_WRITE);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = FlushFileBuffers(h);
+    CloseHandle(h);
+    return ok;
+}
 void syncDir(const std::string&) {}
 // Only the owner's write bit means something: the read-only attribute.
 bool setMode(int fd, unsigned mode) {
@@ -69,8 +81,14 @@ bool setMode(int fd, unsigned mode) {
     else
         info.FileAttributes |= FILE_ATTRIBUTE_READONLY;
     if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return info.FileAttributes == before ||
-           SetFileInformationByHandle(HandleOf(fd), FileBasicInfo, &info, sizeof info);
+    if (info.FileAttributes == before ||
+        SetFileInformationByHandle(HandleOf(fd), FileBasicInfo, &info, sizeof info))
+        return true;
+    const HANDLE h = Reopened(fd, FILE_WRITE_ATTRIBUTES);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info);
+    CloseHandle(h);
+    return ok;
 }
 bool isRegular(int fd) {
     BY_HANDLE_FILE_INFORMATION info;
@@ -165,8 +183,10 @@ Pid spawn(const std::vector<std::string>& args, const std::vector<std::string>& 
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     const std::wstring folder = Wide(workDir);
+    // No console window: the updater is a console program, and a black
+    // window flashing up mid-update is nothing a player should see.
     if (!CreateProcessW(search ? nullptr : program.c_str(), line.data(), nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, block.data(),
+                        CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP | CREATE_NO_WINDOW, block.data(),
                         folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
         const DWORD code = GetLastError();
         if (error) *error = "Windows error " + std::to_string(code);

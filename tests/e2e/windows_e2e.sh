@@ -2,9 +2,9 @@
 # The Windows program as a player gets it, under Wine in a fresh prefix:
 # the installer runs silently; the game is recorded in the registry the way
 # its own installer records it; the first start proposes that folder; a
-# save with no edits leaves every real-world pair byte for byte; Instant
-# Action starts UT2004.exe from System; a signed update replaces the running
-# program and the new one starts.
+# save with no edits leaves every real-world pair byte for byte; a signed
+# update replaces the running program and the new one starts. The game's
+# System\UT2004.exe is a stand-in that records how it was started.
 # Usage: windows_e2e.sh BUILD_DIR SOURCE_DIR OUT_DIR   (run inside xvfb-run)
 set -euo pipefail
 build=$1 src=$2 out=$3

@@ -101,11 +101,11 @@ TfrmInit::TfrmInit(std::vector<platform::Install> installs, platform::HomeEnviro
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(CancelBtn, &QPushButton::clicked, this, &TfrmInit::CancelBtnClick);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    if (!installs_.empty()) diredit->setText(installs_.front().gameDir);
+    if (!installs_.empty()) ShowFolder(installs_.front().gameDir);
     // Options shows the folder in use, not a fresh proposal.
     try {
         const std::string recorded = settings.ReadText("UT2k4", "Dir", "");
-        if (!recorded.empty()) diredit->setText(QString::fromStdString(recorded));
+        if (!recorded.empty()) ShowFolder(QString::fromStdString(recorded));
     } catch (...) {
         // An unreadable settings file leaves the proposal.
     }
@@ -123,14 +123,17 @@ TfrmInit::TfrmInit(std::vector<platform::Install> installs, platform::HomeEnviro
 
 void TfrmInit::CancelBtnClick() { reject(); }
 
+// A Windows player reads and types "C:\UT2004"; the settings keep "/".
+void TfrmInit::ShowFolder(const QString& dir) { diredit->setText(QDir::toNativeSeparators(dir)); }
+
 void TfrmInit::btnBrowseClick() {
     if (!prompter) return;
     if (auto chosen = prompter->ChooseDirectory(QStringLiteral("Select the Unreal Tournament 2004 folder"), diredit->text()))
-        if (!chosen->isEmpty()) diredit->setText(*chosen);
+        if (!chosen->isEmpty()) ShowFolder(*chosen);
 }
 
 void TfrmInit::pickInstallChange(int index) {
-    if (index >= 0 && index < static_cast<int>(installs_.size())) diredit->setText(installs_[index].gameDir);
+    if (index >= 0 && index < static_cast<int>(installs_.size())) ShowFolder(installs_[index].gameDir);
 }
 
 platform::Install TfrmInit::ChosenInstall() const {

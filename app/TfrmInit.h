@@ -58,6 +58,7 @@ public slots:
 private:
     void pickInstallChange(int index);
     void ShowInstallNote();
+    void ShowFolder(const QString& dir);
     std::vector<platform::Install> installs_;
     platform::HomeEnvironment home_;
 };

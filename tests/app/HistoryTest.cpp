@@ -502,11 +502,8 @@ private slots:
     // The game writes its INI files when it exits: a save while it runs asks.
     void aSaveWhileTheGameRunsAsksFirst() {
         start();
-        const QString standIn = game->SystemDir() + QStringLiteral("ut2004-bin");
-        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), standIn));
         QProcess running;
-        running.start(standIn, {QStringLiteral("30")});
-        QVERIFY(running.waitForStarted());
+        QVERIFY(game->StartGame(running));
         const QByteArray before = ReadAll(userPath());
         c<QLineEdit>("edtSpace")->setText(QStringLiteral("Duck"));
         prompter->Clear();
@@ -555,11 +552,8 @@ private slots:
         c<QLineEdit>("edtSpace")->setText(QStringLiteral("Duck"));
         save();
         const QByteArray user1 = ReadAll(userPath());
-        const QString standIn = game->SystemDir() + QStringLiteral("ut2004-bin");
-        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), standIn));
         QProcess game1;
-        game1.start(standIn, {QStringLiteral("30")});
-        QVERIFY(game1.waitForStarted());
+        QVERIFY(game->StartGame(game1));
         auto askedWithDefaultNo = [&](const QString& last) {
             QVERIFY(!prompter->prompts.isEmpty());
             QCOMPARE(prompter->prompts.last().text, last);

@@ -100,7 +100,7 @@ private slots:
         WhenModal<app::TfrmInit>([&](app::TfrmInit* d) {
             sawDialog = true;
             QCOMPARE(d->windowTitle(), QStringLiteral("Quorlex 2004 setup"));
-            QCOMPARE(d->diredit->text(), game->GameDir());
+            QCOMPARE(d->diredit->text(), QDir::toNativeSeparators(game->GameDir()));
             QVERIFY(d->cbAutoBackup->isChecked());
             QVERIFY(!d->cbAskBackup->isChecked());
             QVERIFY(!d->cbOverrideToday->isChecked());
@@ -154,7 +154,7 @@ private slots:
             d->diredit->setText(game->GameDir() + QStringLiteral("/no/such/dir"));
             d->cbShowReadme->setChecked(false);
             WhenModal<app::TfrmInit>([&](app::TfrmInit* again) {
-                QCOMPARE(again->diredit->text(), QStringLiteral("/proposed")); // a fresh dialog
+                QCOMPARE(again->diredit->text(), QDir::toNativeSeparators(QStringLiteral("/proposed"))); // a fresh dialog
                 again->diredit->setText(game->GameDir() + QStringLiteral("/"));
                 again->OKBtn->click();
             });
@@ -200,7 +200,7 @@ private slots:
             d->CancelBtn->click();
         });
         app::TfrmMain w(e);
-        QCOMPARE(proposed, game->GameDir());
+        QCOMPARE(proposed, QDir::toNativeSeparators(game->GameDir()));
     }
 
     void initFalseWithoutSystemShowsTheDialog() {
@@ -576,9 +576,9 @@ private slots:
         const QString other = game->ProgramDir();
         prompter.AnswerFile(other);
         WhenModal<app::TfrmInit>([&](app::TfrmInit* d) {
-            QCOMPARE(d->diredit->text(), game->GameDir()); // not a fresh proposal
+            QCOMPARE(d->diredit->text(), QDir::toNativeSeparators(game->GameDir())); // not a fresh proposal
             d->btnBrowse->click();
-            QCOMPARE(d->diredit->text(), other);
+            QCOMPARE(d->diredit->text(), QDir::toNativeSeparators(other));
             d->CancelBtn->click();
         });
         w.UT2k4Dir1Click();
@@ -603,7 +603,7 @@ private slots:
         QString note;
         WhenModal<app::TfrmInit>([&](app::TfrmInit* d) {
             for (int i = 0; i < d->pickInstall->count(); ++i) items << d->pickInstall->itemText(i);
-            QCOMPARE(d->diredit->text(), game->GameDir());
+            QCOMPARE(d->diredit->text(), QDir::toNativeSeparators(game->GameDir()));
             note = d->lblInstallNote->text();
             d->cbShowReadme->setChecked(false);
             d->OKBtn->click();
@@ -714,7 +714,7 @@ private slots:
             QCOMPARE(d->pickInstall->count(), 2);
             QCOMPARE(d->pickInstall->itemText(0), QStringLiteral("Steam (Proton): ~/.local/share/Steam/steamapps/common/Unreal Tournament 2004"));
             QCOMPARE(d->pickInstall->currentIndex(), 1); // the one in use
-            QCOMPARE(d->diredit->text(), game->GameDir());
+            QCOMPARE(d->diredit->text(), QDir::toNativeSeparators(game->GameDir()));
             d->pickInstall->setCurrentIndex(0);
             emit d->pickInstall->activated(0);
             QCOMPARE(d->diredit->text(), steamGame);
@@ -733,6 +733,9 @@ private slots:
     // The native game runs from its own folder while the player's files are
     // in the home: a save still asks while it runs.
     void aSaveWhileTheNativeGameRunsAsksFirst() {
+#ifdef _WIN32
+        QSKIP("the native Linux game's program; Windows' own game is in HistoryTest");
+#endif
         game->MakeNative();
         game->WriteSettings("Kind=native\r\n");
         {

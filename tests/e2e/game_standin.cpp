@@ -1,8 +1,12 @@
-// Stands in for UT2004.exe in the Windows end-to-end test: records the
-// command line it was given and the folder it was started in, as UTF-8
-// lines of launched.txt in that folder, and ends.
+// Stands in for UT2004.exe in the Windows tests: records the command line
+// it was given and the folder it was started in, as UTF-8 lines of
+// launched.txt in that folder, and ends. Given a number alone, it records
+// nothing and stays running that many seconds: the game the running-game
+// check must find.
 #include <windows.h>
 
+#include <cwchar>
+#include <shellapi.h> // after windows.h
 #include <string>
 
 namespace {
@@ -15,6 +19,17 @@ std::string Utf8(const wchar_t* text) {
 } // namespace
 
 int main() {
+    int argc = 0;
+    if (wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc)) {
+        wchar_t* end = nullptr;
+        const long seconds = argc == 2 ? std::wcstol(argv[1], &end, 10) : 0;
+        const bool wait = argc == 2 && end != argv[1] && *end == L'\0';
+        ::LocalFree(argv);
+        if (wait) {
+            ::Sleep(DWORD(seconds) * 1000);
+            return 0;
+        }
+    }
     wchar_t cwd[MAX_PATH * 4];
     if (!::GetCurrentDirectoryW(DWORD(std::size(cwd)), cwd)) return 1;
     const std::string text = Utf8(::GetCommandLineW()) + "\r\n" + Utf8(cwd) + "\r\n";

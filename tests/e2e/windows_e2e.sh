@@ -150,8 +150,10 @@ python=/usr/bin/python3
 site_pid=$!
 for _ in $(seq 50); do [ -s "$work/site.port" ] && break; sleep 0.1; done
 base=http://127.0.0.1:$(head -n1 "$work/site.port")
-printf '[update]\r\nunconditional=1\r\ndescr=Quorlex 2004 (end-to-end update)\r\n[application]\r\nappupdate=1\r\nappname={APP}\\quorlex2004.exe\r\nappcomps=quorlex2004.exe_NEW\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=%s/files/quorlex2004.exe_NEW\r\ntargetdir={APP}\r\nsha256=%s\r\n' \
-  "$base" "$new_sha" > "$site/quorlex2004.inf"
+# Offered by size: the new program, of the served size, is not offered it again.
+new_size=$(stat -c %s "$site/quorlex2004.exe_NEW")
+printf '[update]\r\nnewversion=2.0.0.1\r\nlocalversion={APP}\\quorlex2004.exe\r\nnewsize=%s\r\ndescr=Quorlex 2004 (end-to-end update)\r\n[application]\r\nappupdate=1\r\nappname={APP}\\quorlex2004.exe\r\nappcomps=quorlex2004.exe_NEW\r\n[files]\r\ncount=1\r\n[file1]\r\nurl=%s/files/quorlex2004.exe_NEW\r\ntargetdir={APP}\r\nsha256=%s\r\n' \
+  "$new_size" "$base" "$new_sha" > "$site/quorlex2004.inf"
 minisign -S -s "$src/demo/demo-update-key.key" -m "$site/quorlex2004.inf" -t "timestamp:$(date +%s)" >/dev/null
 setting UpdateURL "$base/files/quorlex2004.inf"
 setting UpdateKey "$(winepath -w "$src/demo/demo-update-key.pub" 2>/dev/null)"
@@ -176,6 +178,7 @@ sleep 2
 shot updated
 pgrep -f 'Quorlex 2004.quorlex2004\.exe' >/dev/null || fail "the new program is not running"
 xdotool search --onlyvisible --name 'Quorlex 2004 v' >/dev/null || fail "the new program's window went away"
+! window '^Quorlex 2004$' 5 >/dev/null || fail "the new program offers the update again"
 echo "update: the running program was replaced and the new one started"
 
 echo "1 passed, 0 failed"

@@ -58,4 +58,18 @@ void GameFolder::WriteSettings(const QByteArray& extra) const {
     WriteAll(SettingsFile(), s + extra);
 }
 
+bool GameFolder::StartGame(QProcess& game) const {
+#ifdef _WIN32
+    const QString standIn = SystemDir() + QStringLiteral("UT2004.exe");
+    const QString from = QStringLiteral(QUORLEX_GAME_STANDIN);
+#else
+    const QString standIn = SystemDir() + QStringLiteral("ut2004-bin");
+    const QString from = QStringLiteral("/bin/sleep");
+#endif
+    QFile::remove(standIn);
+    if (!QFile::copy(from, standIn)) return false;
+    game.start(standIn, {QStringLiteral("30")});
+    return game.waitForStarted();
+}
+
 } // namespace testsupport

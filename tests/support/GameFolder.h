@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -29,6 +30,9 @@ public:
     void MakeNative() const;
     // A settings file that skips the first-run dialog.
     void WriteSettings(const QByteArray& extra = {}) const;
+    // Starts, in System, a program that the running-game check takes for
+    // the game of this folder, for 30 seconds.
+    bool StartGame(QProcess& game) const;
     bool IsValid() const { return root_.isValid(); }
 
 private:

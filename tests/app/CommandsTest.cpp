@@ -347,7 +347,7 @@ private slots:
         QCOMPARE(space()->text(), QStringLiteral("Duck"));
         QCOMPARE(w->CurrentUserIniName, QStringLiteral("Clan.ini"));
         QCOMPARE(setting("UT2k4", "CurrentUserIni"), QStringLiteral("Clan.ini"));
-        QCOMPARE(w->findChild<QLabel*>(QStringLiteral("lblCurrUserIni"))->text(), QStringLiteral("Current User.Ini: ") + clan);
+        QCOMPARE(w->findChild<QLabel*>(QStringLiteral("lblCurrUserIni"))->text(), QStringLiteral("Current User.Ini: ") + QDir::toNativeSeparators(clan));
         // The choice survives a restart.
         w.reset();
         start();

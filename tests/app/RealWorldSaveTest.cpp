@@ -104,10 +104,7 @@ private slots:
         if (QFile::exists(semdiff)) {
             const QString copy = game->ProgramDir() + QStringLiteral("before.ini");
             WriteAll(copy, user);
-            QProcess p;
-            p.start(Python(), {HostPath(semdiff), HostPath(copy), HostPath(userPath())});
-            QVERIFY(p.waitForFinished(30000));
-            QCOMPARE(p.exitCode(), 0);
+            QCOMPARE(RunHostScript(semdiff, {HostPath(copy), HostPath(userPath())}, 30000), 0);
         }
     }
 

@@ -130,9 +130,9 @@ private slots:
         QCOMPARE(setting("UT2k4", "System"), game->GameDir() + QStringLiteral("/System"));
         QCOMPARE(setting("UT2k4", "CurrentUserIni"), QStringLiteral("User.ini"));
         QCOMPARE(w.SystemDir, game->SystemDir());
-        QCOMPARE(label(w, "lblDir"), QStringLiteral("UT2004 dir: ") + game->GameDir());
-        QCOMPARE(label(w, "lblCurrUserIni"), QStringLiteral("Current User.Ini: ") + game->SystemDir() + QStringLiteral("User.ini"));
-        QCOMPARE(label(w, "lblCurrUt2004ini"), QStringLiteral("Current UT2004.Ini: ") + game->SystemDir() + QStringLiteral("UT2004.ini"));
+        QCOMPARE(label(w, "lblDir"), QStringLiteral("UT2004 dir: ") + QDir::toNativeSeparators(game->GameDir()));
+        QCOMPARE(label(w, "lblCurrUserIni"), QStringLiteral("Current User.Ini: ") + QDir::toNativeSeparators(game->SystemDir() + QStringLiteral("User.ini")));
+        QCOMPARE(label(w, "lblCurrUt2004ini"), QStringLiteral("Current UT2004.Ini: ") + QDir::toNativeSeparators(game->SystemDir() + QStringLiteral("UT2004.ini")));
         QCOMPARE(field(w, "edtSpace"), QStringLiteral("Jump"));
         QCOMPARE(w.PageCtrl()->count(), 6);
         QCOMPARE(w.PageCtrl()->tabText(5), QStringLiteral("Inifiles"));
@@ -334,7 +334,7 @@ private slots:
         game->WriteSettings("CurrentUserIni=Clan.ini\r\n");
         app::TfrmMain w(env());
         QCOMPARE(w.CurrentUserIniName, QStringLiteral("Clan.ini"));
-        QCOMPARE(label(w, "lblCurrUserIni"), QStringLiteral("Current User.Ini: ") + game->SystemDir() + QStringLiteral("Clan.ini"));
+        QCOMPARE(label(w, "lblCurrUserIni"), QStringLiteral("Current User.Ini: ") + QDir::toNativeSeparators(game->SystemDir() + QStringLiteral("Clan.ini")));
         QCOMPARE(field(w, "edtSpace"), QStringLiteral("Duck"));
     }
 
@@ -617,8 +617,8 @@ private slots:
         QCOMPARE(setting("UT2k4", "GameSystem"), game->GameDir() + QStringLiteral("/System"));
         QCOMPARE(w.SystemDir, game->PlayerSystemDir());
         QCOMPARE(label(w, "lblBuild"), QStringLiteral("UT2004 3369, native Linux"));
-        QCOMPARE(label(w, "lblCurrUserIni"), QStringLiteral("Current User.Ini: ") + game->PlayerSystemDir() + QStringLiteral("User.ini"));
-        QCOMPARE(label(w, "lblCurrUt2004ini"), QStringLiteral("Current UT2004.Ini: ") + game->PlayerSystemDir() + QStringLiteral("UT2004.ini"));
+        QCOMPARE(label(w, "lblCurrUserIni"), QStringLiteral("Current User.Ini: ") + QDir::toNativeSeparators(game->PlayerSystemDir() + QStringLiteral("User.ini")));
+        QCOMPARE(label(w, "lblCurrUt2004ini"), QStringLiteral("Current UT2004.Ini: ") + QDir::toNativeSeparators(game->PlayerSystemDir() + QStringLiteral("UT2004.ini")));
         QCOMPARE(field(w, "edtSpace"), QStringLiteral("Jump"));
         QVERIFY(prompter.prompts.isEmpty());
         // The characters come from the game folder's player lists.

@@ -790,7 +790,8 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         delete picture;
-        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        // Proves only that closing does not wait out the stall (30 s); Wine takes 2 s.
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         const int before = events;
         QTest::qWait(300);
         QCOMPARE(events, before);
@@ -820,7 +821,8 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         w.reset();
-        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        // Proves only that closing does not wait out the stall (30 s); Wine takes 2 s.
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QTest::qWait(300); // nothing is handed to the window that is gone
     }
 

@@ -42,6 +42,27 @@ QString HostPath(const QString& path) {
     return path;
 }
 
+int RunHostScript(const QString& script, const QStringList& args, int timeoutMs) {
+    QProcess p;
+#ifdef _WIN32
+    const QTemporaryDir folder;
+    const QString result = folder.filePath(QStringLiteral("result"));
+    p.start(Python(), QStringList{HostPath(SourceDir() + QStringLiteral("/tests/support/run_script.py")),
+                                  HostPath(result), HostPath(script)} +
+                          args);
+    if (!p.waitForStarted(10000)) return -1;
+    for (int waited = 0; waited < timeoutMs && !QFile::exists(result); waited += 100) QThread::msleep(100);
+    bool ok = false;
+    const int code = ReadAll(result).trimmed().toInt(&ok);
+    p.kill(); // Wine's handle of a host program does not end with it
+    return ok ? code : -1;
+#else
+    p.start(Python(), QStringList{script} + args);
+    if (!p.waitForFinished(timeoutMs) || p.exitStatus() != QProcess::NormalExit) return -1;
+    return p.exitCode();
+#endif
+}
+
 QString HttpServerScript() { return SourceDir() + QStringLiteral("/tests/support/http_server.py"); }
 QString FtpServerScript() { return SourceDir() + QStringLiteral("/tests/support/ftp_server.py"); }
 

@@ -35,6 +35,9 @@ QString Python();
 // `path` as the host names it: the same under Linux; under Wine, the Unix
 // path of a Windows one, for the host programs a test starts.
 QString HostPath(const QString& path);
+// Runs a Python script of the host with these arguments (host paths) and
+// gives its exit code, or -1 when it did not end within the time.
+int RunHostScript(const QString& script, const QStringList& args, int timeoutMs);
 QString FtpServerScript();
 
 } // namespace testsupport

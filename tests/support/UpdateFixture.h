@@ -17,6 +17,12 @@
 
 namespace testsupport {
 
+// What {APP}, {TMP} and the other folder prefixes stand for: the folder and
+// a separator; a folder without a drive letter ends in "/." instead.
+inline QString PrefixFolder(const QString& dir) {
+    return dir.size() > 2 && dir[1] == QLatin1Char(':') ? dir : dir + QStringLiteral("/.");
+}
+
 inline QString DemoKeyFile(const char* suffix) {
     return SourceDir() + QStringLiteral("/demo/demo-update-key.") + QLatin1String(suffix);
 }

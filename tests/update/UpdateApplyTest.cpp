@@ -22,8 +22,10 @@
 // The programs' names: Windows finds a program by its extension.
 #ifdef _WIN32
 #define EXE ".exe"
+constexpr bool kWindows = true;
 #else
 #define EXE ""
+constexpr bool kWindows = false;
 #endif
 
 using namespace update;
@@ -167,23 +169,26 @@ private slots:
                      static_cast<qint64>(bytes.size()));
         packed.close();
         WriteAll(site() + QStringLiteral("/plain.tx_"), "plain text");
-        WriteAll(QDir(folders->root()).filePath(QStringLiteral("cabsrc/inside.txt")),
-                 "from the cabinet");
-        QVERIFY(
-            QProcess::execute(QStringLiteral("sh"),
-                              {QStringLiteral("-c"),
-                               QStringLiteral("cd '%1' && gcab -c '%2' inside.txt")
-                                   .arg(QDir(folders->root()).filePath(QStringLiteral("cabsrc")),
-                                        site() + QStringLiteral("/setup.cab"))}) == 0);
-        control("[update]\r\nunconditional=1\r\n[files]\r\ncount=3\r\n"
-                "[file1]\r\nurl=" +
-                site().toUtf8() +
-                "/readme.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n"
-                "[file2]\r\nurl=" +
-                site().toUtf8() +
-                "/plain.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n"
-                "[file3]\r\nurl=" +
-                site().toUtf8() + "/setup.cab\r\ntargetdir={APP}\\cab\r\n");
+        QByteArray files = "[file1]\r\nurl=" + site().toUtf8() +
+                           "/readme.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n"
+                           "[file2]\r\nurl=" + site().toUtf8() +
+                           "/plain.tx_\r\ntargetdir={APP}\r\ncompressed=1\r\n";
+        // The cabinet is made by Debian's gcab, a program of the host, which
+        // a Windows test does not start; the unpack tests cover cabinets there.
+        const bool cabinet = !kWindows;
+        if (cabinet) {
+            WriteAll(QDir(folders->root()).filePath(QStringLiteral("cabsrc/inside.txt")),
+                     "from the cabinet");
+            QVERIFY(
+                QProcess::execute(QStringLiteral("sh"),
+                                  {QStringLiteral("-c"),
+                                   QStringLiteral("cd '%1' && gcab -c '%2' inside.txt")
+                                       .arg(QDir(folders->root()).filePath(QStringLiteral("cabsrc")),
+                                            site() + QStringLiteral("/setup.cab"))}) == 0);
+            files += "[file3]\r\nurl=" + site().toUtf8() + "/setup.cab\r\ntargetdir={APP}\\cab\r\n";
+        }
+        control("[update]\r\nunconditional=1\r\n[files]\r\ncount=" + QByteArray(cabinet ? "3" : "2") +
+                "\r\n" + files);
         client->UpdateUpdate = upSilent;
         client->ExtractCAB = true;
         client->Logging = true;
@@ -194,6 +199,7 @@ private slots:
                  QByteArray("plain text")); // not SZDD: kept as fetched
         QVERIFY(ReadAll(app() + QStringLiteral("/QUPDATE.LOG"))
                     .contains("Not SZDD compressed, kept as it is"));
+        if (!cabinet) return;
         QCOMPARE(ReadAll(app() + QStringLiteral("/cab/inside.txt")),
                  QByteArray("from the cabinet"));
         QVERIFY(!QFile::exists(app() + QStringLiteral("/cab/setup.cab")));
@@ -271,8 +277,14 @@ private slots:
         };
         client->RestartApplication();
         // The program is one argument, its own arguments follow "--".
+        // As the control file names it, {APP}\standin, in the system's separators.
+#ifdef _WIN32
+        const QString program = dir + QStringLiteral("\\standin" EXE);
+#else
+        const QString program = dir + QStringLiteral("/./standin");
+#endif
         QCOMPARE(passed.mid(1),
-                 (QStringList{dir + QStringLiteral("/./standin" EXE), QStringLiteral("standin" EXE "_NEW"),
+                 (QStringList{program, QStringLiteral("standin" EXE "_NEW"),
                               QStringLiteral("--"), QStringLiteral("versions.txt")}));
         old.waitForFinished(5000);
         QTRY_COMPARE_WITH_TIMEOUT(ReadAll(dir + QStringLiteral("/versions.txt")),

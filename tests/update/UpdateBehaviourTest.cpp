@@ -273,8 +273,13 @@ private slots:
     }
 
     void commandsBeforeAndAfter() {
+#ifdef _WIN32
+        writeControl("[action]\r\nrunbefore=cmd /c echo.>{APP}\\before.txt\r\nrunafter=cmd /c echo.>{APP}\\after.txt\r\n"
+                     "query=Update now?\r\n");
+#else
         writeControl("[action]\r\nrunbefore=touch {APP}\\before.txt\r\nrunafter=touch {APP}\\after.txt\r\n"
                      "query=Update now?\r\n");
+#endif
         prompter.Answer(ui::Answer::Yes);
         client->RunUpdate();
         QTRY_VERIFY(QFile::exists(app() + QStringLiteral("/before.txt")));
@@ -376,7 +381,7 @@ private slots:
         };
         writeControl("[application]\r\nappupdate=1\r\nappname={APP}\\prog.exe -a\r\n");
         QCOMPARE(client->ReadControlFile(), 0);
-        QCOMPARE(client->AppCommandLine, QStringLiteral("\"") + app() + QStringLiteral("/.\\prog.exe -b\""));
+        QCOMPARE(client->AppCommandLine, QStringLiteral("\"") + testsupport::PrefixFolder(app()) + QStringLiteral("\\prog.exe -b\""));
         QCOMPARE(client->AppParams, QStringList{QStringLiteral("-b")});
         QVERIFY(client->RestartPending);
     }

@@ -180,14 +180,18 @@ private slots:
         // {APP} is the program's folder, whichever folder is the current one.
         QDir::setCurrent(QDir::rootPath());
         const QString cwd = app();
-        QCOMPARE(client->ResolvePrefixes(QStringLiteral("{APP}\\x")), cwd + QStringLiteral("/.\\x"));
-        QCOMPARE(client->ResolvePrefixes(QStringLiteral("{app}\\x")), cwd + QStringLiteral("/.\\x"));
+        QCOMPARE(client->ResolvePrefixes(QStringLiteral("{APP}\\x")), testsupport::PrefixFolder(cwd) + QStringLiteral("\\x"));
+        QCOMPARE(client->ResolvePrefixes(QStringLiteral("{app}\\x")), testsupport::PrefixFolder(cwd) + QStringLiteral("\\x"));
         QCOMPARE(client->ResolvePrefixes(QStringLiteral("{XYZ}\\x")), QStringLiteral("{XYZ}\\x"));
         QCOMPARE(client->ResolvePrefixes(QStringLiteral("{{APP}")), QStringLiteral("{{APP}"));
-        QCOMPARE(client->ResolvePrefixes(QStringLiteral("a{TMP}b")), QStringLiteral("a") + QDir::tempPath() + QStringLiteral("/.b"));
+        QCOMPARE(client->ResolvePrefixes(QStringLiteral("a{TMP}b")), QStringLiteral("a") + testsupport::PrefixFolder(QDir::tempPath()) + QStringLiteral("b"));
+#ifdef _WIN32
+        QCOMPARE(NativePath(client->ResolvePrefixes(QStringLiteral("{APP}\\x"))), cwd + QStringLiteral("\\x"));
+#else
         QCOMPARE(NativePath(client->ResolvePrefixes(QStringLiteral("{APP}\\x"))), cwd + QStringLiteral("/./x"));
+#endif
         client->OnConvertPrefix = [](TUpdateClient*, QString& p) { p.replace(QStringLiteral("{HOME}"), QStringLiteral("{APP}")); };
-        QCOMPARE(client->ResolvePrefixes(QStringLiteral("{HOME}")), cwd + QStringLiteral("/."));
+        QCOMPARE(client->ResolvePrefixes(QStringLiteral("{HOME}")), testsupport::PrefixFolder(cwd));
     }
 
     void fileNamesFromUrls() {

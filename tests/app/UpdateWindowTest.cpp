@@ -268,6 +268,9 @@ private slots:
     // The demo's own site: its offer is signed with the demo key and asks
     // Yes or No over its what's-new text; No changes nothing.
     void demoOfferIsSignedAndAsksYesOrNo() {
+#ifdef _WIN32
+        QSKIP("the demo's site is started by a host shell script, whose output a Windows test cannot read");
+#endif
         QTemporaryDir scratch;
         QProcess demoSite;
         demoSite.start(QStringLiteral("bash"),

@@ -124,6 +124,10 @@ private slots:
         WriteAll(sys() + QStringLiteral("User.ini"), "[Engine.Input]\r\nSpace=Duck\r\n");
         QVERIFY(QFile::setPermissions(userBackup(), QFile::ReadOwner | QFile::ReadUser));
         QFile probe(userBackup());
+#ifdef _WIN32
+        if (probe.open(QIODevice::WriteOnly | QIODevice::Append))
+            QSKIP("Wine runs as root here: a read-only file can still be written");
+#endif
         QVERIFY2(!probe.open(QIODevice::WriteOnly | QIODevice::Append), "the backup must really be read-only here");
         backup(false);
         QCOMPARE(ReadAll(userBackup()), QByteArray("[Engine.Input]\r\nSpace=Duck\r\n"));

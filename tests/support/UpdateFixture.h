@@ -17,8 +17,8 @@
 
 namespace testsupport {
 
-// What {APP}, {TMP} and the other folder prefixes stand for: the folder and
-// a separator; a folder without a drive letter ends in "/." instead.
+// What {APP}, {TMP} and the other folder prefixes stand for: a folder on a
+// drive as it is ("C:/Games"), any other with "/." after it.
 inline QString PrefixFolder(const QString& dir) {
     return dir.size() > 2 && dir[1] == QLatin1Char(':') ? dir : dir + QStringLiteral("/.");
 }
